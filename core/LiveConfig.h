@@ -1,0 +1,45 @@
+// The settings that the option controls change while the monitor thread, the probes and the
+// actions read them. Every access takes one lock, so no reader sees a half-written text.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+#include "core/Vardo.h"
+
+class LiveConfig {
+public:
+    LiveConfig() = default;
+    explicit LiveConfig(ServerCfg initial) : cfg_(std::move(initial)) {}
+    LiveConfig(const LiveConfig&) = delete;
+    LiveConfig& operator=(const LiveConfig&) = delete;
+
+    // A consistent copy of every setting.
+    ServerCfg get() const {
+        std::lock_guard lock(mutex_);
+        return cfg_;
+    }
+    void set(ServerCfg cfg) {
+        std::lock_guard lock(mutex_);
+        cfg_ = std::move(cfg);
+    }
+    // Changes some settings as one step.
+    void update(const std::function<void(ServerCfg&)>& change) {
+        std::lock_guard lock(mutex_);
+        change(cfg_);
+    }
+
+    std::int32_t interval() const {
+        std::lock_guard lock(mutex_);
+        return cfg_.interval;
+    }
+    std::int32_t connectTimeout() const {
+        std::lock_guard lock(mutex_);
+        return cfg_.connectTimeout;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    ServerCfg cfg_;
+};

@@ -1,0 +1,113 @@
+// The monitor thread: checks every host of the document in list order, over and over,
+// counts good and bad checks, declares hosts down and up, and counts the interval down.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "core/Clock.h"
+#include "core/LiveConfig.h"
+#include "core/MonitorView.h"
+#include "core/Vardo.h"
+
+// The flags shared by the window and the monitor thread.
+struct MonitorFlags {
+    std::atomic<bool> running{false};
+    std::atomic<bool> threadDone{true};
+    std::atomic<bool> checkNow{false};
+    // Outcome of the pending connection: 0 pending, 1 connected, 2 failed.
+    std::atomic<std::int32_t> connectState{0};
+    // Set only when the window closes: leave the cycle before the next host.
+    std::atomic<bool> abort{false};
+};
+
+// An open connection to the service manager of one machine.
+class ServiceManagerHandle {
+public:
+    virtual ~ServiceManagerHandle() = default;
+};
+using ServiceHandle = std::unique_ptr<ServiceManagerHandle>;
+
+// The checks the cycle runs. The probes turn every failure into a negative result.
+class HostProbes {
+public:
+    virtual ~HostProbes() = default;
+    virtual bool checkTcpConnect(const std::string& address, std::int32_t port) = 0;
+    virtual bool checkTcpReceive(const ServerItem& item) = 0;
+    virtual bool checkTcpSendReceive(const ServerItem& item) = 0;
+    // The ping component keeps its settings; the cycle changes only its address.
+    virtual void setPingAddress(const std::string& address) = 0;
+    // 1 when an echo reply came, else 0.
+    virtual int ping() = 0;
+    // Null when the machine's service manager cannot be opened.
+    virtual ServiceHandle openServiceManager(const std::string& machine) = 0;
+    // False when the query failed; otherwise running tells the service's state.
+    virtual bool queryServiceRunning(ServiceManagerHandle& handle, const std::string& service,
+                                     bool& running) = 0;
+    virtual void closeServiceManager(ServiceHandle handle) = 0;
+    // Ends a waiting check at once; safe from any thread. Used only at shutdown.
+    virtual void cancel() {}
+};
+
+// The log and the actions of a transition.
+class HostAlerts {
+public:
+    virtual ~HostAlerts() = default;
+    virtual void logEvent(std::string text, std::time_t time) = 0;
+    virtual void runUpActions(const ServerItem& item, std::time_t now) = 0;
+    virtual void runDownActions(const ServerItem& item, std::time_t now) = 0;
+    // Ends a waiting action (a mail dialogue) at once; safe from any thread.
+    virtual void cancel() {}
+};
+
+// Everything one monitor thread works with; all of it outlives the thread.
+struct MonitorContext {
+    ServerDoc& doc;
+    LiveConfig& cfg;
+    MonitorFlags& flags;
+    HostProbes& probes;
+    HostAlerts& alerts;
+    MonitorView& view;
+    Clock& clock;
+};
+
+// The body of the monitor thread; returns 0 when monitoring was switched off.
+int MonitorThreadProc(MonitorContext& ctx);
+
+// Checks host i of the document once, with its events and row updates. Returns false when
+// the host ran no probe (no such index, or a TCP/IP host of an unknown sub-type).
+bool checkHost(MonitorContext& ctx, std::size_t index);
+
+// Start, Stop and Check Now as the window calls them. At most one monitor thread runs.
+class Monitor {
+public:
+    explicit Monitor(MonitorContext ctx) : ctx_(ctx) {}
+    ~Monitor();
+    Monitor(const Monitor&) = delete;
+    Monitor& operator=(const Monitor&) = delete;
+
+    // Switches monitoring on. A thread that is still finishing after a Stop is waited for
+    // first, so two threads never check the same list.
+    void start();
+    // Switches monitoring off; the thread ends by itself after the current cycle.
+    void stop();
+    // Start when off, Stop when on; returns whether monitoring is now on.
+    bool toggle();
+    bool isRunning() const { return ctx_.flags.running; }
+    void checkNow() { ctx_.flags.checkNow = true; }
+
+    // Waits for the thread to end by itself, testing every 100 ms, at most `tries` times.
+    // Returns whether it has ended.
+    bool waitDone(int tries = 21);
+    // Makes the thread leave at once: it stops before the next host and every wait of a
+    // probe or a mail is cancelled until the thread has ended; then joins it.
+    void cancelAndJoin();
+
+private:
+    MonitorContext ctx_;
+    std::thread thread_;
+};

@@ -1,0 +1,24 @@
+// What the check cycle shows: the rows of both grids and the status bar text. The window
+// implements it; each call names a result row by its list index.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "core/Vardo.h"
+
+class MonitorView {
+public:
+    virtual ~MonitorView() = default;
+    // Empties both grids and refills them from the list (GUI thread only).
+    virtual void refreshAllRows() = 0;
+    // Empties the host grid and refills it from the list.
+    virtual void refreshHostRows() = 0;
+    // Result row i: the checking icon and "Checking...".
+    virtual void markRowChecking(std::size_t row) = 0;
+    // Result row i: Good Count and Bad Count from the record.
+    virtual void showRowCounts(std::size_t row, const ServerItem& item) = 0;
+    // Result row i: icon, colour and Status from the record, then repaint the grid at once.
+    virtual void showRowStatus(std::size_t row, const ServerItem& item) = 0;
+    virtual void setStatusText(const std::string& text) = 0;
+};

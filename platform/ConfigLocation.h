@@ -1,0 +1,8 @@
+// Where the configuration file lives: $XDG_CONFIG_HOME/kestrune-vardomon/vardo.cfg, with
+// ~/.config standing in for an unset or relative XDG_CONFIG_HOME.
+#pragma once
+
+#include <string>
+
+// getenvFn lets tests supply the environment; by default the process's own is read.
+std::string configFilePath(const char* (*getenvFn)(const char*) = nullptr);

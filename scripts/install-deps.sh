@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the program and the tests need, if any is missing.
+set -euo pipefail
+
+PACKAGES=(
+  cmake g++ make pkg-config clang libclang-rt-14-dev
+  qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libsystemd-dev dbus python3-dbusmock python3-aiosmtpd
+  libcanberra-dev alsa-utils sox smbclient
+  xvfb xauth imagemagick iproute2 procps
+  monitoring-plugins-basic fping
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,241 @@
+#include "storage/DocumentFile.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "storage/BinaryIO.h"
+#include "storage/SafeFile.h"
+
+namespace {
+
+void writeRecord(ByteWriter& w, const ServerItem& it) {
+    w.putI32(it.type);
+    w.putString(it.name);
+    w.putString(it.address);
+    w.putString(it.description);
+    w.putI32(it.goodCount);
+    w.putI32(it.badCount);
+    w.putI32(it.failuresAllowed);
+    w.putI32(it.consecutiveFailures);
+    w.putI32(it.status);
+    w.putI32(it.tcpPort);
+    w.putI32(it.numPings);
+    w.putI32(it.pingSeconds);
+    w.putI32(it.tcpType);
+    w.putString(it.recvText);
+    w.putString(it.sendText);
+    w.putString(it.service);
+    const EventData& e = it.events;
+    w.putBool(e.upSound);
+    w.putBool(e.downSound);
+    w.putBool(e.upCmd);
+    w.putBool(e.downCmd);
+    w.putBool(e.shutdown);
+    w.putBool(e.startService);
+    w.putString(e.upSoundFile);
+    w.putString(e.downSoundFile);
+    w.putString(e.upCmdLine);
+    w.putString(e.downCmdLine);
+    w.putString(e.shutdownMachine);
+    w.putString(e.startServiceName);
+    const NotifyData& n = it.notify;
+    w.putBool(n.notifyUp);
+    w.putBool(n.notifyDown);
+    w.putBool(n.msgBox);
+    w.putBool(n.sendMails);
+    w.putBool(n.netSend);
+    w.putString(n.upMsg);
+    w.putString(n.downMsg);
+    w.putString(n.mailList);
+    w.putString(n.netSendList);
+}
+
+// Reads one record field by field; any field that finds no data or a bad length makes the
+// whole record, and so the file, damaged.
+class RecordReader {
+public:
+    explicit RecordReader(ByteReader& r) : r_(r) {}
+    bool ok() const { return ok_; }
+
+    void i32(std::int32_t& v) { ok_ = ok_ && r_.getI32(v); }
+    void i8(std::int8_t& v) {
+        std::int32_t raw = 0;
+        i32(raw);
+        if (ok_) {
+            // Only the low 8 bits are kept.
+            v = static_cast<std::int8_t>(static_cast<std::uint8_t>(raw & 0xFF));
+        }
+    }
+    void flag(bool& v) {
+        std::uint8_t b = 0;
+        ok_ = ok_ && r_.getByte(b);
+        if (ok_) {
+            v = b != 0;
+        }
+    }
+    // An empty string leaves the field at its default.
+    void str(std::string& v) {
+        if (!ok_) {
+            return;
+        }
+        const auto res = r_.getString(v);
+        ok_ = res == ByteReader::StringResult::Ok || res == ByteReader::StringResult::Empty;
+    }
+
+private:
+    ByteReader& r_;
+    bool ok_ = true;
+};
+
+bool readRecord(ByteReader& r, ServerItem& it) {
+    RecordReader f(r);
+    f.i8(it.type);
+    f.str(it.name);
+    f.str(it.address);
+    f.str(it.description);
+    f.i32(it.goodCount);
+    f.i32(it.badCount);
+    f.i32(it.failuresAllowed);
+    f.i32(it.consecutiveFailures);
+    f.i32(it.status);
+    f.i32(it.tcpPort);
+    f.i32(it.numPings);
+    f.i32(it.pingSeconds);
+    f.i8(it.tcpType);
+    f.str(it.recvText);
+    f.str(it.sendText);
+    f.str(it.service);
+    EventData& e = it.events;
+    f.flag(e.upSound);
+    f.flag(e.downSound);
+    f.flag(e.upCmd);
+    f.flag(e.downCmd);
+    f.flag(e.shutdown);
+    f.flag(e.startService);
+    f.str(e.upSoundFile);
+    f.str(e.downSoundFile);
+    f.str(e.upCmdLine);
+    f.str(e.downCmdLine);
+    f.str(e.shutdownMachine);
+    f.str(e.startServiceName);
+    NotifyData& n = it.notify;
+    f.flag(n.notifyUp);
+    f.flag(n.notifyDown);
+    f.flag(n.msgBox);
+    f.flag(n.sendMails);
+    f.flag(n.netSend);
+    f.str(n.upMsg);
+    f.str(n.downMsg);
+    f.str(n.mailList);
+    f.str(n.netSendList);
+    return f.ok();
+}
+
+}  // namespace
+
+std::string encodeDocument(const std::vector<ServerItem>& items) {
+    ByteWriter w;
+    w.reserve(12 + items.size() * 160);
+    w.putU32(kDocumentMagic);
+    w.putI32(kDocumentVersion);
+    w.putI32(static_cast<std::int32_t>(items.size()));
+    for (const ServerItem& it : items) {
+        writeRecord(w, it);
+    }
+    return w.take();
+}
+
+bool decodeDocument(std::string_view bytes, std::vector<ServerItem>& items, std::string& error) {
+    ByteReader r(bytes);
+    std::uint32_t magic = 0;
+    if (!r.getU32(magic) || magic != kDocumentMagic) {
+        error = kDocNotADocument;
+        return false;
+    }
+    std::int32_t version = 0;
+    if (!r.getI32(version)) {
+        error = kDocDamaged;
+        return false;
+    }
+    if (version != kDocumentVersion) {
+        error = kDocBadVersion;
+        return false;
+    }
+    std::int32_t count = 0;
+    if (!r.getI32(count)) {
+        error = kDocDamaged;
+        return false;
+    }
+    std::vector<ServerItem> records;
+    if (count > 0) {
+        // A count that the bytes cannot hold is damage, found before anything is allocated.
+        if (static_cast<std::size_t>(count) > r.remaining() / kMinRecordSize) {
+            error = kDocDamaged;
+            return false;
+        }
+        records.reserve(static_cast<std::size_t>(count));
+        for (std::int32_t i = 0; i < count; ++i) {
+            ServerItem it;
+            if (!readRecord(r, it)) {
+                error = kDocDamaged;
+                return false;
+            }
+            records.push_back(std::move(it));
+        }
+    }
+    items.insert(items.end(), std::make_move_iterator(records.begin()),
+                 std::make_move_iterator(records.end()));
+    return true;
+}
+
+bool ServerDoc::save() {
+    if (fileName.find('.') == std::string::npos) {
+        fileName += ".vdm";
+    }
+    try {
+        const std::string bytes = encodeDocument(items());
+        std::string reason;
+        switch (writeFileReplacing(fileName, bytes, reason)) {
+            case WriteResult::Ok:
+                break;
+            case WriteResult::OpenFailed:
+                errorText = "Failed to open file for writing.";
+                return false;
+            case WriteResult::WriteFailed:
+                errorText = "Exception while saving: " + reason;
+                return false;
+        }
+    } catch (const std::exception& e) {
+        errorText = std::string("Exception while saving: ") + e.what();
+        return false;
+    } catch (...) {
+        errorText = "Unknown error while saving";
+        return false;
+    }
+    modified = false;
+    return true;
+}
+
+bool ServerDoc::load(const std::string& path) {
+    try {
+        std::string bytes;
+        if (!readWholeFile(path, bytes)) {
+            errorText = "Failed to open file for reading.";
+            return false;
+        }
+        std::vector<ServerItem> records;
+        if (!decodeDocument(bytes, records, errorText)) {
+            return false;
+        }
+        appendAll(std::move(records));
+    } catch (const std::exception& e) {
+        errorText = std::string("Exception while saving: ") + e.what();
+        return false;
+    } catch (...) {
+        errorText = "Unknown exception while saving.";
+        return false;
+    }
+    fileName = path;
+    modified = false;
+    return true;
+}
