@@ -1,0 +1,207 @@
+#include "app/Application.h"
+
+#include <fstream>
+#include <stdexcept>
+#include <utility>
+
+namespace {
+
+AppComponents checked(AppComponents parts) {
+    if (!parts.probes || !parts.alerts || !parts.clock) {
+        throw std::logic_error("The monitor's components are incomplete");
+    }
+    return parts;
+}
+
+// A missing or unusable file leaves the defaults; its name is kept for the save at
+// shutdown either way.
+ServerCfg loadSettings(const std::string& path) {
+    ServerCfg cfg;
+    cfg.load(path);
+    return cfg;
+}
+
+}  // namespace
+
+Application::Application(Ui ui, const std::string& configPath, const ComponentFactory& makeComponents)
+    : ui_(ui),
+      cfg_(loadSettings(configPath)),
+      parts_(checked(makeComponents(cfg_, flags_, ui.messages))),
+      monitor_(MonitorContext{doc_, cfg_, flags_, *parts_.probes, *parts_.alerts, ui.view, *parts_.clock}) {}
+
+Application::~Application() {
+    monitor_.cancelAndJoin();
+}
+
+void Application::firstShow() {
+    if (!parts_.startupError.empty()) {
+        ui_.questions.showMessage(parts_.startupError);
+    }
+    testOpenLog();
+    const ServerCfg cfg = cfg_.get();
+    if (cfg.openLast != 0 && !cfg.lastDoc.empty()) {
+        if (!doc_.load(cfg.lastDoc)) {
+            ui_.questions.showMessage("Failed to open last document:\r\n" + doc_.errorText);
+        }
+    }
+    ui_.view.refreshAllRows();
+}
+
+bool Application::promptAndReset() {
+    if (doc_.modified && ui_.questions.askYesNo("Do you want to save changes?")) {
+        if (!saveDocument()) {
+            return false;
+        }
+    }
+    doc_.reset();
+    ui_.view.refreshAllRows();
+    return true;
+}
+
+bool Application::loadInto(const std::string& path) {
+    if (!doc_.load(path)) {
+        ui_.questions.showMessage("Failed to open file:\r\n" + doc_.errorText);
+        return false;
+    }
+    const std::string name = doc_.fileName;
+    cfg_.update([&](ServerCfg& c) { c.lastDoc = name; });
+    return true;
+}
+
+bool Application::openDocument() {
+    if (!promptAndReset()) {
+        return false;
+    }
+    const std::optional<std::string> path = ui_.files.chooseOpenPath();
+    if (!path) {
+        return false;
+    }
+    return loadInto(*path);
+}
+
+bool Application::openPath(const std::string& path) {
+    if (!promptAndReset()) {
+        return false;
+    }
+    const bool ok = loadInto(path);
+    ui_.view.refreshAllRows();
+    return ok;
+}
+
+bool Application::saveDocument() {
+    if (doc_.fileName.empty()) {
+        return saveDocumentAs();
+    }
+    if (!doc_.save()) {
+        ui_.questions.showMessage("Failed to save file.");
+        return false;
+    }
+    return true;
+}
+
+bool Application::saveDocumentAs() {
+    const std::optional<std::string> path = ui_.files.chooseSavePath();
+    if (!path) {
+        return false;
+    }
+    const std::string previous = doc_.fileName;
+    doc_.fileName = *path;
+    doc_.modified = true;
+    if (!doc_.save()) {
+        doc_.fileName = previous;
+        ui_.questions.showMessage("Failed to save file.");
+        return false;
+    }
+    const std::string name = doc_.fileName;
+    cfg_.update([&](ServerCfg& c) { c.lastDoc = name; });
+    return true;
+}
+
+void Application::newCommand() {
+    promptAndReset();
+    ui_.view.refreshAllRows();
+}
+
+void Application::openCommand() {
+    openDocument();
+    ui_.view.refreshAllRows();
+}
+
+void Application::shutdown() {
+    ui_.view.setStatusText("Shutting Down...");
+    monitor_.stop();
+    // The answer does not matter: closing goes on even when the save failed or its
+    // dialog was cancelled.
+    promptAndReset();
+    if (!monitor_.waitDone(21)) {
+        // A probe or a mail dialogue is still waiting; end it rather than leave a thread
+        // running on members that are about to go.
+        monitor_.cancelAndJoin();
+    }
+    ServerCfg cfg = cfg_.get();
+    cfg.save();
+}
+
+bool Application::toggleMonitor() {
+    return monitor_.toggle();
+}
+
+void Application::addHost() {
+    ServerItem record;
+    if (ui_.editor.editHost(record)) {
+        doc_.append(record);
+    }
+    ui_.view.refreshAllRows();
+}
+
+void Application::editHost(std::optional<std::size_t> index, GridSource source) {
+    if (!index) {
+        return;
+    }
+    std::optional<ServerItem> record = doc_.at(*index);
+    if (!record) {
+        return;
+    }
+    const bool confirmed = ui_.editor.editHost(*record);
+    if (confirmed) {
+        doc_.replace(*index, *record);
+    }
+    // A cancelled edit from the result grid leaves both grids (and their selection) alone.
+    if (confirmed || source == GridSource::HostGrid) {
+        ui_.view.refreshAllRows();
+    }
+}
+
+void Application::removeHost(std::optional<std::size_t> index) {
+    if (!index || *index >= doc_.count()) {
+        return;
+    }
+    if (!ui_.questions.askYesNo("Are you sure you want to remove this item?")) {
+        return;
+    }
+    doc_.remove(*index);
+    ui_.view.refreshAllRows();
+}
+
+void Application::setLogEnabled(bool on) {
+    cfg_.update([&](ServerCfg& c) { c.doLog = on ? 1 : 0; });
+    if (on) {
+        testOpenLog();
+    }
+}
+
+void Application::setLogFile(const std::string& path) {
+    cfg_.update([&](ServerCfg& c) { c.logFile = path; });
+    testOpenLog();
+}
+
+void Application::testOpenLog() {
+    const ServerCfg cfg = cfg_.get();
+    if (cfg.doLog == 0 || cfg.logFile.empty()) {
+        return;
+    }
+    std::ofstream probe(cfg.logFile, std::ios::out | std::ios::app | std::ios::binary);
+    if (!probe) {
+        ui_.questions.showMessage("Failed to open log file.");
+    }
+}

@@ -1,0 +1,115 @@
+// The application's state and commands, without any toolkit: the document, the settings,
+// the monitor flags and thread, and what start-up, first show, the document commands, the
+// host commands, the options and shutdown do with them. The window owns one and forwards
+// its commands here; questions, file names and the host record come through UserInteraction.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/UserInteraction.h"
+#include "core/Clock.h"
+#include "core/LiveConfig.h"
+#include "core/Monitor.h"
+#include "core/MonitorView.h"
+#include "core/Vardo.h"
+#include "platform/MessageSink.h"
+
+inline constexpr const char* kAppTitle = "Kestrune Vardomon";
+
+// The parts the monitor cycle runs on.
+struct AppComponents {
+    std::unique_ptr<HostProbes> probes;
+    std::unique_ptr<HostAlerts> alerts;
+    std::unique_ptr<Clock> clock;
+    // Why a part could not be set up (the ping socket), shown once when the window first
+    // shows; empty when all is well.
+    std::string startupError;
+};
+
+// Makes the components from the state they share with the application: the live settings
+// (timeouts, mail and log settings), the flags (connectState) and the message sink (alert
+// message boxes).
+using ComponentFactory = std::function<AppComponents(LiveConfig&, MonitorFlags&, MessageSink&)>;
+
+// Which grid Edit and Remove take their host from.
+enum class GridSource { HostGrid, ResultGrid };
+
+class Application {
+  public:
+    struct Ui {
+        MonitorView& view;
+        UserQuestions& questions;
+        FileChooser& files;
+        HostEditor& editor;
+        MessageSink& messages;
+    };
+
+    // Loads the settings from configPath; a missing or unusable file leaves the defaults.
+    Application(Ui ui, const std::string& configPath, const ComponentFactory& makeComponents);
+    // Ends a monitor thread that is still running before anything it uses goes away.
+    ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    ServerDoc& document() { return doc_; }
+    const ServerDoc& document() const { return doc_; }
+    LiveConfig& liveConfig() { return cfg_; }
+    ServerCfg settings() const { return cfg_.get(); }
+    MonitorFlags& flags() { return flags_; }
+
+    // After the window has filled its option controls from settings(): the start-up error
+    // of a component, the log file test, the last document, and both grids.
+    void firstShow();
+
+    // Document commands. Each returns whether it was done (false: refused, cancelled or
+    // failed).
+    bool promptAndReset();
+    bool openDocument();
+    bool saveDocument();
+    bool saveDocumentAs();
+    // New and Open as the menu runs them, with the rebuild of both grids.
+    void newCommand();
+    void openCommand();
+    // Opens path the way Open does after its dialog (the program's argument); the current
+    // document goes first, with the question when it is modified.
+    bool openPath(const std::string& path);
+
+    // The close of the window. Closing cannot be refused: a failed or cancelled save loses
+    // the changes, and the settings are saved in any case.
+    void shutdown();
+
+    // Start/Stop; returns whether monitoring is now on.
+    bool toggleMonitor();
+    bool isMonitoring() const { return flags_.running; }
+    void checkNow() { monitor_.checkNow(); }
+
+    // Host commands; index is the first selected row of the source grid, if any.
+    void addHost();
+    void editHost(std::optional<std::size_t> index, GridSource source);
+    void removeHost(std::optional<std::size_t> index);
+
+    // Options. Every change reaches the live settings at once; nothing goes to disk before
+    // shutdown.
+    void updateSettings(const std::function<void(ServerCfg&)>& change) { cfg_.update(change); }
+    // "Log Events:" ticked or unticked; a tick tests the log file.
+    void setLogEnabled(bool on);
+    // "Set": takes the new log file name and tests it when logging is on.
+    void setLogFile(const std::string& path);
+    // Opens the log file once and says so when it cannot (logging on, name not empty).
+    void testOpenLog();
+
+  private:
+    bool loadInto(const std::string& path);
+
+    Ui ui_;
+    ServerDoc doc_;
+    LiveConfig cfg_;
+    MonitorFlags flags_;
+    AppComponents parts_;
+    // Last: destroyed first, so the thread is gone before the parts it uses.
+    Monitor monitor_;
+};

@@ -1,0 +1,34 @@
+// What the host dialog's Test and Find buttons do to the system: play a sound, run a
+// command through the shell and list the services of a machine.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct ServiceEntry {
+    std::string serviceName;
+    std::string displayName;
+    bool running = false;
+};
+
+struct ServiceListing {
+    // Empty when the list was built; otherwise the text to show ("Failed to open Service
+    // Control Manager for " ... or "Failed to list services for " ...).
+    std::string error;
+    std::vector<ServiceEntry> services;
+};
+
+class DialogServices {
+  public:
+    virtual ~DialogServices() = default;
+    // Starts playing a wave file and returns at once; nothing is reported.
+    virtual void playSound(const std::string& file) = 0;
+    // Runs the command line through the shell and waits for it; its status is ignored.
+    virtual void runShellCommand(const std::string& command) = 0;
+    // The services of machine in the order the system lists them. The connection to the
+    // machine's service manager is closed before this returns, chosen or not.
+    virtual ServiceListing listServices(const std::string& machine) = 0;
+};
+
+// "name (Display Name) - Running" or "... - Not Running".
+std::string serviceLine(const ServiceEntry& entry);

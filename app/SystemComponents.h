@@ -1,0 +1,12 @@
+// The real parts the program monitors with: the probes (TCP, ping, service control) and the
+// alerts (log, actions), and what the host dialog's Test and Find buttons use.
+#pragma once
+
+#include <memory>
+
+#include "app/Application.h"
+#include "app/DialogServices.h"
+
+AppComponents makeSystemComponents(LiveConfig& cfg, MonitorFlags& flags, MessageSink& messages);
+
+std::unique_ptr<DialogServices> makeSystemDialogServices();

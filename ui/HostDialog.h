@@ -1,0 +1,93 @@
+// The host dialog: edits every configuration field of one host on four pages. The caller
+// sets the dialog record, shows the dialog modally and, on OK, reads the record back.
+#pragma once
+
+#include <QDialog>
+
+#include "core/Vardo.h"
+
+class DialogServices;
+class FileNameEdit;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+class SpinEdit;
+class TListDlg;
+
+class TAddHostDlg : public QDialog {
+    Q_OBJECT
+  public:
+    TAddHostDlg(DialogServices& services, TListDlg& listDialog, QWidget* parent = nullptr);
+
+    // The dialog record: read when the dialog shows, written only by an accepted OK.
+    ServerItem record;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void buildGeneralPage();
+    void buildOptionsPage();
+    void buildEventsPage();
+    void buildNotificationsPage();
+
+    void FormShow();
+    void cboTypeChange();
+    void btnOkClick();
+    void btnTestUpSoundClick();
+    void btnTestDownSoundClick();
+    void btnTestUpCmdClick();
+    void btnTestDownCmdClick();
+    // Both Find buttons; fromEvents tells which one was pressed.
+    void btnFindServiceClick(bool fromEvents);
+    void actionHelpExecute();
+
+    DialogServices& services_;
+    TListDlg& listDialog_;
+
+    QTabWidget* pages_;
+    // General
+    QLineEdit* txtName_;
+    QLineEdit* txtAddress_;
+    QComboBox* cboType_;
+    SpinEdit* failures_;
+    QPlainTextEdit* txtDescription_;
+    // Options
+    QGroupBox* tcpGroup_;
+    QGroupBox* pingGroup_;
+    QGroupBox* serviceGroup_;
+    QLineEdit* txtTcpPort_;
+    QComboBox* cboTcpType_;
+    QPlainTextEdit* txtSendText_;
+    QPlainTextEdit* txtRecvText_;
+    SpinEdit* numPings_;
+    SpinEdit* pingSeconds_;
+    QLineEdit* txtService_;
+    // Events
+    QCheckBox* cbxUpSound_;
+    FileNameEdit* txtUpSound_;
+    QCheckBox* cbxUpCmd_;
+    FileNameEdit* txtUpCmd_;
+    QCheckBox* cbxDownSound_;
+    FileNameEdit* txtDownSound_;
+    QCheckBox* cbxDownCmd_;
+    FileNameEdit* txtDownCmd_;
+    QCheckBox* cbxShutdown_;
+    QLineEdit* txtShutdown_;
+    QCheckBox* cbxStartService_;
+    QLineEdit* txtStartService_;
+    // Notifications
+    QCheckBox* cbxNotifyServerUp_;
+    QCheckBox* cbxNotifyServerDown_;
+    QCheckBox* cbxMsgBox_;
+    QCheckBox* cbxSendMails_;
+    QLineEdit* txtSendMails_;
+    QCheckBox* cbxNetSend_;
+    QLineEdit* txtNetSend_;
+    QPlainTextEdit* txtUpMsg_;
+    QPlainTextEdit* txtDownMsg_;
+};

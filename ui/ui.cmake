@@ -1,0 +1,50 @@
+# The Qt windows (vardo_ui) and the program (vardomon).
+find_package(Qt6 REQUIRED COMPONENTS Widgets Svg)
+
+add_library(vardo_ui STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/AboutBox.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DigitFilters.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/FileDialog.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/FileNameEdit.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/GridView.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/HelpFile.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/HostDialog.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ImageList.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ListDialog.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MainWindow.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MessageBox.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/QtMessageSink.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/QtMonitorView.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SpinEdit.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/icons/icons.qrc)
+set_target_properties(vardo_ui PROPERTIES AUTOMOC ON AUTORCC ON)
+target_link_libraries(vardo_ui PUBLIC vardo_app Qt6::Widgets PRIVATE Qt6::Svg)
+
+# The help page lives beside the program.
+set(VARDO_HELP_PAGE ${CMAKE_CURRENT_LIST_DIR}/help/KsVardomon.html)
+
+add_executable(vardomon ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
+set_target_properties(vardomon PROPERTIES AUTOMOC ON)
+target_link_libraries(vardomon PRIVATE vardo_ui)
+add_custom_command(TARGET vardomon POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${VARDO_HELP_PAGE} $<TARGET_FILE_DIR:vardomon>/KsVardomon.html
+  VERBATIM)
+
+include(GNUInstallDirs)
+install(TARGETS vardomon RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${VARDO_HELP_PAGE} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/kestrune-vardomon)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/desktop/kestrune-vardomon.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/icons/vardomon.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+        RENAME kestrune-vardomon.svg)
+# Ping needs a raw ICMP socket where unprivileged ICMP sockets are not allowed.
+install(CODE [[
+  set(prog "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/bin/vardomon")
+  execute_process(COMMAND setcap cap_net_raw+ep "${prog}" RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
+  if(NOT rc EQUAL 0)
+    message(STATUS "Ping needs the raw-socket capability; as root run: setcap cap_net_raw+ep ${prog}")
+  else()
+    message(STATUS "Gave ${prog} the raw-socket capability for ping")
+  endif()
+]])
