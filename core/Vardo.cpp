@@ -112,8 +112,8 @@ std::optional<ServerDoc::Snapshot> ServerDoc::snapshot(std::size_t index) const 
 bool ServerDoc::writeBack(const Snapshot& snap, const ServerItem& checked) {
     {
         std::lock_guard lock(mutex_);
-        auto it = std::find_if(entries_.begin(), entries_.end(),
-                               [&](const Entry& e) { return e.id == snap.id; });
+        auto it =
+            std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.id == snap.id; });
         if (it == entries_.end()) {
             return false;
         }

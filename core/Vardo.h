@@ -90,7 +90,7 @@ struct ServerItem {
 // monitor never holds the lock across a probe: it takes a snapshot of one host, checks the
 // copy, and writes back only the run-time fields, so an edit made meanwhile survives.
 class ServerDoc {
-public:
+  public:
     // Identifies one element for the whole of its life in the list; a removed host's id is
     // never reused, so a write-back can find its host even when others moved around it.
     using ItemId = std::uint64_t;
@@ -135,7 +135,7 @@ public:
     // Appends records read from a file as one step.
     void appendAll(std::vector<ServerItem>&& records);
 
-private:
+  private:
     struct Entry {
         ServerItem item;
         ItemId id;

@@ -53,7 +53,7 @@ void writeRecord(ByteWriter& w, const ServerItem& it) {
 // Reads one record field by field; any field that finds no data or a bad length makes the
 // whole record, and so the file, damaged.
 class RecordReader {
-public:
+  public:
     explicit RecordReader(ByteReader& r) : r_(r) {}
     bool ok() const { return ok_; }
 
@@ -82,7 +82,7 @@ public:
         ok_ = res == ByteReader::StringResult::Ok || res == ByteReader::StringResult::Empty;
     }
 
-private:
+  private:
     ByteReader& r_;
     bool ok_ = true;
 };

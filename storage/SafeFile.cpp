@@ -14,7 +14,7 @@ namespace {
 
 // Closes a descriptor on every path out.
 class Fd {
-public:
+  public:
     explicit Fd(int fd) : fd_(fd) {}
     ~Fd() {
         if (fd_ >= 0) {
@@ -31,11 +31,13 @@ public:
         return rc;
     }
 
-private:
+  private:
     int fd_;
 };
 
-std::string errnoText(int err) { return std::generic_category().message(err); }
+std::string errnoText(int err) {
+    return std::generic_category().message(err);
+}
 
 bool writeAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
