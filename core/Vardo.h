@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -98,6 +99,7 @@ class ServerDoc {
     struct Snapshot {
         ServerItem item;
         ItemId id = 0;
+        std::size_t index = 0;
     };
 
     std::string fileName;
@@ -134,15 +136,15 @@ class ServerDoc {
 
     // Appends records read from a file as one step.
     void appendAll(std::vector<ServerItem>&& records);
+    // Runs read on the list while holding the lock, for readers that need all of it at
+    // once without a copy (the file writer). read must not call back into the document.
+    void withItems(const std::function<void(const std::vector<ServerItem>&)>& read) const;
 
   private:
-    struct Entry {
-        ServerItem item;
-        ItemId id;
-    };
-
     mutable std::mutex mutex_;
-    std::vector<Entry> entries_;
+    // Element i is items_[i]; ids_[i] is its id.
+    std::vector<ServerItem> items_;
+    std::vector<ItemId> ids_;
     ItemId nextId_ = 1;
 };
 

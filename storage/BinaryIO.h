@@ -19,6 +19,7 @@ class ByteWriter {
     const std::string& bytes() const { return out_; }
     std::string take() { return std::move(out_); }
     void reserve(std::size_t n) { out_.reserve(n); }
+    void clear() { out_.clear(); }
 
   private:
     std::string out_;
