@@ -16,9 +16,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (items.size() * kMinRecordSize > size) {
             std::abort();
         }
-        // What was read writes back to the same records.
+        // A file the program writes reads back as the records it was written from. (What
+        // was read may differ from its own rewrite once: a text that begins with a NUL reads
+        // as empty, and an empty text writes as a count of 0, which reads as the default.)
+        std::vector<ServerItem> written;
         std::vector<ServerItem> again;
-        if (!decodeDocument(encodeDocument(items), again, error) || again != items) {
+        if (!decodeDocument(encodeDocument(items), written, error) ||
+            !decodeDocument(encodeDocument(written), again, error) || again != written) {
             std::abort();
         }
     } else if (!items.empty() || error.empty()) {
