@@ -321,6 +321,10 @@ void TAddHostDlg::FormShow() {
     txtUpMsg_->setPlainText(memoText(n.upMsg));
     txtDownMsg_->setPlainText(memoText(n.downMsg));
 
+    // Long texts show their beginning, not their end.
+    for (QLineEdit* edit : findChildren<QLineEdit*>()) {
+        edit->setCursorPosition(0);
+    }
     cboTypeChange();
     txtName_->setFocus();
 }

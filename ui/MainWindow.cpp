@@ -348,8 +348,9 @@ QWidget* TForm1::buildOptions(QWidget* parent) {
     add(QStringLiteral("Mail Subject:"), txtMailSubject_);
     add(QStringLiteral("Monitor Interval (min):"), interval_);
     add(QStringLiteral("Connect Timeout (ms):"), txtTimeout_);
-    grid->addWidget(cbxOpenLast_, row++, 0, 1, 2, Qt::AlignLeft);
-    grid->addWidget(cbxDoLog_, row++, 0, 1, 2, Qt::AlignLeft);
+    // Absolute: a right-to-left box would otherwise read "left" as right.
+    grid->addWidget(cbxOpenLast_, row++, 0, 1, 2, Qt::AlignLeft | Qt::AlignAbsolute);
+    grid->addWidget(cbxDoLog_, row++, 0, 1, 2, Qt::AlignLeft | Qt::AlignAbsolute);
     grid->addWidget(new QLabel(QStringLiteral("Log Filename:"), box), row, 0);
     grid->addWidget(txtLogFile_, row, 1);
     grid->addWidget(setLog, row, 2);

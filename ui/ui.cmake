@@ -48,3 +48,7 @@ install(CODE [[
     message(STATUS "Gave ${prog} the raw-socket capability for ping")
   endif()
 ]])
+
+# The pictures of the documentation (scripts/screenshots.sh).
+add_executable(vardomon_screenshots EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/tools/Screenshots.cpp)
+target_link_libraries(vardomon_screenshots PRIVATE vardo_ui)

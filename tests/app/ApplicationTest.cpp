@@ -1,0 +1,400 @@
+// The application's commands as a user meets them: start-up, first show, the document
+// commands with their question and failure messages, the host commands with their refresh
+// rules, the log options and shutdown.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "app/Application.h"
+#include "support/MonitorFakes.h"
+#include "support/TempDir.h"
+
+namespace {
+
+// Answers every question, file dialog and host dialog from a script, and records what the
+// program said.
+class ScriptedUser : public UserQuestions, public FileChooser, public HostEditor, public MessageSink {
+  public:
+    bool askYesNo(const std::string& text) override {
+        asked.push_back(text);
+        if (answers.empty()) {
+            ADD_FAILURE() << "unexpected question: " << text;
+            return false;
+        }
+        const bool a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    void showMessage(const std::string& text) override { shown.push_back(text); }
+    std::optional<std::string> chooseOpenPath() override { return next(openPaths); }
+    std::optional<std::string> chooseSavePath() override { return next(savePaths); }
+    bool editHost(ServerItem& record) override {
+        ++edits;
+        seen = record;
+        if (!editAnswer) {
+            return false;
+        }
+        record = *editAnswer;
+        return true;
+    }
+    void showMessageAsync(const std::string& text) override { shown.push_back(text); }
+
+    std::deque<bool> answers;
+    std::deque<std::optional<std::string>> openPaths;
+    std::deque<std::optional<std::string>> savePaths;
+    std::optional<ServerItem> editAnswer;
+    std::optional<ServerItem> seen;
+    std::vector<std::string> asked;
+    std::vector<std::string> shown;
+    int savesAsked = 0;
+    int edits = 0;
+
+  private:
+    std::optional<std::string> next(std::deque<std::optional<std::string>>& q) {
+        ++savesAsked;
+        if (q.empty()) {
+            return std::nullopt;
+        }
+        auto v = q.front();
+        q.pop_front();
+        return v;
+    }
+};
+
+ServerItem host(const std::string& name) {
+    ServerItem it;
+    it.name = name;
+    it.address = "127.0.0.1";
+    it.tcpPort = 1;
+    return it;
+}
+
+class AppTest : public ::testing::Test {
+  protected:
+    std::unique_ptr<Application> start(std::string startupError = "") {
+        auto factory = [this, startupError](LiveConfig&, MonitorFlags&, MessageSink&) {
+            AppComponents parts;
+            auto p = std::make_unique<FakeProbes>(journal);
+            probes = p.get();
+            parts.probes = std::move(p);
+            parts.alerts = std::make_unique<RecordingAlerts>(journal);
+            auto c = std::make_unique<FakeClock>(journal);
+            clock = c.get();
+            parts.clock = std::move(c);
+            parts.startupError = startupError;
+            return parts;
+        };
+        return std::make_unique<Application>(Application::Ui{view, user, user, user, user}, cfgPath, factory);
+    }
+
+    void writeConfig(const ServerCfg& values) {
+        ServerCfg c = values;
+        c.fileName = cfgPath;
+        ASSERT_TRUE(c.save());
+    }
+
+    std::string writeDocument(const std::string& name, std::vector<ServerItem> items) {
+        ServerDoc d;
+        for (const auto& i : items) {
+            d.append(i);
+        }
+        d.fileName = dir.file(name);
+        EXPECT_TRUE(d.save());
+        return d.fileName;
+    }
+
+    std::size_t refreshes() const { return journal.matching("view refreshAll").size(); }
+
+    TempDir dir;
+    std::string cfgPath = dir.file("cfg/vardo.cfg");
+    Journal journal;
+    RecordingView view{journal};
+    ScriptedUser user;
+    FakeProbes* probes = nullptr;
+    FakeClock* clock = nullptr;
+};
+
+TEST_F(AppTest, FirstStartWithoutSettingsShowsAnEmptyDocumentAndSavesDefaultsAtShutdown) {
+    auto app = start();
+    const ServerCfg cfg = app->settings();
+    EXPECT_EQ(cfg.interval, 1);
+    EXPECT_EQ(cfg.connectTimeout, 5000);
+    EXPECT_EQ(cfg.openLast, 1);
+    EXPECT_EQ(cfg.doLog, 0);
+    app->firstShow();
+    EXPECT_TRUE(user.shown.empty());
+    EXPECT_EQ(app->document().count(), 0u);
+    EXPECT_EQ(refreshes(), 1u);
+
+    app->shutdown();
+    EXPECT_EQ(journal.matching("status ").back(), "status Shutting Down...");
+    EXPECT_EQ(std::filesystem::file_size(cfgPath), 52u);
+}
+
+TEST_F(AppTest, FirstShowReopensTheLastDocumentOrSaysWhyNot) {
+    const std::string doc = writeDocument("hosts.vdm", {host("a"), host("b")});
+    ServerCfg cfg;
+    cfg.lastDoc = doc;
+    writeConfig(cfg);
+    {
+        auto app = start();
+        app->firstShow();
+        EXPECT_TRUE(user.shown.empty());
+        EXPECT_EQ(app->document().count(), 2u);
+        EXPECT_FALSE(app->document().modified);
+        EXPECT_EQ(app->document().fileName, doc);
+    }
+    std::filesystem::remove(doc);
+    auto app = start();
+    app->firstShow();
+    ASSERT_EQ(user.shown.size(), 1u);
+    EXPECT_EQ(user.shown[0], "Failed to open last document:\r\nFailed to open file for reading.");
+    EXPECT_EQ(app->document().count(), 0u);
+    EXPECT_EQ(app->settings().lastDoc, doc);
+}
+
+TEST_F(AppTest, StartupErrorAndLogTestComeBeforeTheLastDocument) {
+    const std::string doc = writeDocument("hosts.vdm", {host("a")});
+    ServerCfg cfg;
+    cfg.lastDoc = doc;
+    cfg.doLog = 1;
+    cfg.logFile = dir.file("no/such/folder/vardo.log");
+    writeConfig(cfg);
+    auto app = start("Ping is not available: socket: Operation not permitted");
+    app->firstShow();
+    ASSERT_EQ(user.shown.size(), 2u);
+    EXPECT_EQ(user.shown[0], "Ping is not available: socket: Operation not permitted");
+    EXPECT_EQ(user.shown[1], "Failed to open log file.");
+    EXPECT_EQ(app->document().count(), 1u);
+    EXPECT_EQ(app->settings().doLog, 1);
+}
+
+TEST_F(AppTest, LogOptionsTestTheFileOnlyWhenLoggingIsOnAndNamed) {
+    auto app = start();
+    app->firstShow();
+    const std::string bad = dir.file("missing/x.log");
+    app->setLogFile(bad);  // logging off: no test
+    EXPECT_TRUE(user.shown.empty());
+    EXPECT_EQ(app->settings().logFile, bad);
+    app->setLogEnabled(true);
+    EXPECT_EQ(user.shown, std::vector<std::string>{"Failed to open log file."});
+    EXPECT_EQ(app->settings().doLog, 1);
+    app->setLogEnabled(false);
+    EXPECT_EQ(user.shown.size(), 1u);
+    app->setLogEnabled(true);
+    app->setLogFile(dir.file("good.log"));
+    EXPECT_EQ(user.shown.size(), 2u);
+    EXPECT_TRUE(std::filesystem::exists(dir.file("good.log")));
+    EXPECT_EQ(std::filesystem::file_size(dir.file("good.log")), 0u);
+    app->setLogFile("");
+    EXPECT_EQ(user.shown.size(), 2u);
+}
+
+TEST_F(AppTest, NewAsksOnlyAboutAModifiedDocument) {
+    auto app = start();
+    app->newCommand();
+    EXPECT_TRUE(user.asked.empty());
+
+    app->document().append(host("a"));
+    user.answers = {false};
+    app->newCommand();
+    EXPECT_EQ(user.asked, std::vector<std::string>{"Do you want to save changes?"});
+    EXPECT_EQ(app->document().count(), 0u);
+    EXPECT_FALSE(app->document().modified);
+}
+
+TEST_F(AppTest, YesThenCancelledSaveAsKeepsTheDocument) {
+    auto app = start();
+    app->document().append(host("a"));
+    user.answers = {true};
+    EXPECT_FALSE(app->promptAndReset());
+    EXPECT_EQ(user.savesAsked, 1);
+    EXPECT_EQ(app->document().count(), 1u);
+    EXPECT_TRUE(app->document().modified);
+}
+
+TEST_F(AppTest, OpenClosesTheOldDocumentEvenWhenTheDialogIsCancelled) {
+    const std::string doc = writeDocument("hosts.vdm", {host("x"), host("y"), host("z")});
+    auto app = start();
+    app->document().append(host("a"));
+    app->document().modified = false;
+    app->openCommand();
+    EXPECT_EQ(app->document().count(), 0u);
+
+    user.openPaths = {doc};
+    app->openCommand();
+    EXPECT_EQ(app->document().count(), 3u);
+    EXPECT_EQ(app->settings().lastDoc, doc);
+
+    user.openPaths = {dir.file("nothing.vdm")};
+    app->openCommand();
+    ASSERT_EQ(user.shown.size(), 1u);
+    EXPECT_EQ(user.shown[0], "Failed to open file:\r\nFailed to open file for reading.");
+    EXPECT_EQ(app->document().count(), 0u);
+    EXPECT_EQ(app->settings().lastDoc, doc);
+}
+
+TEST_F(AppTest, SaveAsAddsTheExtensionAndRemembersTheDocument) {
+    auto app = start();
+    app->document().append(host("a"));
+    user.savePaths = {dir.file("report")};
+    EXPECT_TRUE(app->saveDocument());  // unnamed: Save As
+    EXPECT_EQ(app->document().fileName, dir.file("report.vdm"));
+    EXPECT_EQ(app->settings().lastDoc, dir.file("report.vdm"));
+    EXPECT_FALSE(app->document().modified);
+    EXPECT_TRUE(std::filesystem::exists(dir.file("report.vdm")));
+
+    // Save under the existing name leaves lastDoc alone.
+    app->updateSettings([](ServerCfg& c) { c.lastDoc = "elsewhere"; });
+    app->document().append(host("b"));
+    EXPECT_TRUE(app->saveDocument());
+    EXPECT_EQ(app->settings().lastDoc, "elsewhere");
+}
+
+TEST_F(AppTest, FailedSavesSayHowAndKeepNameAndChanges) {
+    // A path below a plain file fails for every user, root included.
+    auto app = start();
+    const std::string blocker = dir.file("plain-file");
+    std::filesystem::create_directories(dir.path());
+    { std::ofstream(blocker) << "x"; }
+    app->document().append(host("a"));
+    app->document().fileName = dir.file("good.vdm");
+
+    user.savePaths = {blocker + "/under.vdm"};
+    EXPECT_FALSE(app->saveDocumentAs());
+    EXPECT_EQ(user.shown, std::vector<std::string>{"Failed to save file."});
+    EXPECT_EQ(app->document().fileName, dir.file("good.vdm"));
+    EXPECT_TRUE(app->document().modified);
+
+    app->document().fileName = blocker + "/named.vdm";
+    EXPECT_FALSE(app->saveDocument());
+    EXPECT_EQ(user.shown.size(), 2u);
+    EXPECT_EQ(user.shown[1], "Failed to save file.");
+    EXPECT_EQ(app->document().fileName, blocker + "/named.vdm");
+    EXPECT_TRUE(app->document().modified);
+    EXPECT_TRUE(app->settings().lastDoc.empty());
+}
+
+TEST_F(AppTest, ClosingWithYesAndCancelledSaveAsStillClosesAndSavesTheSettings) {
+    auto app = start();
+    app->firstShow();
+    app->document().append(host("a"));
+    app->updateSettings([](ServerCfg& c) { c.mailServer = "smtp.example.lan"; });
+    user.answers = {true};
+    app->shutdown();
+    EXPECT_EQ(user.asked, std::vector<std::string>{"Do you want to save changes?"});
+    ServerCfg saved;
+    ASSERT_TRUE(saved.load(cfgPath));
+    EXPECT_EQ(saved.mailServer, "smtp.example.lan");
+}
+
+TEST_F(AppTest, ClosingWhileAProbeWaitsEndsTheThreadBeforeReturning) {
+    auto app = start();
+    app->document().append(host("slow"));
+    app->document().modified = false;
+    std::atomic<bool> probing{false};
+    // The probe waits until it is cancelled, as a connect to a silent host does.
+    probes->duringProbe = [&] {
+        probing = true;
+        while (probes->cancels.load() == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    };
+    EXPECT_TRUE(app->toggleMonitor());
+    while (!probing) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    user.answers = {false};  // the check made the document modified
+    app->shutdown();
+    EXPECT_TRUE(app->flags().threadDone);
+    EXPECT_FALSE(app->flags().running);
+    EXPECT_GE(probes->cancels.load(), 1);
+    EXPECT_TRUE(std::filesystem::exists(cfgPath));
+}
+
+TEST_F(AppTest, StartStopAndCheckNowDriveTheFlags) {
+    auto app = start();
+    EXPECT_FALSE(app->isMonitoring());
+    app->checkNow();
+    EXPECT_TRUE(app->flags().checkNow);
+    EXPECT_TRUE(app->toggleMonitor());
+    EXPECT_TRUE(app->isMonitoring());
+    EXPECT_FALSE(app->toggleMonitor());
+    EXPECT_FALSE(app->isMonitoring());
+}
+
+TEST_F(AppTest, AddRefreshesAfterOkAndCancel) {
+    auto app = start();
+    app->addHost();
+    EXPECT_EQ(app->document().count(), 0u);
+    EXPECT_FALSE(app->document().modified);
+    EXPECT_EQ(refreshes(), 1u);
+    EXPECT_EQ(*user.seen, ServerItem{});  // the dialog starts from a fresh record
+
+    user.editAnswer = host("new");
+    app->addHost();
+    ASSERT_EQ(app->document().count(), 1u);
+    EXPECT_EQ(app->document().at(0)->name, "new");
+    EXPECT_EQ(refreshes(), 2u);
+}
+
+TEST_F(AppTest, EditRefreshRulesDependOnTheSourceGrid) {
+    auto app = start();
+    ServerItem down = host("down");
+    down.failuresAllowed = 1;
+    down.consecutiveFailures = 3;
+    down.badCount = 3;
+    app->document().append(down);
+
+    app->editHost(std::nullopt, GridSource::HostGrid);
+    EXPECT_EQ(user.edits, 0);
+
+    app->editHost(0, GridSource::ResultGrid);  // cancelled
+    EXPECT_EQ(refreshes(), 0u);
+    EXPECT_EQ(user.seen->consecutiveFailures, 3);  // the run-time fields pass through
+    app->editHost(0, GridSource::HostGrid);        // cancelled
+    EXPECT_EQ(refreshes(), 1u);
+
+    ServerItem renamed = *user.seen;
+    renamed.name = "renamed";
+    renamed.consecutiveFailures = 0;  // the dialog never changes these
+    user.editAnswer = renamed;
+    app->editHost(0, GridSource::ResultGrid);
+    EXPECT_EQ(refreshes(), 2u);
+    EXPECT_EQ(app->document().at(0)->name, "renamed");
+    EXPECT_TRUE(app->document().at(0)->isDown());
+}
+
+TEST_F(AppTest, RemoveAsksFirst) {
+    auto app = start();
+    app->document().append(host("a"));
+    app->document().append(host("b"));
+    app->removeHost(std::nullopt);
+    EXPECT_TRUE(user.asked.empty());
+    user.answers = {false, true};
+    app->removeHost(0);
+    EXPECT_EQ(app->document().count(), 2u);
+    EXPECT_EQ(refreshes(), 0u);
+    app->removeHost(0);
+    EXPECT_EQ(user.asked.back(), "Are you sure you want to remove this item?");
+    ASSERT_EQ(app->document().count(), 1u);
+    EXPECT_EQ(app->document().at(0)->name, "b");
+    EXPECT_EQ(refreshes(), 1u);
+}
+
+TEST_F(AppTest, TheProgramArgumentOpensLikeOpen) {
+    const std::string doc = writeDocument("arg.vdm", {host("x")});
+    auto app = start();
+    app->firstShow();
+    EXPECT_TRUE(app->openPath(doc));
+    EXPECT_EQ(app->document().count(), 1u);
+    EXPECT_EQ(app->settings().lastDoc, doc);
+    EXPECT_FALSE(app->openPath(dir.file("gone.vdm")));
+    EXPECT_EQ(user.shown.back(), "Failed to open file:\r\nFailed to open file for reading.");
+}
+
+}  // namespace
