@@ -1,0 +1,26 @@
+# Qt Test programs for the windows, run on the offscreen platform.
+if(TARGET vardo_ui)
+  find_package(Qt6 REQUIRED COMPONENTS Test)
+
+  # vardo_qtest(name SOURCES ... [LIBS ...] [LABELS ...] [TIMEOUT s])
+  function(vardo_qtest name)
+    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    if(VARDO_TEST_LABEL_ONLY AND NOT VARDO_TEST_LABEL_ONLY IN_LIST T_LABELS)
+      return()
+    endif()
+    add_executable(${name} ${T_SOURCES})
+    set_target_properties(${name} PROPERTIES AUTOMOC ON)
+    target_link_libraries(${name} PRIVATE vardo_ui vardo_test_support Qt6::Test ${T_LIBS})
+    add_test(NAME ${name} COMMAND ${name})
+    if(NOT T_TIMEOUT)
+      set(T_TIMEOUT 120)
+    endif()
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
+                         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=qt.qpa.*=false")
+    if(T_LABELS)
+      set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+    endif()
+  endfunction()
+
+  vardo_qtest(ui_dialogs_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/DialogsTest.cpp)
+endif()
