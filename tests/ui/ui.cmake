@@ -24,3 +24,6 @@ if(TARGET vardo_ui)
 
   vardo_qtest(ui_dialogs_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/DialogsTest.cpp)
 endif()
+if(TARGET vardo_ui)
+  vardo_qtest(ui_main_window_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/MainWindowTest.cpp)
+endif()
