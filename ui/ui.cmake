@@ -52,3 +52,7 @@ install(CODE [[
 # The pictures of the documentation (scripts/screenshots.sh).
 add_executable(vardomon_screenshots EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/tools/Screenshots.cpp)
 target_link_libraries(vardomon_screenshots PRIVATE vardo_ui)
+
+# Writes examples/localhost.vdm.
+add_executable(vardomon_make_example EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/tools/MakeExample.cpp)
+target_link_libraries(vardomon_make_example PRIVATE vardo_storage)

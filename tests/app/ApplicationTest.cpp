@@ -12,6 +12,7 @@
 #include "app/Application.h"
 #include "support/MonitorFakes.h"
 #include "support/TempDir.h"
+#include "tools/ExampleDocument.h"
 
 namespace {
 
@@ -395,6 +396,12 @@ TEST_F(AppTest, TheProgramArgumentOpensLikeOpen) {
     EXPECT_EQ(app->settings().lastDoc, doc);
     EXPECT_FALSE(app->openPath(dir.file("gone.vdm")));
     EXPECT_EQ(user.shown.back(), "Failed to open file:\r\nFailed to open file for reading.");
+}
+
+TEST(ExampleDocument, TheShippedExampleIsTheOneTheToolWrites) {
+    ServerDoc doc;
+    ASSERT_TRUE(doc.load(VARDO_SOURCE_DIR "/examples/localhost.vdm")) << doc.errorText;
+    EXPECT_EQ(doc.items(), exampleHosts());
 }
 
 }  // namespace
