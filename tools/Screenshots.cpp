@@ -103,6 +103,15 @@ int main(int argc, char** argv) {
     ssh.tcpPort = 22;
     doc.append(ssh);
 
+    window.app().updateSettings([](ServerCfg& c) {
+        c.mailServer = "mail.example.lan";
+        c.fromAddress = "vardomon@example.lan";
+        c.fromName = "Vardomon";
+        c.mailSubject = "%s changed state at %t";
+        c.interval = 2;
+        c.doLog = 1;
+        c.logFile = "/var/tmp/vardomon.log";
+    });
     window.show();
     QTimer::singleShot(200, &app, [&] {
         window.monitorView().refreshAllRows();

@@ -329,6 +329,8 @@ QWidget* TForm1::buildOptions(QWidget* parent) {
     cbxDoLog_->setLayoutDirection(Qt::RightToLeft);
     txtLogFile_ = named(new QLineEdit(box), "txtLogFile");
     auto* setLog = named(new QPushButton(QStringLiteral("Set"), box), "btnSetLogFile");
+    setLog->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
+    setLog->setMaximumWidth(48);
     // Kept with the settings, never shown.
     auto* dialLabel = named(new QLabel(QStringLiteral("Dialing Prefix:"), box), "lblDialPrefix");
     txtDialPrefix_ = named(new QLineEdit(box), "txtDialPrefix");
@@ -404,6 +406,10 @@ void TForm1::fillOptions(const ServerCfg& cfg) {
     cbxOpenLast_->setChecked(cfg.openLast != 0);
     cbxDoLog_->setChecked(cfg.doLog != 0);
     txtLogFile_->setText(q(cfg.logFile));
+    // Long texts show their beginning.
+    for (QLineEdit* edit : {txtMailServer_, txtFromAddress_, txtFromName_, txtMailSubject_, txtLogFile_}) {
+        edit->setCursorPosition(0);
+    }
 }
 
 void TForm1::showEvent(QShowEvent* event) {
