@@ -526,7 +526,8 @@ std::string TTcpSocket::Read(std::uint16_t count) {
     } lowWaterReset{fd};
 
     bool peerClosed = false;
-    ssize_t lastPending = -1;
+    bool wokenByData = false;
+    ssize_t pendingBeforeWait = -1;
     for (;;) {
         const ssize_t n = ::recv(fd, buf, kBufferSize, MSG_PEEK);
         if (n >= count) {
@@ -547,16 +548,17 @@ std::string TTcpSocket::Read(std::uint16_t count) {
             waitFor(-1, 0, false);
             continue;
         }
-        const WaitResult r = waitFor(fd, POLLIN | POLLRDHUP, false);
-        if (r.woke == Woke::Ready) {
-            peerClosed = (r.revents & (POLLRDHUP | POLLHUP)) != 0;
-            if (!peerClosed && n > 0 && n == lastPending) {
-                // Readable without anything new (memory pressure can make the system report
-                // that early): pause briefly instead of turning the loop.
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
+        if (wokenByData && n == pendingBeforeWait) {
+            // Reported readable without anything new (memory pressure can make the system
+            // report that early): pause briefly instead of turning the loop.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        lastPending = n;
+        pendingBeforeWait = n;
+        const WaitResult r = waitFor(fd, POLLIN | POLLRDHUP, false);
+        wokenByData = r.woke == Woke::Ready;
+        if (wokenByData) {
+            peerClosed = (r.revents & (POLLRDHUP | POLLHUP)) != 0;
+        }
     }
     if (canceled_) {
         consumeCancel();
