@@ -298,8 +298,13 @@ TEST_F(TcpSocketRead, PeerClosingWithoutDataGivesTheEmptyTextAndDropsTheConnecti
 }
 
 TEST_F(TcpSocketRead, ResetByPeerIsASocketError) {
-    LoopbackServer server([](PeerConnection& c) { c.reset(); });
+    // Reset only once the client is surely connected, when its byte has arrived.
+    LoopbackServer server([](PeerConnection& c) {
+        c.receive(1);
+        c.reset();
+    });
     connect(server);
+    sock.SendBuffer("x", 1);
     EXPECT_EQ(socketErrorOf([&] { sock.Read(4); }), "10054:Connection reset by peer");
     sock.Disconnect();
 }
