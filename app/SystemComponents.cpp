@@ -1,20 +1,9 @@
 #include "app/SystemComponents.h"
 
-// SEAM: the probes, alerts and dialog services of the other layers are wired here as they
-// land; until then every check fails and the program says so at first show.
-namespace {
+#include "app/SystemProbes.h"
 
-class UnwiredProbes : public HostProbes {
-  public:
-    bool checkTcpConnect(const std::string&, std::int32_t) override { return false; }
-    bool checkTcpReceive(const ServerItem&) override { return false; }
-    bool checkTcpSendReceive(const ServerItem&) override { return false; }
-    void setPingAddress(const std::string&) override {}
-    int ping() override { return 0; }
-    ServiceHandle openServiceManager(const std::string&) override { return nullptr; }
-    bool queryServiceRunning(ServiceManagerHandle&, const std::string&, bool&) override { return false; }
-    void closeServiceManager(ServiceHandle) override {}
-};
+// SEAM: the alerts and dialog services of the other layers are wired here as they land.
+namespace {
 
 class UnwiredAlerts : public HostAlerts {
   public:
@@ -34,12 +23,13 @@ class UnwiredDialogServices : public DialogServices {
 
 }  // namespace
 
-AppComponents makeSystemComponents(LiveConfig&, MonitorFlags&, MessageSink&) {
+AppComponents makeSystemComponents(LiveConfig& cfg, MonitorFlags& flags, MessageSink&) {
     AppComponents parts;
-    parts.probes = std::make_unique<UnwiredProbes>();
+    auto probes = std::make_unique<SystemProbes>(cfg, flags.connectState);
+    parts.startupError = probes->startupError();
+    parts.probes = std::move(probes);
     parts.alerts = std::make_unique<UnwiredAlerts>();
     parts.clock = std::make_unique<SystemClock>();
-    parts.startupError = "The probes are not wired into this build.";
     return parts;
 }
 

@@ -27,3 +27,7 @@ endif()
 if(TARGET vardo_ui)
   vardo_qtest(ui_main_window_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/MainWindowTest.cpp)
 endif()
+if(TARGET vardo_ui)
+  # The whole program against a real TCP server on 127.0.0.1.
+  vardo_qtest(ui_end_to_end_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/EndToEndTest.cpp TIMEOUT 180)
+endif()

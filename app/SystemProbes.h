@@ -1,0 +1,37 @@
+// The checks the monitor runs on a real machine: the TCP probe on the window's socket, the
+// ping component, and service control.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "core/LiveConfig.h"
+#include "core/Monitor.h"
+#include "probes/TcpProbe.h"
+#include "probes/TcpSocket.h"
+
+class SystemProbes : public HostProbes {
+  public:
+    SystemProbes(LiveConfig& cfg, std::atomic<std::int32_t>& connectState);
+
+    bool checkTcpConnect(const std::string& address, std::int32_t port) override;
+    bool checkTcpReceive(const ServerItem& item) override;
+    bool checkTcpSendReceive(const ServerItem& item) override;
+    void setPingAddress(const std::string& address) override;
+    int ping() override;
+    ServiceHandle openServiceManager(const std::string& machine) override;
+    bool queryServiceRunning(ServiceManagerHandle& handle, const std::string& service,
+                             bool& running) override;
+    void closeServiceManager(ServiceHandle handle) override;
+    void cancel() override;
+
+    // Why a part could not be set up; empty when all is well.
+    const std::string& startupError() const { return startupError_; }
+
+  private:
+    TTcpSocket sock_;
+    TcpProbe tcp_;
+    std::string pingAddress_;
+    std::string startupError_;
+};
