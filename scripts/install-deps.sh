@@ -8,7 +8,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsystemd-dev dbus python3-dbusmock python3-aiosmtpd
   libcanberra-dev alsa-utils sox smbclient
-  xvfb xauth imagemagick iproute2 procps
+  xvfb xauth imagemagick iproute2 procps libcap2-bin
   monitoring-plugins-basic fping
 )
 
