@@ -28,6 +28,7 @@
 #include "ui/ImageList.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageBox.h"
+#include "ui/QtMessageSink.h"
 #include "ui/QtMonitorView.h"
 #include "ui/SpinEdit.h"
 
@@ -628,6 +629,29 @@ class MainWindowTest : public QObject {
         }
         // Thirty thousand updates arrived in far fewer batches.
         QVERIFY(view.batches() - before < 1000);
+    }
+
+    void alertBoxesArriveInOrderAndBurstsAreGathered() {
+        QWidget owner;
+        QtMessageSink sink(&owner);
+        std::thread([&] {
+            sink.showMessageAsync("first");
+            sink.showMessageAsync("second");
+        }).join();
+        QCOMPARE(MessageBox::shownTexts(), QStringList());  // nothing is shown on the worker's thread
+        QTRY_COMPARE(MessageBox::shownTexts(), (QStringList{"first", "second"}));
+
+        MessageBox::clearShown();
+        std::thread([&] {
+            for (int i = 0; i < 40; ++i) {
+                sink.showMessageAsync("down " + std::to_string(i));
+            }
+        }).join();
+        QTRY_VERIFY(!MessageBox::shownTexts().isEmpty());
+        QCOMPARE(MessageBox::shownTexts().size(), 1);
+        const QString all = MessageBox::shownTexts().front();
+        QVERIFY(all.startsWith(QStringLiteral("down 0\n\ndown 1")));
+        QVERIFY(all.endsWith(QStringLiteral("down 39")));
     }
 };
 
