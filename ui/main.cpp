@@ -42,7 +42,6 @@ class VardoApplication : public QApplication {
 int main(int argc, char** argv) {
     VardoApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrune Vardomon"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Kestrune Vardomon"));
     QApplication::setWindowIcon(ImageList::appIcon());
     QApplication::setDesktopFileName(QStringLiteral("kestrune-vardomon"));
 
