@@ -1,0 +1,87 @@
+#include "probes/HostLookup.h"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+#include <thread>
+
+HostLookupResult lookupHostV4(const std::string& name) {
+    HostLookupResult r;
+    r.officialName = name;
+    if (name.empty()) {
+        // Nothing to ask the resolver about; getaddrinfo would not fail it by itself.
+        r.error = EAI_NONAME;
+        return r;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_RAW;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* found = nullptr;
+    r.error = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
+    if (r.error != 0) {
+        return r;
+    }
+    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, &::freeaddrinfo);
+    r.error = EAI_NONAME;
+    for (const addrinfo* ai = list.get(); ai != nullptr; ai = ai->ai_next) {
+        if (ai->ai_family == AF_INET && ai->ai_addrlen >= sizeof(sockaddr_in)) {
+            sockaddr_in sin{};
+            std::memcpy(&sin, ai->ai_addr, sizeof sin);
+            r.address = sin.sin_addr.s_addr;
+            r.error = 0;
+            break;
+        }
+    }
+    if (r.error == 0 && list->ai_canonname != nullptr && list->ai_canonname[0] != '\0') {
+        r.officialName = list->ai_canonname;
+    }
+    return r;
+}
+
+std::shared_ptr<PendingLookup> PendingLookup::start(std::string name, Completion onDone) {
+    auto lookup = std::make_shared<PendingLookup>(Key{}, std::move(name));
+    // The thread holds its own reference: the lookup cannot be interrupted, so it must be
+    // able to finish after every waiter has gone.
+    std::thread([self = lookup, done = std::move(onDone)] { self->run(done); }).detach();
+    return lookup;
+}
+
+namespace {
+int makeReadyDescriptor() {
+    const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (fd < 0) {
+        throw std::system_error(errno, std::generic_category(), "eventfd");
+    }
+    return fd;
+}
+}  // namespace
+
+PendingLookup::PendingLookup(Key, std::string name) : name_(std::move(name)), readyFd_(makeReadyDescriptor()) {}
+
+PendingLookup::~PendingLookup() { ::close(readyFd_); }
+
+HostLookupResult PendingLookup::result() const {
+    std::lock_guard lock(mutex_);
+    return result_;
+}
+
+void PendingLookup::run(const Completion& onDone) {
+    HostLookupResult r = lookupHostV4(name_);
+    {
+        std::lock_guard lock(mutex_);
+        result_ = r;
+    }
+    done_.store(true, std::memory_order_release);
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(readyFd_, &one, sizeof one);
+    if (onDone) {
+        onDone(r);
+    }
+}
