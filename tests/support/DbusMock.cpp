@@ -258,6 +258,8 @@ objects[self.units[name]].vardo_loaded = True
 ret = dbus.ObjectPath(self.units[name])
 )");
     bus_.addMethod(kBusName, kPath, kManagerInterface, "ListUnits", "", "a(ssssssouso)", std::string(kRowFunction) + R"(
+if getattr(self, 'vardo_list_error', ''):
+    raise dbus.exceptions.DBusException('listing refused', name=self.vardo_list_error)
 ret = []
 for name, path in self.units.items():
     if getattr(objects[path], 'vardo_loaded', True):
@@ -279,6 +281,8 @@ for name in args[0]:
                    "ret = getattr(self, 'vardo_files', [])");
     bus_.addMethod(kBusName, kPath, kControlInterface, "AddUnitFile", "ss", "",
                    "self.vardo_files = getattr(self, 'vardo_files', []) + [(str(args[0]), str(args[1]))]");
+    bus_.addMethod(kBusName, kPath, kControlInterface, "SetListError", "s", "",
+                   "self.vardo_list_error = str(args[0])");
     bus_.addMethod(kBusName, kPath, kControlInterface, "SetUnitLoaded", "sb", "",
                    "objects[self.units[str(args[0])]].vardo_loaded = bool(args[1])");
 }
@@ -336,6 +340,14 @@ void SystemdMock::setActiveState(const std::string& name, const std::string& sta
                            error.get(), nullptr, "sa{sv}", kUnitInterface, 1, "ActiveState", "s",
                            state.c_str()) < 0) {
         throw std::runtime_error("UpdateProperties: " + error.text());
+    }
+}
+
+void SystemdMock::failListings(const std::string& errorName) {
+    CallError error;
+    if (sd_bus_call_method(bus_.bus(), kBusName, kPath, kControlInterface, "SetListError", error.get(), nullptr, "s",
+                           errorName.c_str()) < 0) {
+        throw std::runtime_error("SetListError: " + error.text());
     }
 }
 

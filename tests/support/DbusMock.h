@@ -74,6 +74,8 @@ public:
 
     void addUnit(const Unit& unit);
     void setActiveState(const std::string& name, const std::string& state);
+    // Makes ListUnits answer with the D-Bus error of that name; "" lists again.
+    void failListings(const std::string& errorName);
     // A unit file without a unit object (a template, an alias).
     void addUnitFile(const std::string& path, const std::string& state);
     // The names of the methods called on the manager, in order.
