@@ -63,9 +63,12 @@ int makeReadyDescriptor() {
 }
 }  // namespace
 
-PendingLookup::PendingLookup(Key, std::string name) : name_(std::move(name)), readyFd_(makeReadyDescriptor()) {}
+PendingLookup::PendingLookup(Key, std::string name)
+    : name_(std::move(name)), readyFd_(makeReadyDescriptor()) {}
 
-PendingLookup::~PendingLookup() { ::close(readyFd_); }
+PendingLookup::~PendingLookup() {
+    ::close(readyFd_);
+}
 
 HostLookupResult PendingLookup::result() const {
     std::lock_guard lock(mutex_);

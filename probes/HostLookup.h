@@ -24,7 +24,7 @@ HostLookupResult lookupHostV4(const std::string& name);
 // A lookup that runs on a thread of its own. The thread keeps this object alive until it has
 // finished, so whoever started it may stop waiting at any moment without leaking or blocking.
 class PendingLookup : public std::enable_shared_from_this<PendingLookup> {
-public:
+  public:
     using Completion = std::function<void(const HostLookupResult&)>;
 
     // Starts the lookup; onDone, when given, runs on the lookup's thread after the result is
@@ -45,7 +45,7 @@ public:
     // The result; valid once done() is true.
     HostLookupResult result() const;
 
-private:
+  private:
     void run(const Completion& onDone);
 
     const std::string name_;

@@ -1,7 +1,9 @@
 #include "probes/IcmpPacket.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 namespace icmp {
 
@@ -20,7 +22,10 @@ std::uint32_t readRaw32(std::span<const std::uint8_t> bytes, std::size_t at) {
 
 }  // namespace
 
-std::uint16_t checksum(std::span<const std::uint8_t> bytes) {
+namespace {
+
+// The one's complement sum of the 16-bit words, not yet folded or inverted.
+std::uint32_t wordSum(std::span<const std::uint8_t> bytes) {
     std::uint32_t sum = 0;
     std::size_t i = 0;
     for (; i + 1 < bytes.size(); i += 2) {
@@ -29,27 +34,39 @@ std::uint16_t checksum(std::span<const std::uint8_t> bytes) {
     if (i < bytes.size()) {
         sum += static_cast<std::uint32_t>(bytes[i]) << 8;
     }
+    return sum;
+}
+
+std::uint16_t finish(std::uint64_t sum) {
     while (sum >> 16) {
         sum = (sum & 0xFFFF) + (sum >> 16);
     }
     return static_cast<std::uint16_t>(~sum & 0xFFFF);
 }
 
+}  // namespace
+
+std::uint16_t checksum(std::span<const std::uint8_t> bytes) {
+    return finish(wordSum(bytes));
+}
+
 std::vector<std::uint8_t> buildEchoRequest(std::uint16_t id, std::uint16_t sequence,
                                            std::span<const std::uint8_t> data) {
-    std::vector<std::uint8_t> packet(kHeaderSize + data.size());
-    packet[0] = kEchoRequest;
-    packet[1] = 0;
-    packet[4] = static_cast<std::uint8_t>(id >> 8);
-    packet[5] = static_cast<std::uint8_t>(id & 0xFF);
-    packet[6] = static_cast<std::uint8_t>(sequence >> 8);
-    packet[7] = static_cast<std::uint8_t>(sequence & 0xFF);
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        packet[kHeaderSize + i] = data[i];
-    }
-    const std::uint16_t sum = checksum(packet);
-    packet[2] = static_cast<std::uint8_t>(sum >> 8);
-    packet[3] = static_cast<std::uint8_t>(sum & 0xFF);
+    std::uint8_t header[kHeaderSize] = {kEchoRequest,
+                                        0,
+                                        0,
+                                        0,
+                                        static_cast<std::uint8_t>(id >> 8),
+                                        static_cast<std::uint8_t>(id & 0xFF),
+                                        static_cast<std::uint8_t>(sequence >> 8),
+                                        static_cast<std::uint8_t>(sequence & 0xFF)};
+    // The header has an even length, so the sums of its words and of the data's add up.
+    const std::uint16_t sum = finish(std::uint64_t{wordSum(header)} + wordSum(data));
+    header[2] = static_cast<std::uint8_t>(sum >> 8);
+    header[3] = static_cast<std::uint8_t>(sum & 0xFF);
+    std::vector<std::uint8_t> packet(std::begin(header), std::end(header));
+    packet.resize(kHeaderSize + data.size());
+    std::copy(data.begin(), data.end(), packet.begin() + kHeaderSize);
     return packet;
 }
 

@@ -175,11 +175,13 @@ IcmpSocket::Outcome IcmpSocket::echo(const Request& request) {
     const std::vector<std::uint8_t> packet = icmp::buildEchoRequest(id_, sequence, request.data);
     const sockaddr_in to = ipv4(request.address);
     const SteadyClock::time_point sent = SteadyClock::now();
-    if (::sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0) {
+    if (::sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) <
+        0) {
         out.status = icmp::statusForSendError(errno);
         return out;
     }
-    const SteadyClock::time_point deadline = sent + std::chrono::milliseconds(request.timeoutMs > 0 ? request.timeoutMs : 0);
+    const SteadyClock::time_point deadline =
+        sent + std::chrono::milliseconds(request.timeoutMs > 0 ? request.timeoutMs : 0);
 
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
@@ -244,7 +246,8 @@ bool IcmpSocket::readReplies(const Request& request, std::uint16_t sequence, Out
             bytes = ip->payload;
         } else {
             for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-                if (c->cmsg_level == SOL_IP && c->cmsg_type == IP_TTL && c->cmsg_len >= CMSG_LEN(sizeof(int))) {
+                if (c->cmsg_level == SOL_IP && c->cmsg_type == IP_TTL &&
+                    c->cmsg_len >= CMSG_LEN(sizeof(int))) {
                     int v = 0;
                     std::memcpy(&v, CMSG_DATA(c), sizeof v);
                     ttl = static_cast<std::uint8_t>(v);

@@ -14,7 +14,7 @@
 #include "probes/IcmpPacket.h"
 
 class IcmpSocket {
-public:
+  public:
     enum class Kind { None, Datagram, Raw };
 
     struct Request {
@@ -65,7 +65,7 @@ public:
     // Ends the wait in progress (or the next one) at once. Safe from any thread.
     void cancel();
 
-private:
+  private:
     bool readReplies(const Request& request, std::uint16_t sequence, Outcome& out);
     bool readErrors(const Request& request, std::uint16_t sequence, Outcome& out);
     void drain();

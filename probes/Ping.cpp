@@ -4,6 +4,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <cstring>
 #include <system_error>
 #include <utility>
@@ -42,7 +43,9 @@ TIcmpEcho::TIcmpEcho() {
     }
 }
 
-std::string TIcmpEcho::InitError() const { return initError_ ? initError_->what() : std::string(); }
+std::string TIcmpEcho::InitError() const {
+    return initError_ ? initError_->what() : std::string();
+}
 
 std::string TIcmpEcho::InitErrorDetail() const {
     if (!initError_) {
@@ -112,7 +115,7 @@ std::vector<std::uint8_t> TIcmpEcho::requestData() const {
     const std::size_t size = static_cast<std::size_t>(Size);
     std::vector<std::uint8_t> data(size, ' ');
     const std::size_t idLength = std::strlen(kIdentification);
-    std::memcpy(data.data(), kIdentification, size < idLength ? size : idLength);
+    std::copy_n(kIdentification, size < idLength ? size : idLength, data.begin());
     return data;
 }
 
@@ -324,7 +327,8 @@ void TPinger::DnsLookup(const std::string& hostName) {
         PendingLookup::start(hostName, completion);
     } catch (const std::system_error& e) {
         lookup_->pending = 0;
-        throw std::runtime_error(hostName + ": can't start DNS lookup, error #" + std::to_string(e.code().value()));
+        throw std::runtime_error(hostName + ": can't start DNS lookup, error #" +
+                                 std::to_string(e.code().value()));
     }
 }
 

@@ -16,7 +16,7 @@
 #include "probes/IcmpSocket.h"
 
 class TIcmpException : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -34,8 +34,8 @@ struct IcmpOptionInformation {
 // fit four bytes, so `data` holds where the echoed bytes start in the reply area (right after
 // this record), or 0 when there are none.
 struct IcmpEchoReply {
-    std::uint32_t address = 0;  // who answered, IPv4 in network order
-    std::uint32_t status = 0;   // an IcmpStatus code
+    std::uint32_t address = 0;        // who answered, IPv4 in network order
+    std::uint32_t status = 0;         // an IcmpStatus code
     std::uint32_t roundTripTime = 0;  // milliseconds
     std::uint16_t dataSize = 0;
     std::uint16_t reserved = 0;
@@ -47,7 +47,7 @@ static_assert(sizeof(IcmpEchoReply) == 28, "the reply record has a fixed layout"
 // The echo engine. Construction never fails for want of a socket: a program without the
 // right to send ICMP still starts, every Ping returns 0, and InitError() says why.
 class TIcmpEcho {
-public:
+  public:
     using TIcmpDisplay = std::function<void(TIcmpEcho& sender, const std::string& msg)>;
     using TIcmpRequest = std::function<void(TIcmpEcho& sender)>;
     using TIcmpReply = std::function<void(TIcmpEcho& sender, std::int32_t error)>;
@@ -111,7 +111,7 @@ public:
     // Ends a waiting Ping (or its name lookup) at once; safe from any thread.
     void cancel() { socket_.cancel(); }
 
-private:
+  private:
     void display(const std::string& msg);
     std::vector<std::uint8_t> requestData() const;
     bool lookUp(const std::string& name, HostLookupResult& result);
@@ -131,7 +131,7 @@ private:
 
 // The ping component: owns one TIcmpEcho and forwards its events with itself as sender.
 class TPinger {
-public:
+  public:
     using TPingerDisplay = std::function<void(TPinger& sender, TIcmpEcho& icmp, const std::string& msg)>;
     using TPingerRequest = std::function<void(TPinger& sender, TIcmpEcho& icmp)>;
     using TPingerReply = std::function<void(TPinger& sender, TIcmpEcho& icmp, std::int32_t error)>;
@@ -191,7 +191,7 @@ public:
     // The error word a lookup reports for a getaddrinfo result.
     static std::uint16_t lookupErrorWord(int gaiError);
 
-private:
+  private:
     struct LookupState;
     void lookupDone(std::uint64_t id, int gaiError, std::uint32_t address);
 

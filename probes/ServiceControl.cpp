@@ -34,14 +34,14 @@ struct MessageUnref {
 using MessagePtr = std::unique_ptr<sd_bus_message, MessageUnref>;
 
 class BusError {
-public:
+  public:
     BusError() = default;
     ~BusError() { sd_bus_error_free(&error_); }
     BusError(const BusError&) = delete;
     BusError& operator=(const BusError&) = delete;
     sd_bus_error* get() { return &error_; }
 
-private:
+  private:
     sd_bus_error error_{};
 };
 
@@ -55,11 +55,11 @@ bool failed(int r) {
 }
 
 class SystemdManager final : public ServiceManagerHandle {
-public:
+  public:
     explicit SystemdManager(BusPtr bus) : bus_(std::move(bus)) {}
     sd_bus* bus() const { return bus_.get(); }
 
-private:
+  private:
     BusPtr bus_;
 };
 
@@ -69,12 +69,14 @@ sd_bus* busOf(ServiceManagerHandle& manager) {
 }
 
 bool endsWith(const std::string& text, const std::string& suffix) {
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -86,7 +88,8 @@ std::string withoutBackslashes(const std::string& machine) {
 bool getStringProperty(sd_bus* bus, const std::string& path, const char* name, std::string& value) {
     BusError error;
     char* text = nullptr;
-    if (failed(sd_bus_get_property_string(bus, kDestination, path.c_str(), kUnitInterface, name, error.get(), &text))) {
+    if (failed(sd_bus_get_property_string(bus, kDestination, path.c_str(), kUnitInterface, name, error.get(),
+                                          &text))) {
         return false;
     }
     value = text;
@@ -98,8 +101,8 @@ bool getStringProperty(sd_bus* bus, const std::string& path, const char* name, s
 bool loadUnit(sd_bus* bus, const std::string& unit, std::string& path) {
     BusError error;
     sd_bus_message* raw = nullptr;
-    if (failed(sd_bus_call_method(bus, kDestination, kManagerPath, kManagerInterface, "LoadUnit", error.get(), &raw,
-                                  "s", unit.c_str()))) {
+    if (failed(sd_bus_call_method(bus, kDestination, kManagerPath, kManagerInterface, "LoadUnit", error.get(),
+                                  &raw, "s", unit.c_str()))) {
         return false;
     }
     MessagePtr reply(raw);
@@ -145,8 +148,9 @@ bool readUnitList(sd_bus_message* reply, std::map<std::string, UnitState>& units
         std::uint32_t jobId = 0;
         const char* jobType = nullptr;
         const char* jobPath = nullptr;
-        const int r = sd_bus_message_read(reply, "(ssssssouso)", &name, &description, &loadState, &activeState,
-                                          &subState, &following, &path, &jobId, &jobType, &jobPath);
+        const int r =
+            sd_bus_message_read(reply, "(ssssssouso)", &name, &description, &loadState, &activeState,
+                                &subState, &following, &path, &jobId, &jobType, &jobPath);
         if (failed(r)) {
             return false;
         }
@@ -165,8 +169,8 @@ bool readUnitList(sd_bus_message* reply, std::map<std::string, UnitState>& units
 bool listLoadedServices(sd_bus* bus, std::map<std::string, UnitState>& units) {
     BusError error;
     sd_bus_message* raw = nullptr;
-    if (failed(sd_bus_call_method(bus, kDestination, kManagerPath, kManagerInterface, "ListUnits", error.get(), &raw,
-                                  ""))) {
+    if (failed(sd_bus_call_method(bus, kDestination, kManagerPath, kManagerInterface, "ListUnits",
+                                  error.get(), &raw, ""))) {
         return false;
     }
     MessagePtr reply(raw);
@@ -178,8 +182,8 @@ bool listLoadedServices(sd_bus* bus, std::map<std::string, UnitState>& units) {
 bool listServiceFiles(sd_bus* bus, std::vector<std::string>& names) {
     BusError error;
     sd_bus_message* raw = nullptr;
-    if (failed(sd_bus_call_method(bus, kDestination, kManagerPath, kManagerInterface, "ListUnitFiles", error.get(),
-                                  &raw, ""))) {
+    if (failed(sd_bus_call_method(bus, kDestination, kManagerPath, kManagerInterface, "ListUnitFiles",
+                                  error.get(), &raw, ""))) {
         return false;
     }
     MessagePtr reply(raw);
@@ -206,7 +210,8 @@ bool listServiceFiles(sd_bus* bus, std::vector<std::string>& names) {
 }
 
 // Loads the named units and reads their descriptions and states in one call.
-bool listServicesByName(sd_bus* bus, const std::vector<std::string>& names, std::map<std::string, UnitState>& units) {
+bool listServicesByName(sd_bus* bus, const std::vector<std::string>& names,
+                        std::map<std::string, UnitState>& units) {
     if (names.empty()) {
         return true;
     }
@@ -249,7 +254,9 @@ std::uint32_t stateOf(const std::string& activeState) {
 
 }  // namespace
 
-int ServiceLastError() { return lastError; }
+int ServiceLastError() {
+    return lastError;
+}
 
 std::string ServiceUnitName(const std::string& name) {
     return name.find('.') == std::string::npos ? name + kServiceSuffix : name;
@@ -257,7 +264,8 @@ std::string ServiceUnitName(const std::string& name) {
 
 bool IsLocalMachine(const std::string& machine) {
     const std::string name = withoutBackslashes(machine);
-    if (name.empty() || name == "." || name == "127.0.0.1" || name == "::1" || sameNameIgnoringCase(name, "localhost")) {
+    if (name.empty() || name == "." || name == "127.0.0.1" || name == "::1" ||
+        sameNameIgnoringCase(name, "localhost")) {
         return true;
     }
     char own[HOST_NAME_MAX + 1] = {};
@@ -272,7 +280,8 @@ ServiceHandle OpenServiceManager(const std::string& machine) {
     lastError = 0;
     sd_bus* raw = nullptr;
     const std::string name = withoutBackslashes(machine);
-    const int r = IsLocalMachine(name) ? sd_bus_open_system(&raw) : sd_bus_open_system_remote(&raw, name.c_str());
+    const int r =
+        IsLocalMachine(name) ? sd_bus_open_system(&raw) : sd_bus_open_system_remote(&raw, name.c_str());
     if (failed(r)) {
         return nullptr;
     }
@@ -290,7 +299,9 @@ ServiceHandle OpenServiceManager(const std::string& machine) {
     return std::make_unique<SystemdManager>(std::move(bus));
 }
 
-void CloseServiceManager(ServiceHandle handle) { handle.reset(); }
+void CloseServiceManager(ServiceHandle handle) {
+    handle.reset();
+}
 
 bool QueryServiceRunning(ServiceManagerHandle& manager, const std::string& name, bool& running) {
     lastError = 0;
@@ -312,14 +323,15 @@ bool StartServiceByName(ServiceManagerHandle& manager, const std::string& name) 
     if (!unitState(bus, unit, path, state)) {
         return false;
     }
-    if (state.activeState == "active" || state.activeState == "activating" || state.activeState == "reloading") {
+    if (state.activeState == "active" || state.activeState == "activating" ||
+        state.activeState == "reloading") {
         lastError = EALREADY;
         return false;
     }
     BusError error;
     sd_bus_message* raw = nullptr;
-    if (failed(sd_bus_call_method(bus, kDestination, kManagerPath, kManagerInterface, "StartUnit", error.get(), &raw,
-                                  "ss", unit.c_str(), "replace"))) {
+    if (failed(sd_bus_call_method(bus, kDestination, kManagerPath, kManagerInterface, "StartUnit",
+                                  error.get(), &raw, "ss", unit.c_str(), "replace"))) {
         return false;
     }
     MessagePtr reply(raw);
@@ -367,7 +379,8 @@ ServiceList BuildServiceList(const std::string& machine) {
     out.services = EnumerateServices(*handle);
     if (out.services.empty()) {
         // An empty list counts as a failure: every machine has services.
-        out.errorText = "Failed to list services for " + machine + " (" + std::to_string(ServiceLastError()) + ")";
+        out.errorText =
+            "Failed to list services for " + machine + " (" + std::to_string(ServiceLastError()) + ")";
         CloseServiceManager(std::move(handle));
         return out;
     }

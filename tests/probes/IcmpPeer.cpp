@@ -40,10 +40,10 @@ void sendTo(int fd, std::uint32_t destination, const std::vector<std::uint8_t>& 
     ::sendto(fd, message.data(), message.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
 }
 
-std::vector<std::uint8_t> echoReply(std::uint16_t id, std::uint16_t sequence, const std::vector<std::uint8_t>& data) {
-    std::vector<std::uint8_t> m = icmp::buildEchoRequest(id, sequence, data);
-    // Same layout; only the type differs, and with it the checksum.
-    m[0] = icmp::kEchoReply;
+// Gives a message built as an echo request another type and code, with its checksum.
+std::vector<std::uint8_t> retyped(std::vector<std::uint8_t> m, std::uint8_t type, std::uint8_t code) {
+    m[0] = type;
+    m[1] = code;
     m[2] = 0;
     m[3] = 0;
     const std::uint16_t sum = icmp::checksum(m);
@@ -52,17 +52,17 @@ std::vector<std::uint8_t> echoReply(std::uint16_t id, std::uint16_t sequence, co
     return m;
 }
 
-// An ICMP error about the datagram: its IP header and first eight bytes follow the header.
-std::vector<std::uint8_t> errorAbout(std::uint8_t type, std::uint8_t code, const std::vector<std::uint8_t>& ipPacket) {
-    const std::size_t headerLength = static_cast<std::size_t>(ipPacket[0] & 0x0F) * 4;
-    std::vector<std::uint8_t> m(icmp::kHeaderSize);
-    m[0] = type;
-    m[1] = code;
-    m.insert(m.end(), ipPacket.begin(), ipPacket.begin() + static_cast<std::ptrdiff_t>(headerLength + 8));
-    const std::uint16_t sum = icmp::checksum(m);
-    m[2] = static_cast<std::uint8_t>(sum >> 8);
-    m[3] = static_cast<std::uint8_t>(sum & 0xFF);
-    return m;
+std::vector<std::uint8_t> echoReply(std::uint16_t id, std::uint16_t sequence,
+                                    const std::vector<std::uint8_t>& data) {
+    return retyped(icmp::buildEchoRequest(id, sequence, data), icmp::kEchoReply, 0);
+}
+
+// An ICMP error about the datagram: its IP header and first eight bytes follow the header
+// (whose second word is unused by these errors and stays zero).
+std::vector<std::uint8_t> errorAbout(std::uint8_t type, std::uint8_t code,
+                                     const std::vector<std::uint8_t>& ipPacket) {
+    const std::size_t quoted = static_cast<std::size_t>(ipPacket[0] & 0x0F) * 4 + 8;
+    return retyped(icmp::buildEchoRequest(0, 0, std::span(ipPacket).first(quoted)), type, code);
 }
 
 }  // namespace

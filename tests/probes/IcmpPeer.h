@@ -10,15 +10,15 @@
 #include <vector>
 
 class IcmpPeer {
-public:
+  public:
     enum class Answer {
-        Reply,              // the matching echo reply, from 127.0.0.1
-        ReplyFromOther,     // identifier and sequence right, but from 127.0.0.2
-        ReplyWrongSequence, // from 127.0.0.1, sequence one off
-        ReplyWrongId,       // from 127.0.0.1, identifier one off
-        ReplyBadChecksum,   // from 127.0.0.1, matching but corrupted
-        TimeExceeded,       // ICMP time exceeded in transit, from 127.0.0.3
-        HostUnreachable,    // ICMP destination host unreachable, from 127.0.0.3
+        Reply,               // the matching echo reply, from 127.0.0.1
+        ReplyFromOther,      // identifier and sequence right, but from 127.0.0.2
+        ReplyWrongSequence,  // from 127.0.0.1, sequence one off
+        ReplyWrongId,        // from 127.0.0.1, identifier one off
+        ReplyBadChecksum,    // from 127.0.0.1, matching but corrupted
+        TimeExceeded,        // ICMP time exceeded in transit, from 127.0.0.3
+        HostUnreachable,     // ICMP destination host unreachable, from 127.0.0.3
     };
 
     struct Request {
@@ -38,7 +38,7 @@ public:
 
     std::vector<Request> requests() const;
 
-private:
+  private:
     void run();
     void answer(const std::vector<std::uint8_t>& ipPacket, const Request& request, Answer how);
 

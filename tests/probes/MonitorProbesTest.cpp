@@ -19,21 +19,24 @@ namespace {
 
 // Ping and service hosts only; this list holds no TCP hosts.
 class PingAndServiceProbes : public HostProbes {
-public:
+  public:
     explicit PingAndServiceProbes(TPinger& png) : png_(png) {}
     bool checkTcpConnect(const std::string&, std::int32_t) override { return unexpectedTcp(); }
     bool checkTcpReceive(const ServerItem&) override { return unexpectedTcp(); }
     bool checkTcpSendReceive(const ServerItem&) override { return unexpectedTcp(); }
     void setPingAddress(const std::string& address) override { png_.SetAddress(address); }
     int ping() override { return png_.Ping(); }
-    ServiceHandle openServiceManager(const std::string& machine) override { return OpenServiceManager(machine); }
-    bool queryServiceRunning(ServiceManagerHandle& handle, const std::string& service, bool& running) override {
+    ServiceHandle openServiceManager(const std::string& machine) override {
+        return OpenServiceManager(machine);
+    }
+    bool queryServiceRunning(ServiceManagerHandle& handle, const std::string& service,
+                             bool& running) override {
         return QueryServiceRunning(handle, service, running);
     }
     void closeServiceManager(ServiceHandle handle) override { CloseServiceManager(std::move(handle)); }
     void cancel() override { png_.cancel(); }
 
-private:
+  private:
     static bool unexpectedTcp() {
         ADD_FAILURE() << "a TCP check was run";
         return false;

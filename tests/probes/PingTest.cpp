@@ -27,7 +27,9 @@ using std::chrono::milliseconds;
 
 const std::uint32_t kLoopback = htonl(INADDR_LOOPBACK);
 
-std::string bytesText(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string bytesText(const std::vector<std::uint8_t>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
 
 std::string expectedData(std::size_t size) {
     std::string data(size, ' ');
@@ -42,15 +44,18 @@ long long msSince(Clock::time_point start) {
 
 // Which kind of ICMP socket the namespace lets an engine open.
 void allowSocketKind(IcmpSocket::Kind kind) {
-    ASSERT_TRUE(netns::setSysctl("net/ipv4/ping_group_range", kind == IcmpSocket::Kind::Datagram ? "0 2147483647" : "1 0"));
+    ASSERT_TRUE(netns::setSysctl("net/ipv4/ping_group_range",
+                                 kind == IcmpSocket::Kind::Datagram ? "0 2147483647" : "1 0"));
 }
 
-void silenceKernelEcho() { ASSERT_TRUE(netns::setSysctl("net/ipv4/icmp_echo_ignore_all", "1")); }
+void silenceKernelEcho() {
+    ASSERT_TRUE(netns::setSysctl("net/ipv4/icmp_echo_ignore_all", "1"));
+}
 
 // A name server that takes queries and never answers, at the address the resolver asks, inside
 // the namespace; a lookup then waits until it is given up.
 class SilentNameServer {
-public:
+  public:
     SilentNameServer() {
         const std::string address = netns::firstNameServer();
         sockaddr_in sin{};
@@ -60,7 +65,8 @@ public:
             why_ = "the first name server (" + address + ") is not an IPv4 address";
             return;
         }
-        if ((sin.sin_addr.s_addr & htonl(0xFF000000u)) != htonl(0x7F000000u) && !netns::addLoopbackAddress(address)) {
+        if ((sin.sin_addr.s_addr & htonl(0xFF000000u)) != htonl(0x7F000000u) &&
+            !netns::addLoopbackAddress(address)) {
             why_ = "cannot add " + address + " to the namespace's loopback";
             return;
         }
@@ -78,7 +84,7 @@ public:
     SilentNameServer& operator=(const SilentNameServer&) = delete;
     const std::string& why() const { return why_; }
 
-private:
+  private:
     int fd_ = -1;
     std::string why_;
 };
@@ -86,7 +92,7 @@ private:
 // Completions handed to a TPinger's dispatcher, run when the test says so (as a window's
 // event loop would run them).
 class CompletionQueue {
-public:
+  public:
     TPinger::Dispatcher dispatcher() {
         return [this](std::function<void()> completion) {
             std::lock_guard lock(mutex_);
@@ -108,7 +114,7 @@ public:
         return true;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<std::function<void()>> queue_;
@@ -126,12 +132,12 @@ bool dropNetRaw() {
     return ::syscall(SYS_capset, &header, data) == 0;
 }
 
-#define SKIP_UNLESS_RAN(why)          \
-    do {                              \
+#define SKIP_UNLESS_RAN(why)              \
+    do {                                  \
         const std::string reason = (why); \
-        if (!reason.empty()) {        \
-            GTEST_SKIP() << reason;   \
-        }                             \
+        if (!reason.empty()) {            \
+            GTEST_SKIP() << reason;       \
+        }                                 \
     } while (false)
 
 }  // namespace
@@ -265,7 +271,8 @@ TEST(PingNamespace, AnUnresolvableNameIsABadDestinationAtOnce) {
         EXPECT_LT(msSince(start), 3000);
         EXPECT_EQ(png.GetErrorCode(), 11018);
         EXPECT_EQ(png.GetErrorString(), "Bad Destination");
-        EXPECT_EQ(shown, (std::vector<std::string>{"Unable to resolve no-such-host.invalid", "Invalid host address"}));
+        EXPECT_EQ(shown, (std::vector<std::string>{"Unable to resolve no-such-host.invalid",
+                                                   "Invalid host address"}));
         EXPECT_FALSE(png.Icmp().AddrResolved());
         // A failed resolution is tried again by the next request.
         shown.clear();
@@ -338,7 +345,8 @@ TEST(PingPermissions, WithoutAnIcmpSocketTheEngineStillWorksAndSaysWhy) {
         }
         TPinger png;
         EXPECT_EQ(png.InitError(), "Unable to get ping handle");
-        EXPECT_NE(png.InitErrorDetail().find(std::strerror(EPERM)), std::string::npos) << png.InitErrorDetail();
+        EXPECT_NE(png.InitErrorDetail().find(std::strerror(EPERM)), std::string::npos)
+            << png.InitErrorDetail();
         EXPECT_NE(png.InitErrorDetail().find("net.ipv4.ping_group_range"), std::string::npos);
         EXPECT_EQ(png.Icmp().SocketKind(), IcmpSocket::Kind::None);
         int replies = -1;
@@ -357,7 +365,8 @@ class PingPeer : public ::testing::TestWithParam<IcmpSocket::Kind> {};
 INSTANTIATE_TEST_SUITE_P(BothSockets, PingPeer,
                          ::testing::Values(IcmpSocket::Kind::Raw, IcmpSocket::Kind::Datagram),
                          [](const auto& p) {
-                             return p.param == IcmpSocket::Kind::Raw ? std::string("Raw") : std::string("Datagram");
+                             return p.param == IcmpSocket::Kind::Raw ? std::string("Raw")
+                                                                     : std::string("Datagram");
                          });
 
 TEST_P(PingPeer, UsesTheSocketTheSystemAllows) {

@@ -22,7 +22,7 @@ std::size_t count(const std::vector<std::string>& calls, const std::string& name
 }
 
 class ServiceControl : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         bus_ = std::make_unique<DbusMock>();
         systemd_ = std::make_unique<SystemdMock>(*bus_);
@@ -83,12 +83,11 @@ TEST_F(ServiceControl, QueryTellsRunningStoppedAndUnknown) {
         bool ok;
         bool running;
     };
-    for (const Case& c : {Case{"Spooler", true, true}, Case{"Spooler.service", true, true},
-                          Case{"Themes", true, false}, Case{"Backup", true, false},
-                          Case{"Slowstart", true, false},  // start pending is not running
-                          Case{"Winding", true, false}, Case{"Dormant", true, false},
-                          Case{"Ghost", false, false}, Case{"NoSuchThing", false, false},
-                          Case{"cups", false, false}}) {
+    for (const Case& c :
+         {Case{"Spooler", true, true}, Case{"Spooler.service", true, true}, Case{"Themes", true, false},
+          Case{"Backup", true, false}, Case{"Slowstart", true, false},  // start pending is not running
+          Case{"Winding", true, false}, Case{"Dormant", true, false}, Case{"Ghost", false, false},
+          Case{"NoSuchThing", false, false}, Case{"cups", false, false}}) {
         bool running = !c.running;
         EXPECT_EQ(QueryServiceRunning(*h, c.name, running), c.ok) << c.name;
         if (c.ok) {
@@ -129,7 +128,8 @@ TEST_F(ServiceControl, EnumerationListsInstalledServicesByName) {
         names.push_back(s.serviceName);
         EXPECT_EQ(s.status.serviceType, kServiceOwnProcess);
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"Backup", "Dormant", "Slowstart", "Spooler", "Themes", "Winding"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"Backup", "Dormant", "Slowstart", "Spooler", "Themes", "Winding"}));
     ASSERT_EQ(list.size(), 6U);
     EXPECT_EQ(list[0].status.currentState, ServiceState::Stopped);  // failed
     EXPECT_EQ(list[1].displayName, "Dormant Service");              // loaded on request
@@ -144,10 +144,11 @@ TEST_F(ServiceControl, BuildServiceListGivesOneLinePerService) {
     const ServiceList list = BuildServiceList("localhost");
     ASSERT_TRUE(list.ok) << list.errorText;
     EXPECT_EQ(list.errorText, "");
-    EXPECT_EQ(list.lines, (std::vector<std::string>{
-                              "Backup (Nightly Backup) - Not Running", "Dormant (Dormant Service) - Not Running",
-                              "Slowstart (Slow Start) - Not Running", "Spooler (Print Spooler) - Running",
-                              "Themes (Themes) - Not Running", "Winding (Winding Down) - Not Running"}));
+    EXPECT_EQ(list.lines,
+              (std::vector<std::string>{
+                  "Backup (Nightly Backup) - Not Running", "Dormant (Dormant Service) - Not Running",
+                  "Slowstart (Slow Start) - Not Running", "Spooler (Print Spooler) - Running",
+                  "Themes (Themes) - Not Running", "Winding (Winding Down) - Not Running"}));
     ASSERT_EQ(list.services.size(), list.lines.size());
     EXPECT_EQ(list.services[3].serviceName, "Spooler");
 }
@@ -169,7 +170,8 @@ TEST(ServiceControlOpen, AMissingBusFailsWithItsReason) {
     EXPECT_FALSE(OpenServiceManager(""));
     EXPECT_EQ(ServiceLastError(), ENOENT);
     const ServiceList list = BuildServiceList("\\\\localhost");
-    EXPECT_EQ(list.errorText, "Failed to open Service Control Manager for \\\\localhost (" + std::to_string(ENOENT) + ")");
+    EXPECT_EQ(list.errorText,
+              "Failed to open Service Control Manager for \\\\localhost (" + std::to_string(ENOENT) + ")");
     if (old != nullptr) {
         ::setenv("DBUS_SYSTEM_BUS_ADDRESS", saved.c_str(), 1);
     } else {

@@ -2,4 +2,5 @@
 vardo_gtest(probes_ping_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/PingTest.cpp ${CMAKE_CURRENT_LIST_DIR}/IcmpPeer.cpp
   LIBS vardo_probes
+  LABELS concurrency
   TIMEOUT 180)

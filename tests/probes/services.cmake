@@ -8,4 +8,5 @@ vardo_gtest(probes_services_test
 vardo_gtest(probes_monitor_real_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/MonitorProbesTest.cpp
   LIBS vardo_probes
+  LABELS concurrency
   TIMEOUT 180)

@@ -98,14 +98,14 @@ void check(int r, const std::string& what) {
 }
 
 class CallError {
-public:
+  public:
     ~CallError() { sd_bus_error_free(&error_); }
     sd_bus_error* get() { return &error_; }
     std::string text() const {
         return std::string(error_.name ? error_.name : "") + " " + (error_.message ? error_.message : "");
     }
 
-private:
+  private:
     sd_bus_error error_{};
 };
 
@@ -161,7 +161,8 @@ DbusMock::~DbusMock() {
 
 void DbusMock::startTemplate(const std::string& templateName, const std::string& busName,
                              const std::string& parametersJson) {
-    std::vector<std::string> argv = {"/usr/bin/python3", "-m", "dbusmock", "--system", "--template", templateName};
+    std::vector<std::string> argv = {"/usr/bin/python3", "-m",         "dbusmock",
+                                     "--system",         "--template", templateName};
     if (!parametersJson.empty()) {
         argv.push_back("--parameters");
         argv.push_back(parametersJson);
@@ -195,9 +196,9 @@ void DbusMock::addMethod(const std::string& busName, const std::string& path, co
                          const std::string& name, const std::string& inSig, const std::string& outSig,
                          const std::string& code) {
     CallError error;
-    const int r = sd_bus_call_method(bus_, busName.c_str(), path.c_str(), kMockInterface, "AddMethod", error.get(),
-                                     nullptr, "sssss", interface.c_str(), name.c_str(), inSig.c_str(),
-                                     outSig.c_str(), code.c_str());
+    const int r = sd_bus_call_method(bus_, busName.c_str(), path.c_str(), kMockInterface, "AddMethod",
+                                     error.get(), nullptr, "sssss", interface.c_str(), name.c_str(),
+                                     inSig.c_str(), outSig.c_str(), code.c_str());
     if (r < 0) {
         throw std::runtime_error("AddMethod " + name + ": " + error.text());
     }
@@ -207,8 +208,8 @@ std::vector<std::string> DbusMock::calls(const std::string& busName, const std::
     std::vector<std::string> names;
     CallError error;
     sd_bus_message* reply = nullptr;
-    if (sd_bus_call_method(bus_, busName.c_str(), path.c_str(), kMockInterface, "GetCalls", error.get(), &reply,
-                           "") < 0) {
+    if (sd_bus_call_method(bus_, busName.c_str(), path.c_str(), kMockInterface, "GetCalls", error.get(),
+                           &reply, "") < 0) {
         throw std::runtime_error("GetCalls: " + error.text());
     }
     check(sd_bus_message_enter_container(reply, SD_BUS_TYPE_ARRAY, "(tsav)"), "GetCalls reply");
@@ -226,8 +227,8 @@ std::vector<std::string> DbusMock::calls(const std::string& busName, const std::
 
 void DbusMock::clearCalls(const std::string& busName, const std::string& path) {
     CallError error;
-    if (sd_bus_call_method(bus_, busName.c_str(), path.c_str(), kMockInterface, "ClearCalls", error.get(), nullptr,
-                           "") < 0) {
+    if (sd_bus_call_method(bus_, busName.c_str(), path.c_str(), kMockInterface, "ClearCalls", error.get(),
+                           nullptr, "") < 0) {
         throw std::runtime_error("ClearCalls: " + error.text());
     }
 }
@@ -257,7 +258,8 @@ if name not in self.units:
 objects[self.units[name]].vardo_loaded = True
 ret = dbus.ObjectPath(self.units[name])
 )");
-    bus_.addMethod(kBusName, kPath, kManagerInterface, "ListUnits", "", "a(ssssssouso)", std::string(kRowFunction) + R"(
+    bus_.addMethod(kBusName, kPath, kManagerInterface, "ListUnits", "", "a(ssssssouso)",
+                   std::string(kRowFunction) + R"(
 if getattr(self, 'vardo_list_error', ''):
     raise dbus.exceptions.DBusException('listing refused', name=self.vardo_list_error)
 ret = []
@@ -309,23 +311,24 @@ void SystemdMock::addUnit(const Unit& unit) {
     }
     {
         CallError error;
-        if (sd_bus_call_method(bus, kBusName, path.c_str(), kMockInterface, "AddProperty", error.get(), nullptr,
-                               "ssv", kUnitInterface, "Description", "s", unit.description.c_str()) < 0) {
+        if (sd_bus_call_method(bus, kBusName, path.c_str(), kMockInterface, "AddProperty", error.get(),
+                               nullptr, "ssv", kUnitInterface, "Description", "s",
+                               unit.description.c_str()) < 0) {
             throw std::runtime_error("AddProperty Description: " + error.text());
         }
     }
     {
         CallError error;
-        if (sd_bus_call_method(bus, kBusName, path.c_str(), kMockInterface, "UpdateProperties", error.get(), nullptr,
-                               "sa{sv}", kUnitInterface, 2, "ActiveState", "s", unit.activeState.c_str(),
-                               "LoadState", "s", unit.loadState.c_str()) < 0) {
+        if (sd_bus_call_method(bus, kBusName, path.c_str(), kMockInterface, "UpdateProperties", error.get(),
+                               nullptr, "sa{sv}", kUnitInterface, 2, "ActiveState", "s",
+                               unit.activeState.c_str(), "LoadState", "s", unit.loadState.c_str()) < 0) {
             throw std::runtime_error("UpdateProperties: " + error.text());
         }
     }
     if (!unit.loaded) {
         CallError error;
-        if (sd_bus_call_method(bus, kBusName, kPath, kControlInterface, "SetUnitLoaded", error.get(), nullptr, "sb",
-                               unit.name.c_str(), 0) < 0) {
+        if (sd_bus_call_method(bus, kBusName, kPath, kControlInterface, "SetUnitLoaded", error.get(), nullptr,
+                               "sb", unit.name.c_str(), 0) < 0) {
             throw std::runtime_error("SetUnitLoaded: " + error.text());
         }
     }
@@ -345,16 +348,16 @@ void SystemdMock::setActiveState(const std::string& name, const std::string& sta
 
 void SystemdMock::failListings(const std::string& errorName) {
     CallError error;
-    if (sd_bus_call_method(bus_.bus(), kBusName, kPath, kControlInterface, "SetListError", error.get(), nullptr, "s",
-                           errorName.c_str()) < 0) {
+    if (sd_bus_call_method(bus_.bus(), kBusName, kPath, kControlInterface, "SetListError", error.get(),
+                           nullptr, "s", errorName.c_str()) < 0) {
         throw std::runtime_error("SetListError: " + error.text());
     }
 }
 
 void SystemdMock::addUnitFile(const std::string& path, const std::string& state) {
     CallError error;
-    if (sd_bus_call_method(bus_.bus(), kBusName, kPath, kControlInterface, "AddUnitFile", error.get(), nullptr, "ss",
-                           path.c_str(), state.c_str()) < 0) {
+    if (sd_bus_call_method(bus_.bus(), kBusName, kPath, kControlInterface, "AddUnitFile", error.get(),
+                           nullptr, "ss", path.c_str(), state.c_str()) < 0) {
         throw std::runtime_error("AddUnitFile: " + error.text());
     }
 }

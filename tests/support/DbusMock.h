@@ -17,7 +17,7 @@
 struct sd_bus;
 
 class DbusMock {
-public:
+  public:
     // Starts the daemon; throws std::runtime_error with the reason when it cannot.
     DbusMock();
     ~DbusMock();
@@ -41,7 +41,7 @@ public:
     std::vector<std::string> calls(const std::string& busName, const std::string& path);
     void clearCalls(const std::string& busName, const std::string& path);
 
-private:
+  private:
     TempDir dir_;
     std::string address_;
     std::string previousAddress_;
@@ -54,7 +54,7 @@ private:
 // systemd's manager on a DbusMock, with the methods the template lacks: LoadUnit,
 // ListUnits, ListUnitFiles and ListUnitsByNames, over units the test adds.
 class SystemdMock {
-public:
+  public:
     static constexpr const char* kBusName = "org.freedesktop.systemd1";
     static constexpr const char* kPath = "/org/freedesktop/systemd1";
 
@@ -84,6 +84,6 @@ public:
 
     static std::string unitPath(const std::string& name);
 
-private:
+  private:
     DbusMock& bus_;
 };

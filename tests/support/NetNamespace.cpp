@@ -21,7 +21,7 @@ namespace {
 
 // A socket for interface ioctls; it belongs to the namespace of the thread that opens it.
 class ControlSocket {
-public:
+  public:
     ControlSocket() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
     ~ControlSocket() {
         if (fd_ >= 0) {
@@ -32,7 +32,7 @@ public:
     ControlSocket& operator=(const ControlSocket&) = delete;
     int fd() const { return fd_; }
 
-private:
+  private:
     int fd_;
 };
 
@@ -104,7 +104,8 @@ bool addLoopbackAddress(const std::string& dotted) {
     const std::string alias = "lo:" + std::to_string(++aliases);
     ControlSocket control;
     return control.fd() >= 0 && setAddress(control.fd(), alias.c_str(), SIOCSIFADDR, a.s_addr) &&
-           setAddress(control.fd(), alias.c_str(), SIOCSIFNETMASK, 0xFFFFFFFFu) && bringUp(control.fd(), alias.c_str());
+           setAddress(control.fd(), alias.c_str(), SIOCSIFNETMASK, 0xFFFFFFFFu) &&
+           bringUp(control.fd(), alias.c_str());
 }
 
 std::string lookupsStayInside() {
