@@ -63,9 +63,14 @@ class SystemdManager final : public ServiceManagerHandle {
     BusPtr bus_;
 };
 
+// The bus of a handle that OpenServiceManager made; null (and EINVAL) for any other handle.
 sd_bus* busOf(ServiceManagerHandle& manager) {
-    // Every handle these operations see was made by OpenServiceManager.
-    return static_cast<SystemdManager&>(manager).bus();
+    auto* systemd = dynamic_cast<SystemdManager*>(&manager);
+    if (systemd == nullptr) {
+        lastError = EINVAL;
+        return nullptr;
+    }
+    return systemd->bus();
 }
 
 bool endsWith(const std::string& text, const std::string& suffix) {
@@ -305,9 +310,10 @@ void CloseServiceManager(ServiceHandle handle) {
 
 bool QueryServiceRunning(ServiceManagerHandle& manager, const std::string& name, bool& running) {
     lastError = 0;
+    sd_bus* bus = busOf(manager);
     std::string path;
     UnitState state;
-    if (!unitState(busOf(manager), ServiceUnitName(name), path, state)) {
+    if (bus == nullptr || !unitState(bus, ServiceUnitName(name), path, state)) {
         return false;
     }
     running = state.activeState == "active";
@@ -320,7 +326,7 @@ bool StartServiceByName(ServiceManagerHandle& manager, const std::string& name) 
     const std::string unit = ServiceUnitName(name);
     std::string path;
     UnitState state;
-    if (!unitState(bus, unit, path, state)) {
+    if (bus == nullptr || !unitState(bus, unit, path, state)) {
         return false;
     }
     if (state.activeState == "active" || state.activeState == "activating" ||
@@ -343,7 +349,7 @@ std::vector<ServiceInfo> EnumerateServices(ServiceManagerHandle& manager) {
     sd_bus* bus = busOf(manager);
     std::map<std::string, UnitState> units;  // ordered by name
     std::vector<std::string> files;
-    if (!listLoadedServices(bus, units) || !listServiceFiles(bus, files)) {
+    if (bus == nullptr || !listLoadedServices(bus, units) || !listServiceFiles(bus, files)) {
         return {};
     }
     std::vector<std::string> notLoaded;
