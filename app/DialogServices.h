@@ -5,17 +5,14 @@
 #include <string>
 #include <vector>
 
-struct ServiceEntry {
-    std::string serviceName;
-    std::string displayName;
-    bool running = false;
-};
-
 struct ServiceListing {
     // Empty when the list was built; otherwise the text to show ("Failed to open Service
     // Control Manager for " ... or "Failed to list services for " ...).
     std::string error;
-    std::vector<ServiceEntry> services;
+    // One display line per service ("name (Display Name) - Running"), and the service name
+    // behind each line, in the order the system lists them.
+    std::vector<std::string> lines;
+    std::vector<std::string> names;
 };
 
 class DialogServices {
@@ -29,6 +26,3 @@ class DialogServices {
     // machine's service manager is closed before this returns, chosen or not.
     virtual ServiceListing listServices(const std::string& machine) = 0;
 };
-
-// "name (Display Name) - Running" or "... - Not Running".
-std::string serviceLine(const ServiceEntry& entry);

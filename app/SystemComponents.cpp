@@ -1,6 +1,7 @@
 #include "app/SystemComponents.h"
 
 #include "app/SystemProbes.h"
+#include "probes/ServiceControl.h"
 
 // SEAM: the alerts and dialog services of the other layers are wired here as they land.
 namespace {
@@ -17,7 +18,17 @@ class UnwiredDialogServices : public DialogServices {
     void playSound(const std::string&) override {}
     void runShellCommand(const std::string&) override {}
     ServiceListing listServices(const std::string& machine) override {
-        return {"Failed to open Service Control Manager for " + machine + " (0)", {}};
+        ServiceList list = BuildServiceList(machine);
+        ServiceListing out;
+        if (!list.ok) {
+            out.error = list.errorText;
+            return out;
+        }
+        out.lines = std::move(list.lines);
+        for (const ServiceInfo& s : list.services) {
+            out.names.push_back(s.serviceName);
+        }
+        return out;
     }
 };
 

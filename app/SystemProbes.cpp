@@ -1,9 +1,13 @@
 #include "app/SystemProbes.h"
 
+#include "probes/ServiceControl.h"
+
 SystemProbes::SystemProbes(LiveConfig& cfg, std::atomic<std::int32_t>& connectState)
     : tcp_(sock_, cfg, connectState) {
-    // SEAM: ping and service control join here when their layers land.
-    startupError_ = "Ping and service checks are not built into this program yet.";
+    // A program without the right to send ICMP still runs; it says why once, at first show.
+    if (!png_.InitError().empty()) {
+        startupError_ = png_.InitErrorDetail().empty() ? png_.InitError() : png_.InitErrorDetail();
+    }
 }
 
 bool SystemProbes::checkTcpConnect(const std::string& address, std::int32_t port) {
@@ -19,23 +23,27 @@ bool SystemProbes::checkTcpSendReceive(const ServerItem& item) {
 }
 
 void SystemProbes::setPingAddress(const std::string& address) {
-    pingAddress_ = address;
+    png_.SetAddress(address);
 }
 
 int SystemProbes::ping() {
-    return 0;
+    return png_.Ping();
 }
 
-ServiceHandle SystemProbes::openServiceManager(const std::string&) {
-    return nullptr;
+ServiceHandle SystemProbes::openServiceManager(const std::string& machine) {
+    return OpenServiceManager(machine);
 }
 
-bool SystemProbes::queryServiceRunning(ServiceManagerHandle&, const std::string&, bool&) {
-    return false;
+bool SystemProbes::queryServiceRunning(ServiceManagerHandle& handle, const std::string& service,
+                                       bool& running) {
+    return QueryServiceRunning(handle, service, running);
 }
 
-void SystemProbes::closeServiceManager(ServiceHandle) {}
+void SystemProbes::closeServiceManager(ServiceHandle handle) {
+    CloseServiceManager(std::move(handle));
+}
 
 void SystemProbes::cancel() {
     tcp_.cancel();
+    png_.cancel();
 }

@@ -8,6 +8,7 @@
 
 #include "core/LiveConfig.h"
 #include "core/Monitor.h"
+#include "probes/Ping.h"
 #include "probes/TcpProbe.h"
 #include "probes/TcpSocket.h"
 
@@ -32,6 +33,6 @@ class SystemProbes : public HostProbes {
   private:
     TTcpSocket sock_;
     TcpProbe tcp_;
-    std::string pingAddress_;
+    TPinger png_;
     std::string startupError_;
 };

@@ -428,18 +428,18 @@ void TAddHostDlg::btnFindServiceClick(bool fromEvents) {
         return;
     }
     QStringList lines;
-    for (const ServiceEntry& s : listing.services) {
-        lines.append(toQt(serviceLine(s)));
+    for (const std::string& line : listing.lines) {
+        lines.append(toQt(line));
     }
     listDialog_.lines = lines;
     if (listDialog_.exec() != QDialog::Accepted) {
         return;
     }
     const int chosen = listDialog_.selectedIndex;
-    if (chosen < 0 || static_cast<std::size_t>(chosen) >= listing.services.size()) {
+    if (chosen < 0 || static_cast<std::size_t>(chosen) >= listing.names.size()) {
         return;
     }
-    const QString name = toQt(listing.services[static_cast<std::size_t>(chosen)].serviceName);
+    const QString name = toQt(listing.names[static_cast<std::size_t>(chosen)]);
     (fromEvents ? txtStartService_ : txtService_)->setText(name);
 }
 

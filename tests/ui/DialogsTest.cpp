@@ -283,9 +283,10 @@ class DialogsTest : public QObject {
     }
 
     void findPutsTheServiceNameIntoTheFieldOfItsPage() {
-        services.listing.services = {{"cron", "Regular background program processing daemon", true},
-                                     {"dbus", "D-Bus System Message Bus", true},
-                                     {"ssh", "OpenBSD Secure Shell server", false}};
+        services.listing.lines = {"cron (Regular background program processing daemon) - Running",
+                                  "dbus (D-Bus System Message Bus) - Running",
+                                  "ssh (OpenBSD Secure Shell server) - Not Running"};
+        services.listing.names = {"cron", "dbus", "ssh"};
         dlg->record = valid();
         dlg->show();
         QStringList shownLines;

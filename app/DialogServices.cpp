@@ -1,6 +1,0 @@
-#include "app/DialogServices.h"
-
-std::string serviceLine(const ServiceEntry& entry) {
-    return entry.serviceName + " (" + entry.displayName + ") - " +
-           (entry.running ? "Running" : "Not Running");
-}
