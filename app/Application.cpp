@@ -26,7 +26,7 @@ ServerCfg loadSettings(const std::string& path) {
 Application::Application(Ui ui, const std::string& configPath, const ComponentFactory& makeComponents)
     : ui_(ui),
       cfg_(loadSettings(configPath)),
-      parts_(checked(makeComponents(cfg_, flags_, ui.messages))),
+      parts_(checked(makeComponents(ComponentContext{cfg_, flags_, ui.view, ui.messages}))),
       monitor_(MonitorContext{doc_, cfg_, flags_, *parts_.probes, *parts_.alerts, ui.view, *parts_.clock}) {}
 
 Application::~Application() {

@@ -30,10 +30,17 @@ struct AppComponents {
     std::string startupError;
 };
 
-// Makes the components from the state they share with the application: the live settings
-// (timeouts, mail and log settings), the flags (connectState) and the message sink (alert
-// message boxes).
-using ComponentFactory = std::function<AppComponents(LiveConfig&, MonitorFlags&, MessageSink&)>;
+// What the components share with the application: the live settings (timeouts, mail and
+// log settings), the flags (connectState), the view (status bar texts of the actions) and
+// the message sink (alert message boxes).
+struct ComponentContext {
+    LiveConfig& cfg;
+    MonitorFlags& flags;
+    MonitorView& view;
+    MessageSink& messages;
+};
+
+using ComponentFactory = std::function<AppComponents(const ComponentContext&)>;
 
 // Which grid Edit and Remove take their host from.
 enum class GridSource { HostGrid, ResultGrid };

@@ -34,9 +34,9 @@ class UnwiredDialogServices : public DialogServices {
 
 }  // namespace
 
-AppComponents makeSystemComponents(LiveConfig& cfg, MonitorFlags& flags, MessageSink&) {
+AppComponents makeSystemComponents(const ComponentContext& context) {
     AppComponents parts;
-    auto probes = std::make_unique<SystemProbes>(cfg, flags.connectState);
+    auto probes = std::make_unique<SystemProbes>(context.cfg, context.flags.connectState);
     parts.startupError = probes->startupError();
     parts.probes = std::move(probes);
     parts.alerts = std::make_unique<UnwiredAlerts>();

@@ -7,6 +7,6 @@
 #include "app/Application.h"
 #include "app/DialogServices.h"
 
-AppComponents makeSystemComponents(LiveConfig& cfg, MonitorFlags& flags, MessageSink& messages);
+AppComponents makeSystemComponents(const ComponentContext& context);
 
 std::unique_ptr<DialogServices> makeSystemDialogServices();

@@ -55,7 +55,7 @@ struct Window {
 
     Window() {
         MessageBox::setTestMode(true);
-        auto factory = [](LiveConfig&, MonitorFlags&, MessageSink&) {
+        auto factory = [](const ComponentContext&) {
             AppComponents parts;
             parts.probes = std::make_unique<InstantProbes>();
             parts.alerts = std::make_unique<SilentAlerts>();

@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     MessageBox::setTestMode(true);
 
     IdleServices services;
-    auto factory = [](LiveConfig&, MonitorFlags&, MessageSink&) {
+    auto factory = [](const ComponentContext&) {
         AppComponents parts;
         parts.probes = std::make_unique<IdleProbes>();
         parts.alerts = std::make_unique<IdleAlerts>();

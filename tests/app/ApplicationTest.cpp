@@ -77,7 +77,7 @@ ServerItem host(const std::string& name) {
 class AppTest : public ::testing::Test {
   protected:
     std::unique_ptr<Application> start(std::string startupError = "") {
-        auto factory = [this, startupError](LiveConfig&, MonitorFlags&, MessageSink&) {
+        auto factory = [this, startupError](const ComponentContext&) {
             AppComponents parts;
             auto p = std::make_unique<FakeProbes>(journal);
             probes = p.get();

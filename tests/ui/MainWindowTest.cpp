@@ -72,7 +72,7 @@ class MainWindowTest : public QObject {
     QList<QUrl> openedUrls;
 
     void open(std::string startupError = "") {
-        auto factory = [this, startupError](LiveConfig&, MonitorFlags&, MessageSink&) {
+        auto factory = [this, startupError](const ComponentContext&) {
             AppComponents parts;
             auto p = std::make_unique<FakeProbes>(journal);
             p->quiet = true;
