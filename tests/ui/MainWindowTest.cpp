@@ -19,6 +19,7 @@
 
 #include "UiTestHelpers.h"
 #include "app/DialogServices.h"
+#include "platform/ConfigLocation.h"
 #include "support/MonitorFakes.h"
 #include "support/TempDir.h"
 #include "ui/AboutBox.h"
@@ -541,6 +542,29 @@ class MainWindowTest : public QObject {
             expect.errorText.clear();
             return expect;
         }());
+    }
+
+    void settingsLiveUnderTheUsersConfigFolder() {
+        const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(dir->path()));
+        cfgPath = configFilePath();
+        const std::string expected = dir->file("kestrune-vardomon/vardo.cfg");
+        QCOMPARE(cfgPath, expected);
+        open();  // first start: defaults, no folder yet
+        QCOMPARE(c<QLineEdit>("txtInterval")->text(), QStringLiteral("1"));
+        QVERIFY(c<QCheckBox>("cbxOpenLast")->isChecked());
+        QVERIFY(!std::filesystem::exists(expected));
+        c<QLineEdit>("txtInterval")->setText(QStringLiteral("3"));
+        win->close();
+        win.reset();
+        QVERIFY(std::filesystem::exists(expected));
+        open();  // second start: what the first one saved
+        QCOMPARE(c<QLineEdit>("txtInterval")->text(), QStringLiteral("3"));
+        if (saved.isNull()) {
+            qunsetenv("XDG_CONFIG_HOME");
+        } else {
+            qputenv("XDG_CONFIG_HOME", saved);
+        }
     }
 
     void closingSavesTheSettingsAndCannotBeRefused() {
