@@ -1,0 +1,6 @@
+vardo_gtest(alerts_templates_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/TemplatesTest.cpp LIBS vardo_alerts)
+vardo_gtest(alerts_mail_message_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/MailMessageTest.cpp LIBS vardo_alerts)
+vardo_gtest(alerts_actions_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ActionsTest.cpp LIBS vardo_alerts)
+# Lines from the monitor thread while the GUI thread tests the file.
+vardo_gtest(alerts_event_log_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/EventLogTest.cpp LIBS vardo_alerts
+            LABELS concurrency)
