@@ -29,7 +29,7 @@ class BusError {
     bool is(const char* name) const { return sd_bus_error_has_name(&error_, name) != 0; }
 
   private:
-    sd_bus_error error_ = SD_BUS_ERROR_NULL;
+    sd_bus_error error_{nullptr, nullptr, 0};  // SD_BUS_ERROR_NULL is a C compound literal
 };
 
 std::string lower(std::string s) {

@@ -5,46 +5,53 @@
 #include <cstdint>
 
 namespace {
+
 // Every sound of the program shares one id, so "is anything still playing" is one query.
 constexpr std::uint32_t kSoundId = 1;
-}  // namespace
 
-struct CanberraSoundPlayer::Context {
+// One context for the whole process, never destroyed: destroying it unloads the sound
+// driver, and a driver thread that is just finishing a sound would then run on in code that
+// is gone. A sound still playing when the program ends simply ends with it.
+struct SharedContext {
+    std::mutex mutex;
     ca_context* handle = nullptr;
-    ~Context() {
-        if (handle != nullptr) {
-            ca_context_destroy(handle);
-        }
-    }
+    bool failed = false;
 };
 
-CanberraSoundPlayer::CanberraSoundPlayer() = default;
+SharedContext& shared() {
+    static SharedContext* context = new SharedContext;  // intentionally never deleted
+    return *context;
+}
 
-// The context is destroyed here, which ends sounds still playing.
-CanberraSoundPlayer::~CanberraSoundPlayer() = default;
+}  // namespace
 
 void CanberraSoundPlayer::play(const std::string& file) {
-    std::lock_guard lock(mutex_);
-    if (!context_) {
-        // Made on first use: a host without sounds never opens the sound stack.
-        auto ctx = std::make_unique<Context>();
-        if (ca_context_create(&ctx->handle) != CA_SUCCESS) {
+    SharedContext& ctx = shared();
+    std::lock_guard lock(ctx.mutex);
+    if (ctx.handle == nullptr && !ctx.failed) {
+        // Made on first use: a run without sounds never opens the sound stack.
+        if (ca_context_create(&ctx.handle) != CA_SUCCESS) {
+            ctx.handle = nullptr;
+            ctx.failed = true;
             return;
         }
-        ca_context_change_props(ctx->handle, CA_PROP_APPLICATION_NAME, "Kestrune Vardomon", nullptr);
-        context_ = std::move(ctx);
+        ca_context_change_props(ctx.handle, CA_PROP_APPLICATION_NAME, "Kestrune Vardomon", nullptr);
     }
-    ca_context_play(context_->handle, kSoundId, CA_PROP_MEDIA_FILENAME, file.c_str(), CA_PROP_MEDIA_ROLE,
-                    "event", CA_PROP_CANBERRA_CACHE_CONTROL, "never", nullptr);
+    if (ctx.handle == nullptr) {
+        return;
+    }
+    ca_context_play(ctx.handle, kSoundId, CA_PROP_MEDIA_FILENAME, file.c_str(), CA_PROP_MEDIA_ROLE, "event",
+                    CA_PROP_CANBERRA_CACHE_CONTROL, "never", nullptr);
 }
 
 bool CanberraSoundPlayer::playing() {
-    std::lock_guard lock(mutex_);
-    if (!context_) {
+    SharedContext& ctx = shared();
+    std::lock_guard lock(ctx.mutex);
+    if (ctx.handle == nullptr) {
         return false;
     }
     int now = 0;
-    if (ca_context_playing(context_->handle, kSoundId, &now) != CA_SUCCESS) {
+    if (ca_context_playing(ctx.handle, kSoundId, &now) != CA_SUCCESS) {
         return false;
     }
     return now != 0;

@@ -2,7 +2,6 @@
 // on.
 #pragma once
 
-#include <memory>
 #include <mutex>
 #include <string>
 
@@ -14,19 +13,10 @@ class SoundPlayer {
 };
 
 // Plays through libcanberra, which hands the sound to the desktop's sound stack (or ALSA).
+// All players of the process share one sound context.
 class CanberraSoundPlayer final : public SoundPlayer {
   public:
-    CanberraSoundPlayer();
-    ~CanberraSoundPlayer() override;
-    CanberraSoundPlayer(const CanberraSoundPlayer&) = delete;
-    CanberraSoundPlayer& operator=(const CanberraSoundPlayer&) = delete;
-
     void play(const std::string& file) override;
-    // Whether a sound started by this player is still playing (for tests).
+    // Whether a sound is still playing (for tests).
     bool playing();
-
-  private:
-    struct Context;
-    std::mutex mutex_;
-    std::unique_ptr<Context> context_;
 };
