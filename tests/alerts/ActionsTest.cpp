@@ -5,6 +5,7 @@
 
 #include "alerts/Actions.h"
 #include "support/ActionFakes.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -248,6 +249,41 @@ TEST_F(Actions, MailTakesTheSettingsAtTheMomentOfSending) {
               (Lines{"mail mail.example from Vardo<vardo@example> to [a][b][c] subject Alert for Web body "
                      "line1\r\nline2",
                      "mail other from Vardo<vardo@example> to [a][b][c] subject  body line1\r\nline2"}));
+}
+
+}  // namespace
+
+namespace {
+
+// A message box that notes whether the command's file was already complete when it opened.
+class CheckingMessages : public MessageSink {
+  public:
+    explicit CheckingMessages(std::string path) : path_(std::move(path)) {}
+    void showMessageAsync(const std::string& text) override {
+        seen.push_back(text + " | " + readFileBytes(path_));
+    }
+    std::vector<std::string> seen;
+
+  private:
+    std::string path_;
+};
+
+TEST_F(Actions, ARealCommandHasEndedBeforeTheNextStep) {
+    TempDir dir;
+    const std::string out = dir.file("out");
+    PosixProcessRunner processes;
+    CheckingMessages messages(out);
+    ActionEffects fx{f.cfg,      f.log,    f.status, f.clock, f.sounds, processes,
+                     f.services, f.reboot, messages, f.net,   f.mail};
+    ServerItem it;
+    it.name = "Backup";
+    it.events.downCmd = true;
+    it.events.downCmdLine = "sleep 0.3; echo %s finished > '" + out + "'";
+    it.notify.msgBox = true;
+    it.notify.sendMails = false;
+    it.notify.downMsg = "box";
+    runDownActions(it, kCheck, fx);
+    EXPECT_EQ(messages.seen, Lines{"box | Backup finished\n"});
 }
 
 }  // namespace
