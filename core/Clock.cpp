@@ -2,4 +2,6 @@
 
 #include <thread>
 
-void SystemClock::sleepFor(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
+void SystemClock::sleepFor(std::chrono::milliseconds duration) {
+    std::this_thread::sleep_for(duration);
+}

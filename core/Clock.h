@@ -5,7 +5,7 @@
 #include <ctime>
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Whole seconds since 1970-01-01 00:00:00 UTC.
     virtual std::time_t now() = 0;
@@ -13,7 +13,7 @@ public:
 };
 
 class SystemClock final : public Clock {
-public:
+  public:
     std::time_t now() override { return std::time(nullptr); }
     void sleepFor(std::chrono::milliseconds duration) override;
 };

@@ -9,7 +9,7 @@
 #include "core/Vardo.h"
 
 class LiveConfig {
-public:
+  public:
     LiveConfig() = default;
     explicit LiveConfig(ServerCfg initial) : cfg_(std::move(initial)) {}
     LiveConfig(const LiveConfig&) = delete;
@@ -39,7 +39,7 @@ public:
         return cfg_.connectTimeout;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     ServerCfg cfg_;
 };

@@ -166,7 +166,9 @@ int MonitorThreadProc(MonitorContext& ctx) {
     return 0;
 }
 
-Monitor::~Monitor() { cancelAndJoin(); }
+Monitor::~Monitor() {
+    cancelAndJoin();
+}
 
 void Monitor::start() {
     if (ctx_.flags.running) {
@@ -181,7 +183,9 @@ void Monitor::start() {
     thread_ = std::thread([this] { MonitorThreadProc(ctx_); });
 }
 
-void Monitor::stop() { ctx_.flags.running = false; }
+void Monitor::stop() {
+    ctx_.flags.running = false;
+}
 
 bool Monitor::toggle() {
     if (ctx_.flags.running) {

@@ -27,14 +27,14 @@ struct MonitorFlags {
 
 // An open connection to the service manager of one machine.
 class ServiceManagerHandle {
-public:
+  public:
     virtual ~ServiceManagerHandle() = default;
 };
 using ServiceHandle = std::unique_ptr<ServiceManagerHandle>;
 
 // The checks the cycle runs. The probes turn every failure into a negative result.
 class HostProbes {
-public:
+  public:
     virtual ~HostProbes() = default;
     virtual bool checkTcpConnect(const std::string& address, std::int32_t port) = 0;
     virtual bool checkTcpReceive(const ServerItem& item) = 0;
@@ -55,7 +55,7 @@ public:
 
 // The log and the actions of a transition.
 class HostAlerts {
-public:
+  public:
     virtual ~HostAlerts() = default;
     virtual void logEvent(std::string text, std::time_t time) = 0;
     virtual void runUpActions(const ServerItem& item, std::time_t now) = 0;
@@ -84,7 +84,7 @@ bool checkHost(MonitorContext& ctx, std::size_t index);
 
 // Start, Stop and Check Now as the window calls them. At most one monitor thread runs.
 class Monitor {
-public:
+  public:
     explicit Monitor(MonitorContext ctx) : ctx_(ctx) {}
     ~Monitor();
     Monitor(const Monitor&) = delete;
@@ -107,7 +107,7 @@ public:
     // probe or a mail is cancelled until the thread has ended; then joins it.
     void cancelAndJoin();
 
-private:
+  private:
     MonitorContext ctx_;
     std::thread thread_;
 };

@@ -8,7 +8,7 @@
 #include "core/Vardo.h"
 
 class MonitorView {
-public:
+  public:
     virtual ~MonitorView() = default;
     // Empties both grids and refills them from the list (GUI thread only).
     virtual void refreshAllRows() = 0;

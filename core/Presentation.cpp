@@ -29,7 +29,9 @@ std::string statusText(const ServerItem& item) {
     return "Failure (" + stringify(item.consecutiveFailures) + ")";
 }
 
-int failureIcon(const ServerItem& item) { return item.isDown() ? RowIcon::Down : RowIcon::Failed; }
+int failureIcon(const ServerItem& item) {
+    return item.isDown() ? RowIcon::Down : RowIcon::Failed;
+}
 
 namespace {
 
@@ -54,10 +56,10 @@ Look rebuildLook(const ServerItem& item) {
 
 ResultRow resultRowFor(const ServerItem& item) {
     const Look look = rebuildLook(item);
-    return ResultRow{{item.name, typeText(item), statusText(item), stringify(item.goodCount),
-                      stringify(item.badCount)},
-                     look.icon,
-                     look.colour};
+    return ResultRow{
+        {item.name, typeText(item), statusText(item), stringify(item.goodCount), stringify(item.badCount)},
+        look.icon,
+        look.colour};
 }
 
 HostRow hostRowFor(const ServerItem& item) {

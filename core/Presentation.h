@@ -12,10 +12,10 @@
 
 // Indexes into the window's image list.
 namespace RowIcon {
-constexpr int Down = 3;      // red lamp
-constexpr int Success = 4;   // green lamp
-constexpr int Failed = 5;    // yellow lamp
-constexpr int Checking = 15; // blue arrow, the Check Now image
+constexpr int Down = 3;       // red lamp
+constexpr int Success = 4;    // green lamp
+constexpr int Failed = 5;     // yellow lamp
+constexpr int Checking = 15;  // blue arrow, the Check Now image
 }  // namespace RowIcon
 
 enum class RowColour { Default, Black, Red };
@@ -41,8 +41,8 @@ struct ColumnSpec {
     int width;
 };
 
-inline constexpr std::array<ColumnSpec, 5> kResultColumns{{
-    {"Name", 230}, {"Type", 136}, {"Status", 93}, {"Good Count", 93}, {"Bad Count", 95}}};
+inline constexpr std::array<ColumnSpec, 5> kResultColumns{
+    {{"Name", 230}, {"Type", 136}, {"Status", 93}, {"Good Count", 93}, {"Bad Count", 95}}};
 inline constexpr std::array<ColumnSpec, 2> kHostColumns{{{"Name", 151}, {"Address", 128}}};
 
 namespace ResultColumn {
@@ -70,7 +70,7 @@ void applyStatus(ResultRow& row, const ServerItem& item);
 // The rows and status text of the main window as plain data, kept in step with the
 // document by the view operations. The Qt grids show these rows.
 class PresentationModel : public MonitorView {
-public:
+  public:
     explicit PresentationModel(const ServerDoc& doc) : doc_(doc) {}
 
     void refreshAllRows() override;
@@ -86,7 +86,7 @@ public:
     // How often the result grid was asked to repaint at once.
     std::size_t repaints() const { return repaints_; }
 
-private:
+  private:
     const ServerDoc& doc_;
     std::vector<ResultRow> resultRows_;
     std::vector<HostRow> hostRows_;

@@ -9,7 +9,8 @@
 ServerDoc::ServerDoc(const ServerDoc& other)
     : fileName(other.fileName), errorText(other.errorText), modified(other.modified.load()) {
     std::lock_guard lock(other.mutex_);
-    entries_ = other.entries_;
+    items_ = other.items_;
+    ids_ = other.ids_;
     nextId_ = other.nextId_;
 }
 
@@ -17,18 +18,21 @@ ServerDoc& ServerDoc::operator=(const ServerDoc& other) {
     if (this == &other) {
         return *this;
     }
-    std::vector<Entry> entries;
+    std::vector<ServerItem> items;
+    std::vector<ItemId> ids;
     ItemId nextId = 0;
     {
         std::lock_guard lock(other.mutex_);
-        entries = other.entries_;
+        items = other.items_;
+        ids = other.ids_;
         nextId = other.nextId_;
     }
     fileName = other.fileName;
     errorText = other.errorText;
     modified = other.modified.load();
     std::lock_guard lock(mutex_);
-    entries_ = std::move(entries);
+    items_ = std::move(items);
+    ids_ = std::move(ids);
     nextId_ = std::max(nextId_, nextId);
     return *this;
 }
@@ -36,7 +40,8 @@ ServerDoc& ServerDoc::operator=(const ServerDoc& other) {
 void ServerDoc::append(const ServerItem& item) {
     {
         std::lock_guard lock(mutex_);
-        entries_.push_back(Entry{item, nextId_++});
+        items_.push_back(item);
+        ids_.push_back(nextId_++);
     }
     modified = true;
 }
@@ -44,13 +49,12 @@ void ServerDoc::append(const ServerItem& item) {
 bool ServerDoc::replace(std::size_t index, const ServerItem& item) {
     {
         std::lock_guard lock(mutex_);
-        if (index >= entries_.size()) {
+        if (index >= items_.size()) {
             return false;
         }
-        ServerItem& target = entries_[index].item;
         ServerItem copy = item;
-        copy.copyRunTimeFrom(target);
-        target = std::move(copy);
+        copy.copyRunTimeFrom(items_[index]);
+        items_[index] = std::move(copy);
     }
     modified = true;
     return true;
@@ -59,10 +63,11 @@ bool ServerDoc::replace(std::size_t index, const ServerItem& item) {
 bool ServerDoc::remove(std::size_t index) {
     {
         std::lock_guard lock(mutex_);
-        if (index >= entries_.size()) {
+        if (index >= items_.size()) {
             return false;
         }
-        entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(index));
+        items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(index));
+        ids_.erase(ids_.begin() + static_cast<std::ptrdiff_t>(index));
     }
     modified = true;
     return true;
@@ -71,7 +76,8 @@ bool ServerDoc::remove(std::size_t index) {
 void ServerDoc::reset() {
     {
         std::lock_guard lock(mutex_);
-        entries_.clear();
+        items_.clear();
+        ids_.clear();
     }
     fileName.clear();
     errorText.clear();
@@ -80,44 +86,44 @@ void ServerDoc::reset() {
 
 std::size_t ServerDoc::count() const {
     std::lock_guard lock(mutex_);
-    return entries_.size();
+    return items_.size();
 }
 
 std::optional<ServerItem> ServerDoc::at(std::size_t index) const {
     std::lock_guard lock(mutex_);
-    if (index >= entries_.size()) {
+    if (index >= items_.size()) {
         return std::nullopt;
     }
-    return entries_[index].item;
+    return items_[index];
 }
 
 std::vector<ServerItem> ServerDoc::items() const {
     std::lock_guard lock(mutex_);
-    std::vector<ServerItem> out;
-    out.reserve(entries_.size());
-    for (const Entry& e : entries_) {
-        out.push_back(e.item);
-    }
-    return out;
+    return items_;
 }
 
 std::optional<ServerDoc::Snapshot> ServerDoc::snapshot(std::size_t index) const {
     std::lock_guard lock(mutex_);
-    if (index >= entries_.size()) {
+    if (index >= items_.size()) {
         return std::nullopt;
     }
-    return Snapshot{entries_[index].item, entries_[index].id};
+    return Snapshot{items_[index], ids_[index], index};
 }
 
 bool ServerDoc::writeBack(const Snapshot& snap, const ServerItem& checked) {
     {
         std::lock_guard lock(mutex_);
-        auto it = std::find_if(entries_.begin(), entries_.end(),
-                               [&](const Entry& e) { return e.id == snap.id; });
-        if (it == entries_.end()) {
-            return false;
+        std::size_t at = snap.index;
+        // Usually the host is still where it was; otherwise hosts before it were added or
+        // removed meanwhile, and it is looked up by its id.
+        if (at >= ids_.size() || ids_[at] != snap.id) {
+            const auto it = std::find(ids_.begin(), ids_.end(), snap.id);
+            if (it == ids_.end()) {
+                return false;
+            }
+            at = static_cast<std::size_t>(it - ids_.begin());
         }
-        it->item.copyRunTimeFrom(checked);
+        items_[at].copyRunTimeFrom(checked);
     }
     modified = true;
     return true;
@@ -125,10 +131,20 @@ bool ServerDoc::writeBack(const Snapshot& snap, const ServerItem& checked) {
 
 void ServerDoc::appendAll(std::vector<ServerItem>&& records) {
     std::lock_guard lock(mutex_);
-    entries_.reserve(entries_.size() + records.size());
-    for (ServerItem& r : records) {
-        entries_.push_back(Entry{std::move(r), nextId_++});
+    if (items_.empty()) {
+        items_.swap(records);
+    } else {
+        items_.insert(items_.end(), std::make_move_iterator(records.begin()),
+                      std::make_move_iterator(records.end()));
     }
+    while (ids_.size() < items_.size()) {
+        ids_.push_back(nextId_++);
+    }
+}
+
+void ServerDoc::withItems(const std::function<void(const std::vector<ServerItem>&)>& read) const {
+    std::lock_guard lock(mutex_);
+    read(items_);
 }
 
 std::string stringify(long long value) {

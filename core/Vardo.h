@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -90,7 +91,7 @@ struct ServerItem {
 // monitor never holds the lock across a probe: it takes a snapshot of one host, checks the
 // copy, and writes back only the run-time fields, so an edit made meanwhile survives.
 class ServerDoc {
-public:
+  public:
     // Identifies one element for the whole of its life in the list; a removed host's id is
     // never reused, so a write-back can find its host even when others moved around it.
     using ItemId = std::uint64_t;
@@ -98,6 +99,7 @@ public:
     struct Snapshot {
         ServerItem item;
         ItemId id = 0;
+        std::size_t index = 0;
     };
 
     std::string fileName;
@@ -134,15 +136,15 @@ public:
 
     // Appends records read from a file as one step.
     void appendAll(std::vector<ServerItem>&& records);
+    // Runs read on the list while holding the lock, for readers that need all of it at
+    // once without a copy (the file writer). read must not call back into the document.
+    void withItems(const std::function<void(const std::vector<ServerItem>&)>& read) const;
 
-private:
-    struct Entry {
-        ServerItem item;
-        ItemId id;
-    };
-
+  private:
     mutable std::mutex mutex_;
-    std::vector<Entry> entries_;
+    // Element i is items_[i]; ids_[i] is its id.
+    std::vector<ServerItem> items_;
+    std::vector<ItemId> ids_;
     ItemId nextId_ = 1;
 };
 

@@ -7,7 +7,9 @@
 
 namespace {
 
-const char* processEnv(const char* name) { return std::getenv(name); }
+const char* processEnv(const char* name) {
+    return std::getenv(name);
+}
 
 }  // namespace
 

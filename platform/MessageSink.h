@@ -6,7 +6,7 @@
 #include <string>
 
 class MessageSink {
-public:
+  public:
     virtual ~MessageSink() = default;
     virtual void showMessageAsync(const std::string& text) = 0;
 };

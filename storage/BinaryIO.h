@@ -8,7 +8,7 @@
 #include <string_view>
 
 class ByteWriter {
-public:
+  public:
     void putU32(std::uint32_t value);
     void putI32(std::int32_t value) { putU32(static_cast<std::uint32_t>(value)); }
     void putByte(std::uint8_t value) { out_.push_back(static_cast<char>(value)); }
@@ -19,15 +19,16 @@ public:
     const std::string& bytes() const { return out_; }
     std::string take() { return std::move(out_); }
     void reserve(std::size_t n) { out_.reserve(n); }
+    void clear() { out_.clear(); }
 
-private:
+  private:
     std::string out_;
 };
 
 // Reads from a byte range. Each read reports whether the bytes were there; a failed read
 // consumes nothing and leaves its target unchanged.
 class ByteReader {
-public:
+  public:
     explicit ByteReader(std::string_view data) : data_(data) {}
 
     bool getU32(std::uint32_t& value);
@@ -43,7 +44,7 @@ public:
     std::size_t remaining() const { return data_.size() - pos_; }
     bool atEnd() const { return pos_ == data_.size(); }
 
-private:
+  private:
     std::string_view data_;
     std::size_t pos_ = 0;
 };

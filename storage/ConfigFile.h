@@ -13,7 +13,8 @@ inline constexpr std::int32_t kConfigVersion = 3;
 
 inline constexpr const char* kCfgNotAConfig = "This file does not appear to be a Vardomon config file.";
 inline constexpr const char* kCfgBadVersion = "Incompatible Vardomon config version.";
-inline constexpr const char* kCfgDamaged = "The config file is damaged: it holds a bad text length or ends inside a field.";
+inline constexpr const char* kCfgDamaged =
+    "The config file is damaged: it holds a bad text length or ends inside a field.";
 
 std::string encodeConfig(const ServerCfg& cfg);
 

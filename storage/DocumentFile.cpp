@@ -1,6 +1,7 @@
 #include "storage/DocumentFile.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <exception>
 
 #include "storage/BinaryIO.h"
@@ -53,7 +54,7 @@ void writeRecord(ByteWriter& w, const ServerItem& it) {
 // Reads one record field by field; any field that finds no data or a bad length makes the
 // whole record, and so the file, damaged.
 class RecordReader {
-public:
+  public:
     explicit RecordReader(ByteReader& r) : r_(r) {}
     bool ok() const { return ok_; }
 
@@ -82,7 +83,7 @@ public:
         ok_ = res == ByteReader::StringResult::Ok || res == ByteReader::StringResult::Empty;
     }
 
-private:
+  private:
     ByteReader& r_;
     bool ok_ = true;
 };
@@ -131,11 +132,28 @@ bool readRecord(ByteReader& r, ServerItem& it) {
     return f.ok();
 }
 
+// The exact size of a record, so the writer allocates the file's bytes once.
+std::size_t recordSize(const ServerItem& it) {
+    std::size_t n = kMinRecordSize;
+    for (const std::string* t :
+         {&it.name, &it.address, &it.description, &it.recvText, &it.sendText, &it.service,
+          &it.events.upSoundFile, &it.events.downSoundFile, &it.events.upCmdLine, &it.events.downCmdLine,
+          &it.events.shutdownMachine, &it.events.startServiceName, &it.notify.upMsg, &it.notify.downMsg,
+          &it.notify.mailList, &it.notify.netSendList}) {
+        n += t->size();
+    }
+    return n;
+}
+
 }  // namespace
 
 std::string encodeDocument(const std::vector<ServerItem>& items) {
+    std::size_t size = 12;
+    for (const ServerItem& it : items) {
+        size += recordSize(it);
+    }
     ByteWriter w;
-    w.reserve(12 + items.size() * 160);
+    w.reserve(size);
     w.putU32(kDocumentMagic);
     w.putI32(kDocumentVersion);
     w.putI32(static_cast<std::int32_t>(items.size()));
@@ -166,25 +184,31 @@ bool decodeDocument(std::string_view bytes, std::vector<ServerItem>& items, std:
         error = kDocDamaged;
         return false;
     }
-    std::vector<ServerItem> records;
+    // Records go straight into an empty output; otherwise into a list of their own that is
+    // appended only when every record was read.
+    std::vector<ServerItem> own;
+    std::vector<ServerItem>& records = items.empty() ? items : own;
+    const auto damaged = [&] {
+        records.clear();
+        error = kDocDamaged;
+        return false;
+    };
     if (count > 0) {
         // A count that the bytes cannot hold is damage, found before anything is allocated.
         if (static_cast<std::size_t>(count) > r.remaining() / kMinRecordSize) {
-            error = kDocDamaged;
-            return false;
+            return damaged();
         }
         records.reserve(static_cast<std::size_t>(count));
         for (std::int32_t i = 0; i < count; ++i) {
-            ServerItem it;
-            if (!readRecord(r, it)) {
-                error = kDocDamaged;
-                return false;
+            // Each record starts from the defaults of a new host.
+            if (!readRecord(r, records.emplace_back())) {
+                return damaged();
             }
-            records.push_back(std::move(it));
         }
     }
-    items.insert(items.end(), std::make_move_iterator(records.begin()),
-                 std::make_move_iterator(records.end()));
+    if (&records == &own) {
+        items.insert(items.end(), std::make_move_iterator(own.begin()), std::make_move_iterator(own.end()));
+    }
     return true;
 }
 
@@ -193,17 +217,36 @@ bool ServerDoc::save() {
         fileName += ".vdm";
     }
     try {
-        const std::string bytes = encodeDocument(items());
-        std::string reason;
-        switch (writeFileReplacing(fileName, bytes, reason)) {
-            case WriteResult::Ok:
-                break;
-            case WriteResult::OpenFailed:
-                errorText = "Failed to open file for writing.";
-                return false;
-            case WriteResult::WriteFailed:
-                errorText = "Exception while saving: " + reason;
-                return false;
+        FileReplacer out(fileName);
+        if (!out.open()) {
+            errorText = "Failed to open file for writing.";
+            return false;
+        }
+        // Records are written in blocks, so a large list never needs its whole file in
+        // memory at once.
+        constexpr std::size_t kBlock = 1 << 20;
+        bool written = true;
+        withItems([&](const std::vector<ServerItem>& items) {
+            ByteWriter w;
+            w.reserve(kBlock + 4096);
+            w.putU32(kDocumentMagic);
+            w.putI32(kDocumentVersion);
+            w.putI32(static_cast<std::int32_t>(items.size()));
+            for (const ServerItem& it : items) {
+                writeRecord(w, it);
+                if (w.bytes().size() >= kBlock) {
+                    written = out.write(w.bytes());
+                    if (!written) {
+                        return;
+                    }
+                    w.clear();
+                }
+            }
+            written = out.write(w.bytes());
+        });
+        if (!written || !out.commit()) {
+            errorText = "Exception while saving: " + out.reason();
+            return false;
         }
     } catch (const std::exception& e) {
         errorText = std::string("Exception while saving: ") + e.what();

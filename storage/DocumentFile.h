@@ -16,7 +16,8 @@ inline constexpr std::size_t kMinRecordSize = 51 + 16 * 4;
 
 inline constexpr const char* kDocNotADocument = "This file does not appear to be a Vardomon document.";
 inline constexpr const char* kDocBadVersion = "Incompatible Vardomon document version.";
-inline constexpr const char* kDocDamaged = "The document is damaged: it ends inside a record or holds a bad text length.";
+inline constexpr const char* kDocDamaged =
+    "The document is damaged: it ends inside a record or holds a bad text length.";
 
 std::string encodeDocument(const std::vector<ServerItem>& items);
 

@@ -5,50 +5,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
 namespace {
 
-// Closes a descriptor on every path out.
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    // Closes now and reports the result; the destructor then does nothing.
-    int close() {
-        const int rc = ::close(fd_);
-        fd_ = -1;
-        return rc;
-    }
-
-private:
-    int fd_;
-};
-
-std::string errnoText(int err) { return std::generic_category().message(err); }
-
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
+std::string errnoText(int err) {
+    return std::generic_category().message(err);
 }
 
 // The mode a new file gets: that of the file it replaces, else 0666 less the umask.
@@ -64,66 +28,119 @@ mode_t modeFor(const std::string& path) {
 
 }  // namespace
 
-WriteResult writeFileReplacing(const std::string& path, std::string_view bytes, std::string& reason) {
-    std::string temp = path + ".XXXXXX";
-    std::vector<char> name(temp.begin(), temp.end());
+FileReplacer::FileReplacer(std::string target) : target_(std::move(target)) {}
+
+FileReplacer::~FileReplacer() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    if (!committed_ && !temp_.empty()) {
+        ::unlink(temp_.c_str());
+    }
+}
+
+bool FileReplacer::fail(int err) {
+    reason_ = errnoText(err);
+    return false;
+}
+
+bool FileReplacer::open() {
+    std::string pattern = target_ + ".XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
-    Fd fd(::mkstemp(name.data()));
-    if (fd.get() < 0) {
-        reason = errnoText(errno);
+    fd_ = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd_ < 0) {
+        return fail(errno);
+    }
+    temp_.assign(name.data());
+    if (::fchmod(fd_, modeFor(target_)) != 0) {
+        return fail(errno);
+    }
+    return true;
+}
+
+bool FileReplacer::write(std::string_view bytes) {
+    if (fd_ < 0) {
+        return fail(EBADF);
+    }
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return fail(errno);
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+bool FileReplacer::commit() {
+    if (fd_ < 0) {
+        return fail(EBADF);
+    }
+    // The data must be on the disk before the rename makes it the file, or a crash could
+    // leave an empty file where the old one was.
+    if (::fdatasync(fd_) != 0) {
+        return fail(errno);
+    }
+    const int rc = ::close(fd_);
+    fd_ = -1;
+    if (rc != 0) {
+        return fail(errno);
+    }
+    if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+        return fail(errno);
+    }
+    committed_ = true;
+    return true;
+}
+
+WriteResult writeFileReplacing(const std::string& path, std::string_view bytes, std::string& reason) {
+    FileReplacer out(path);
+    if (!out.open()) {
+        reason = out.reason();
         return WriteResult::OpenFailed;
     }
-    temp.assign(name.data());
-    const auto fail = [&](int err) {
-        reason = errnoText(err);
-        ::unlink(temp.c_str());
+    if (!out.write(bytes) || !out.commit()) {
+        reason = out.reason();
         return WriteResult::WriteFailed;
-    };
-    if (::fchmod(fd.get(), modeFor(path)) != 0) {
-        return fail(errno);
-    }
-    if (!writeAll(fd.get(), bytes)) {
-        return fail(errno);
-    }
-    if (::fsync(fd.get()) != 0) {
-        return fail(errno);
-    }
-    if (fd.close() != 0) {
-        return fail(errno);
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        return fail(errno);
     }
     return WriteResult::Ok;
 }
 
 bool readWholeFile(const std::string& path, std::string& bytes) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         return false;
     }
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return false;
-    }
-    std::string out(static_cast<std::size_t>(st.st_size), '\0');
-    std::size_t got = 0;
-    while (got < out.size()) {
-        const ssize_t n = ::read(fd.get(), out.data() + got, out.size() - got);
-        if (n < 0) {
-            if (errno == EINTR) {
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    std::string out;
+    if (ok) {
+        // Only as many bytes as the file had when opened: one that grows meanwhile cannot
+        // make the read allocate more.
+        out.resize(static_cast<std::size_t>(st.st_size));
+        std::size_t got = 0;
+        while (got < out.size()) {
+            const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
+            if (n < 0 && errno == EINTR) {
                 continue;
             }
-            return false;
+            if (n <= 0) {
+                ok = n == 0;
+                break;
+            }
+            got += static_cast<std::size_t>(n);
         }
-        if (n == 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(n);
+        out.resize(got);
     }
-    out.resize(got);
-    bytes = std::move(out);
-    return true;
+    ::close(fd);
+    if (ok) {
+        bytes = std::move(out);
+    }
+    return ok;
 }
 
 bool makeParentFolders(const std::string& path) {

@@ -3,15 +3,43 @@
 // leaves the previous file truncated.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
+// Writes a new version of a file. Nothing changes at the target until commit() succeeds;
+// a replacer destroyed without a successful commit removes its temporary file.
+class FileReplacer {
+  public:
+    explicit FileReplacer(std::string target);
+    ~FileReplacer();
+    FileReplacer(const FileReplacer&) = delete;
+    FileReplacer& operator=(const FileReplacer&) = delete;
+
+    // Creates the temporary file; false when that is impossible (no folder, no rights).
+    bool open();
+    // Every write and the commit report failure as false; reason() then tells why.
+    bool write(std::string_view bytes);
+    // Flushes the data to the disk, closes the file and renames it over the target.
+    bool commit();
+    const std::string& reason() const { return reason_; }
+
+  private:
+    bool fail(int err);
+
+    std::string target_;
+    std::string temp_;
+    int fd_ = -1;
+    bool committed_ = false;
+    std::string reason_;
+};
+
 enum class WriteResult { Ok, OpenFailed, WriteFailed };
 
-// On failure, reason holds the system's description of the error.
+// Replaces the file with bytes in one go; on failure, reason holds the system's text.
 WriteResult writeFileReplacing(const std::string& path, std::string_view bytes, std::string& reason);
 
-// Reads the whole file; false when it cannot be opened or read. Allocates the file's size.
+// Reads the whole file into bytes; false when it cannot be opened or read.
 bool readWholeFile(const std::string& path, std::string& bytes);
 
 // Creates the folder that would hold path, and its parents; true when it exists afterwards.

@@ -77,7 +77,9 @@ bool FakeProbes::checkTcpSendReceive(const ServerItem& item) {
     return nextTcp();
 }
 
-void FakeProbes::setPingAddress(const std::string& address) { note("ping address " + address); }
+void FakeProbes::setPingAddress(const std::string& address) {
+    note("ping address " + address);
+}
 
 int FakeProbes::ping() {
     note("ping");
@@ -122,7 +124,9 @@ bool FakeProbes::queryServiceRunning(ServiceManagerHandle&, const std::string& s
     return current_.queried;
 }
 
-void FakeProbes::closeServiceManager(ServiceHandle) { note("service close"); }
+void FakeProbes::closeServiceManager(ServiceHandle) {
+    note("service close");
+}
 
 void RecordingAlerts::logEvent(std::string text, std::time_t time) {
     if (!quiet) {

@@ -14,14 +14,14 @@
 #include "core/Monitor.h"
 
 class Journal {
-public:
+  public:
     void add(std::string entry);
     std::vector<std::string> entries() const;
     // Entries that start with prefix, in order.
     std::vector<std::string> matching(const std::string& prefix) const;
     void clear();
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<std::string> entries_;
 };
@@ -29,7 +29,7 @@ private:
 // Scripted probe results. A script entry is consumed per call; an empty script gives the
 // fallback result.
 class FakeProbes : public HostProbes {
-public:
+  public:
     explicit FakeProbes(Journal& journal) : journal_(journal) {}
 
     struct ServiceResult {
@@ -54,13 +54,14 @@ public:
     void setPingAddress(const std::string& address) override;
     int ping() override;
     ServiceHandle openServiceManager(const std::string& machine) override;
-    bool queryServiceRunning(ServiceManagerHandle& handle, const std::string& service, bool& running) override;
+    bool queryServiceRunning(ServiceManagerHandle& handle, const std::string& service,
+                             bool& running) override;
     void closeServiceManager(ServiceHandle handle) override;
     void cancel() override { ++cancels; }
 
     std::atomic<int> cancels{0};
 
-private:
+  private:
     bool nextTcp();
     void note(std::string entry);
 
@@ -73,19 +74,19 @@ private:
 };
 
 class RecordingAlerts : public HostAlerts {
-public:
+  public:
     explicit RecordingAlerts(Journal& journal) : journal_(journal) {}
     void logEvent(std::string text, std::time_t time) override;
     void runUpActions(const ServerItem& item, std::time_t now) override;
     void runDownActions(const ServerItem& item, std::time_t now) override;
     bool quiet = false;
 
-private:
+  private:
     Journal& journal_;
 };
 
 class RecordingView : public MonitorView {
-public:
+  public:
     explicit RecordingView(Journal& journal) : journal_(journal) {}
     void refreshAllRows() override;
     void refreshHostRows() override;
@@ -95,14 +96,14 @@ public:
     void setStatusText(const std::string& text) override;
     bool quiet = false;
 
-private:
+  private:
     Journal& journal_;
 };
 
 // A clock whose sleeps take no time. Each sleep is journaled and then calls onSleep, where
 // a test presses Stop or Check Now at the moment it wants.
 class FakeClock : public Clock {
-public:
+  public:
     explicit FakeClock(Journal& journal) : journal_(journal) {}
     std::time_t now() override { return time; }
     void sleepFor(std::chrono::milliseconds duration) override;
@@ -112,6 +113,6 @@ public:
     std::atomic<int> sleeps{0};
     bool quiet = false;
 
-private:
+  private:
     Journal& journal_;
 };

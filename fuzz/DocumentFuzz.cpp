@@ -1,0 +1,32 @@
+// Feeds arbitrary bytes to the document reader. A read must never go past the input, and
+// since every record takes at least its minimum size from the input, the records it
+// accepts can never outnumber what the bytes hold.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "storage/DocumentFile.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    std::vector<ServerItem> items;
+    std::string error;
+    if (decodeDocument(bytes, items, error)) {
+        if (items.size() * kMinRecordSize > size) {
+            std::abort();
+        }
+        // A file the program writes reads back as the records it was written from. (What
+        // was read may differ from its own rewrite once: a text that begins with a NUL reads
+        // as empty, and an empty text writes as a count of 0, which reads as the default.)
+        std::vector<ServerItem> written;
+        std::vector<ServerItem> again;
+        if (!decodeDocument(encodeDocument(items), written, error) ||
+            !decodeDocument(encodeDocument(written), again, error) || again != written) {
+            std::abort();
+        }
+    } else if (!items.empty() || error.empty()) {
+        std::abort();
+    }
+    return 0;
+}

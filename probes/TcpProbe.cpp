@@ -1,0 +1,136 @@
+#include "probes/TcpProbe.h"
+
+#include <stdexcept>
+
+namespace {
+
+// Send and expected texts travel with 16-bit lengths; a longer text cannot be checked.
+constexpr std::size_t kMaxTextLength = 65535;
+
+bool beginsWith(const std::string& received, const std::string& expected) {
+    return received.compare(0, expected.size(), expected) == 0;
+}
+
+}  // namespace
+
+TcpProbe::TcpProbe(TTcpSocket& sock, LiveConfig& cfg, std::atomic<std::int32_t>& connectState)
+    : sock_(sock), cfg_(cfg), connectState_(connectState), watchdog_(cfg, [&sock] { sock.Cancel(); }) {
+    sock_.OnConnect = [this](TTcpSocket&) { connectState_ = 1; };
+    sock_.OnConnectionFailed = [this](TTcpSocket&) { connectState_ = 2; };
+}
+
+void TcpProbe::cancel() {
+    sock_.Cancel();
+}
+
+bool TcpProbe::disconnectQuietly() {
+    try {
+        sock_.Disconnect();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool TcpProbe::connectionPhase(const std::string& address, std::int32_t port) {
+    sock_.Host = address;
+    sock_.Port = port;
+    sock_.TimeOut = cfg_.connectTimeout();
+    connectState_ = 0;
+    try {
+        sock_.Connect();
+    } catch (const std::exception&) {
+        // The reason is not shown; the check simply fails.
+        disconnectQuietly();
+        connectState_ = 2;
+    }
+    // The socket's events fire before Connect returns, so the outcome is known now.
+    if (connectState_ == 0) {
+        connectState_ = sock_.Connected() ? 1 : 2;
+    }
+    return connectState_ == 1;
+}
+
+bool TcpProbe::CheckTcpConnect(const std::string& address, std::int32_t port) {
+    connectionPhase(address, port);
+    // A close that fails leaves the outcome of the check in doubt: count it as failed.
+    const bool closed = disconnectQuietly();
+    return closed && connectState_ == 1;
+}
+
+bool TcpProbe::SendWithWatchdog(const std::string& text) {
+    const std::string data = cutAtNul(text);
+    if (data.size() > kMaxTextLength) {
+        throw std::length_error("send text too long");
+    }
+    {
+        TcpWatchdog::Step step(watchdog_);
+        sock_.SendBuffer(data.data(), static_cast<std::uint16_t>(data.size()));
+    }
+    // A watchdog that fired just as the send finished still fails the step.
+    return !sock_.Canceled();
+}
+
+std::string TcpProbe::ReadWithWatchdog(std::size_t count) {
+    if (count > kMaxTextLength) {
+        throw std::length_error("expected text too long");
+    }
+    std::string received;
+    {
+        TcpWatchdog::Step step(watchdog_);
+        received = sock_.Read(static_cast<std::uint16_t>(count));
+    }
+    if (sock_.Canceled()) {
+        return {};
+    }
+    return received;
+}
+
+bool TcpProbe::finishExchange(const std::string& received, const std::string& expected) {
+    // A peer that closed may already have made the socket give up its connection; the
+    // close here then only concerns a connected socket.
+    const bool matched = beginsWith(received, expected);
+    if (matched) {
+        return disconnectQuietly();
+    }
+    if (sock_.Connected()) {
+        disconnectQuietly();
+    }
+    return false;
+}
+
+bool TcpProbe::CheckTcpReceive(const ServerItem& item) {
+    if (!connectionPhase(item.address, item.tcpPort)) {
+        return false;
+    }
+    try {
+        const std::string expected = cutAtNul(item.recvText);
+        return finishExchange(ReadWithWatchdog(expected.size()), expected);
+    } catch (const std::exception&) {
+        if (sock_.Connected()) {
+            disconnectQuietly();
+        }
+        return false;
+    }
+}
+
+bool TcpProbe::CheckTcpSendReceive(const ServerItem& item) {
+    if (!connectionPhase(item.address, item.tcpPort)) {
+        return false;
+    }
+    try {
+        if (!SendWithWatchdog(item.sendText)) {
+            if (sock_.Connected()) {
+                disconnectQuietly();
+            }
+            return false;
+        }
+        const std::string expected = cutAtNul(item.recvText);
+        return finishExchange(ReadWithWatchdog(expected.size()), expected);
+    } catch (const std::exception&) {
+        if (sock_.Connected()) {
+            disconnectQuietly();
+        }
+        return false;
+    }
+}

@@ -1,0 +1,37 @@
+// Owns one file descriptor and closes it when it goes.
+#pragma once
+
+#include <unistd.h>
+
+#include <utility>
+
+class UniqueFd {
+  public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    ~UniqueFd() { reset(); }
+    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) {
+            reset(std::exchange(other.fd_, -1));
+        }
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    explicit operator bool() const { return valid(); }
+    // Gives the descriptor up without closing it.
+    int release() { return std::exchange(fd_, -1); }
+    void reset(int fd = -1) {
+        const int old = std::exchange(fd_, fd);
+        if (old >= 0) {
+            ::close(old);
+        }
+    }
+
+  private:
+    int fd_ = -1;
+};
