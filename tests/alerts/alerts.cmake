@@ -4,3 +4,7 @@ vardo_gtest(alerts_actions_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ActionsTest.cp
 # Lines from the monitor thread while the GUI thread tests the file.
 vardo_gtest(alerts_event_log_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/EventLogTest.cpp LIBS vardo_alerts
             LABELS concurrency)
+# The cancel from another thread runs under ThreadSanitizer too.
+vardo_gtest(alerts_smtp_client_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/SmtpClientTest.cpp LIBS vardo_alerts
+            LABELS concurrency)
+vardo_gtest(alerts_smtp_delivery_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/SmtpDeliveryTest.cpp LIBS vardo_alerts)
