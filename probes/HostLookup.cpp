@@ -2,68 +2,89 @@
 
 #include <netdb.h>
 #include <netinet/in.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
-#include <mutex>
+#include <system_error>
 #include <thread>
 
-#include "probes/WakeupEvent.h"
-
-struct HostLookup::Shared {
-    WakeupEvent ready;
-    mutable std::mutex mutex;
-    bool done = false;
-    std::optional<std::uint32_t> address;
-};
-
-namespace {
-
-std::optional<std::uint32_t> firstIPv4(const std::string& name) {
+HostLookupResult lookupHostV4(const std::string& name) {
+    HostLookupResult r;
+    r.officialName = name;
+    if (name.empty()) {
+        // Nothing to ask the resolver about; getaddrinfo would not fail it by itself.
+        r.error = EAI_NONAME;
+        return r;
+    }
     addrinfo hints{};
     hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_socktype = SOCK_RAW;
+    hints.ai_flags = AI_CANONNAME;
     addrinfo* found = nullptr;
-    if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
-        return std::nullopt;
+    r.error = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
+    if (r.error != 0) {
+        return r;
     }
-    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> guard(found, &::freeaddrinfo);
-    for (const addrinfo* ai = found; ai != nullptr; ai = ai->ai_next) {
+    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, &::freeaddrinfo);
+    r.error = EAI_NONAME;
+    for (const addrinfo* ai = list.get(); ai != nullptr; ai = ai->ai_next) {
         if (ai->ai_family == AF_INET && ai->ai_addrlen >= sizeof(sockaddr_in)) {
-            sockaddr_in in{};
-            std::memcpy(&in, ai->ai_addr, sizeof in);
-            return in.sin_addr.s_addr;
+            sockaddr_in sin{};
+            std::memcpy(&sin, ai->ai_addr, sizeof sin);
+            r.address = sin.sin_addr.s_addr;
+            r.error = 0;
+            break;
         }
     }
-    return std::nullopt;
+    if (r.error == 0 && list->ai_canonname != nullptr && list->ai_canonname[0] != '\0') {
+        r.officialName = list->ai_canonname;
+    }
+    return r;
 }
 
+std::shared_ptr<PendingLookup> PendingLookup::start(std::string name, Completion onDone) {
+    auto lookup = std::make_shared<PendingLookup>(Key{}, std::move(name));
+    // The thread holds its own reference: the lookup cannot be interrupted, so it must be
+    // able to finish after every waiter has gone.
+    std::thread([self = lookup, done = std::move(onDone)] { self->run(done); }).detach();
+    return lookup;
+}
+
+namespace {
+int makeReadyDescriptor() {
+    const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (fd < 0) {
+        throw std::system_error(errno, std::generic_category(), "eventfd");
+    }
+    return fd;
+}
 }  // namespace
 
-HostLookup::HostLookup(const std::string& name) : shared_(std::make_shared<Shared>()) {
-    // The thread holds its own share, so an abandoned lookup frees its state when the
-    // resolver finally returns, whenever that is.
-    std::thread([state = shared_, name] {
-        std::optional<std::uint32_t> result = firstIPv4(name);
-        std::lock_guard lock(state->mutex);
-        state->address = result;
-        state->done = true;
-        state->ready.signal();
-    }).detach();
+PendingLookup::PendingLookup(Key, std::string name)
+    : name_(std::move(name)), readyFd_(makeReadyDescriptor()) {}
+
+PendingLookup::~PendingLookup() {
+    ::close(readyFd_);
 }
 
-HostLookup::~HostLookup() = default;
-
-int HostLookup::readyFd() const {
-    return shared_->ready.fd();
+HostLookupResult PendingLookup::result() const {
+    std::lock_guard lock(mutex_);
+    return result_;
 }
 
-bool HostLookup::finished() const {
-    std::lock_guard lock(shared_->mutex);
-    return shared_->done;
-}
-
-std::optional<std::uint32_t> HostLookup::address() const {
-    std::lock_guard lock(shared_->mutex);
-    return shared_->address;
+void PendingLookup::run(const Completion& onDone) {
+    HostLookupResult r = lookupHostV4(name_);
+    {
+        std::lock_guard lock(mutex_);
+        result_ = r;
+    }
+    done_.store(true, std::memory_order_release);
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(readyFd_, &one, sizeof one);
+    if (onDone) {
+        onDone(r);
+    }
 }

@@ -1,31 +1,56 @@
-// A host name lookup that the caller can stop waiting for. getaddrinfo cannot be
-// interrupted, so it runs on a thread of its own; a caller that gives up (deadline or
-// cancel) abandons the lookup, and the thread frees everything when the resolver returns.
+// IPv4 host-name lookups through the system's resolver (getaddrinfo, so /etc/hosts, DNS and
+// every other configured source take part), blocking or on a thread of their own.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <optional>
+#include <mutex>
 #include <string>
 
-class HostLookup {
-  public:
-    // Starts looking up the first IPv4 address of name through the system's resolver
-    // (/etc/hosts, DNS and every other source the system names). Throws std::system_error
-    // when no thread or descriptor can be had.
-    explicit HostLookup(const std::string& name);
-    ~HostLookup();
-    HostLookup(const HostLookup&) = delete;
-    HostLookup& operator=(const HostLookup&) = delete;
+struct HostLookupResult {
+    // 0, or the getaddrinfo error (EAI_*) that ended the lookup.
+    int error = 0;
+    // The first IPv4 address found, network order; meaningful only when error is 0.
+    std::uint32_t address = 0;
+    // The official (canonical) name of the host, or the name looked up when it has none.
+    std::string officialName;
+};
 
-    // Readable once the lookup has finished.
-    int readyFd() const;
-    bool finished() const;
-    // After finished(): the address in network byte order, or nothing when the name has no
-    // IPv4 address or the lookup failed.
-    std::optional<std::uint32_t> address() const;
+// Looks the name up and waits for the answer, with no time limit of its own.
+HostLookupResult lookupHostV4(const std::string& name);
+
+// A lookup that runs on a thread of its own. The thread keeps this object alive until it has
+// finished, so whoever started it may stop waiting at any moment without leaking or blocking.
+class PendingLookup : public std::enable_shared_from_this<PendingLookup> {
+  public:
+    using Completion = std::function<void(const HostLookupResult&)>;
+
+    // Starts the lookup; onDone, when given, runs on the lookup's thread after the result is
+    // stored. Throws std::system_error when no thread or descriptor can be had.
+    static std::shared_ptr<PendingLookup> start(std::string name, Completion onDone = {});
+
+    struct Key {
+        explicit Key() = default;
+    };
+    PendingLookup(Key, std::string name);
+    ~PendingLookup();
+    PendingLookup(const PendingLookup&) = delete;
+    PendingLookup& operator=(const PendingLookup&) = delete;
+
+    // Becomes readable when the result is there (for poll).
+    int readyDescriptor() const { return readyFd_; }
+    bool done() const { return done_.load(std::memory_order_acquire); }
+    // The result; valid once done() is true.
+    HostLookupResult result() const;
 
   private:
-    struct Shared;
-    std::shared_ptr<Shared> shared_;
+    void run(const Completion& onDone);
+
+    const std::string name_;
+    const int readyFd_;
+    mutable std::mutex mutex_;
+    HostLookupResult result_;
+    std::atomic<bool> done_{false};
 };

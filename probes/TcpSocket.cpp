@@ -274,17 +274,20 @@ void TTcpSocket::ResolveRemoteHost() {
     {
         TimerScope timer(*this);
         lookupDone_ = false;
-        std::optional<HostLookup> lookup;
+        std::shared_ptr<PendingLookup> lookup;
         try {
-            lookup.emplace(host);
+            lookup = PendingLookup::start(host);
         } catch (const std::system_error&) {
             succeed_ = false;
             lookupDone_ = true;
         }
         while (!lookupDone_ && !timedOut_ && !canceled_) {
-            if (waitFor(lookup->readyFd(), POLLIN, true).woke == Woke::Ready) {
+            if (waitFor(lookup->readyDescriptor(), POLLIN, true).woke == Woke::Ready) {
                 lookupDone_ = true;
-                found = lookup->address();
+                const HostLookupResult result = lookup->result();
+                if (result.error == 0) {
+                    found = result.address;
+                }
                 succeed_ = found.has_value();
             }
         }

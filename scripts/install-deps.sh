@@ -10,6 +10,7 @@ PACKAGES=(
   libcanberra-dev alsa-utils sox smbclient
   xvfb xauth imagemagick iproute2 procps
   monitoring-plugins-basic fping
+  openssh-client
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include "core/Monitor.h"
@@ -10,6 +11,14 @@
 namespace {
 
 using Strings = std::vector<std::string>;
+
+// Waits on the real clock (the fake one's steps take no time) for a generous while.
+bool waitUntil(const std::function<bool()>& done) {
+    for (int i = 0; i < 5000 && !done(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return done();
+}
 
 class MonitorTest : public ::testing::Test {
   protected:
@@ -390,10 +399,17 @@ TEST_F(MonitorTest, StartAfterStopNeverRunsTwoThreads) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         monitor.stop();
     }
+    std::atomic<int> checks{0};
+    auto counting = probes.duringProbe;
+    probes.duringProbe = [&] {
+        counting();
+        ++checks;
+    };
     monitor.start();
     EXPECT_TRUE(monitor.isRunning());
+    EXPECT_TRUE(waitUntil([&] { return checks > 0; }));
     monitor.stop();
-    EXPECT_TRUE(monitor.waitDone(1000));
+    EXPECT_TRUE(waitUntil([&] { return flags.threadDone.load(); }));
     EXPECT_EQ(most.load(), 1);
 }
 
@@ -423,8 +439,8 @@ TEST_F(MonitorTest, ToggleSwitchesAndWaitDoneSeesTheEnd) {
     clock.quiet = true;
     EXPECT_TRUE(monitor.toggle());
     EXPECT_FALSE(monitor.toggle());
-    EXPECT_TRUE(monitor.waitDone(1000));
-    EXPECT_TRUE(flags.threadDone);
+    EXPECT_TRUE(waitUntil([&] { return flags.threadDone.load(); }));
+    EXPECT_TRUE(monitor.waitDone(1));
 }
 
 }  // namespace

@@ -1,0 +1,359 @@
+#include "probes/Ping.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+
+#include <algorithm>
+#include <cstring>
+#include <system_error>
+#include <utility>
+
+namespace {
+
+constexpr std::uint32_t kNoAddress = 0xFFFFFFFFu;
+constexpr const char* kNoHandle = "Unable to get ping handle";
+
+std::string dotted(std::uint32_t address) {
+    in_addr a{};
+    a.s_addr = address;
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &a, text, sizeof text);
+    return text;
+}
+
+// True for the dotted forms the system accepts ("10.1.2.3", also "127.1" and the like).
+bool parseDotted(const std::string& text, std::uint32_t& address) {
+    in_addr a{};
+    if (::inet_aton(text.c_str(), &a) == 0) {
+        return false;
+    }
+    address = a.s_addr;
+    return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TIcmpEcho
+
+TIcmpEcho::TIcmpEcho() {
+    if (!socket_.isOpen()) {
+        initError_.emplace(kNoHandle);
+    }
+}
+
+std::string TIcmpEcho::InitError() const {
+    return initError_ ? initError_->what() : std::string();
+}
+
+std::string TIcmpEcho::InitErrorDetail() const {
+    if (!initError_) {
+        return {};
+    }
+    return std::string(initError_->what()) + ": " + std::strerror(socket_.openError()) +
+           ". Ping hosts cannot be checked. Allow unprivileged ping for the user's group "
+           "(sysctl net.ipv4.ping_group_range) or give the program the capability cap_net_raw.";
+}
+
+void TIcmpEcho::display(const std::string& msg) {
+    if (OnDisplay) {
+        OnDisplay(*this, msg);
+    }
+}
+
+void TIcmpEcho::SetAddress(const std::string& text) {
+    if (text != address_) {
+        address_ = text;
+        addrResolved_ = false;
+    }
+}
+
+bool TIcmpEcho::lookUp(const std::string& name, HostLookupResult& result) {
+    std::shared_ptr<PendingLookup> pending;
+    try {
+        pending = PendingLookup::start(name);
+    } catch (const std::system_error&) {
+        // No thread to spare: wait for the answer here, without the chance to cancel.
+        result = lookupHostV4(name);
+        return true;
+    }
+    if (!socket_.waitReadable(pending->readyDescriptor())) {
+        return false;
+    }
+    result = pending->result();
+    return true;
+}
+
+void TIcmpEcho::ResolveAddr() {
+    lookupCancelled_ = false;
+    std::uint32_t address = kNoAddress;
+    if (parseDotted(address_, address)) {
+        ipAddress_ = address;
+        hostName_ = address_;
+    } else {
+        HostLookupResult found;
+        if (!lookUp(address_, found)) {
+            lookupCancelled_ = true;
+            ipAddress_ = kNoAddress;
+            return;
+        }
+        if (found.error != 0) {
+            lastError_ = IcmpStatus::BadDestination;
+            ipAddress_ = kNoAddress;
+            display("Unable to resolve " + address_);
+            return;
+        }
+        ipAddress_ = found.address;
+        hostName_ = found.officialName;
+    }
+    hostIP_ = dotted(ipAddress_);
+    addrResolved_ = true;
+}
+
+std::vector<std::uint8_t> TIcmpEcho::requestData() const {
+    const std::size_t size = static_cast<std::size_t>(Size);
+    std::vector<std::uint8_t> data(size, ' ');
+    const std::size_t idLength = std::strlen(kIdentification);
+    std::copy_n(kIdentification, size < idLength ? size : idLength, data.begin());
+    return data;
+}
+
+std::int32_t TIcmpEcho::Ping() {
+    lastError_ = 0;
+    socket_.resetCancel();
+    if (!addrResolved_) {
+        ResolveAddr();
+    }
+    if (lookupCancelled_) {
+        lookupCancelled_ = false;
+        lastError_ = IcmpStatus::GeneralFailure;
+        return 0;
+    }
+    if (ipAddress_ == kNoAddress) {
+        lastError_ = IcmpStatus::BadDestination;
+        display("Invalid host address");
+        return 0;
+    }
+    const bool sizeOk = Size >= 0 && Size <= 0xFFFF;
+    const std::vector<std::uint8_t> data = sizeOk ? requestData() : std::vector<std::uint8_t>();
+    reply_ = IcmpEchoReply{};
+    replyData_.clear();
+    if (OnEchoRequest) {
+        OnEchoRequest(*this);
+    }
+
+    std::int32_t result = 0;
+    if (!socket_.isOpen()) {
+        lastError_ = socket_.openError();
+    } else if (!sizeOk) {
+        lastError_ = IcmpStatus::BadRequest;
+    } else {
+        IcmpSocket::Request request;
+        request.address = ipAddress_;
+        request.data = data;
+        request.ttl = static_cast<std::uint8_t>(TTL & 0xFF);
+        request.flags = static_cast<std::uint8_t>(Flags & 0xFF);
+        request.timeoutMs = Timeout;
+        IcmpSocket::Outcome out = socket_.echo(request);
+        lastError_ = out.status;
+        if (out.replied || out.from != 0) {
+            reply_.address = out.from;
+            reply_.status = static_cast<std::uint32_t>(out.status);
+            reply_.roundTripTime = out.roundTripMs;
+            reply_.dataSize = static_cast<std::uint16_t>(out.data.size());
+            reply_.data = out.data.empty() ? 0 : static_cast<std::uint32_t>(sizeof(IcmpEchoReply));
+            reply_.options.ttl = out.ttl;
+            reply_.options.tos = out.tos;
+            reply_.options.flags = out.flags;
+            replyData_ = std::move(out.data);
+        }
+        result = out.replied ? 1 : 0;
+    }
+    if (OnEchoReply) {
+        OnEchoReply(*this, result);
+    }
+    return result;
+}
+
+std::string TIcmpEcho::ErrorText(std::int32_t code) {
+    switch (code) {
+        case IcmpStatus::Success:
+            return "No error";
+        case IcmpStatus::BufferTooSmall:
+            return "Buffer too small";
+        case IcmpStatus::DestNetUnreachable:
+            return "Destination network unreachable";
+        case IcmpStatus::DestHostUnreachable:
+            return "Destination host unreachable";
+        case IcmpStatus::DestProtocolUnreachable:
+            return "Destination protocol unreachable";
+        case IcmpStatus::DestPortUnreachable:
+            return "Destination port unreachable";
+        case IcmpStatus::NoResources:
+            return "No resources";
+        case IcmpStatus::BadOption:
+            return "Bad option";
+        case IcmpStatus::HardwareError:
+            return "Hardware error";
+        case IcmpStatus::PacketTooBig:
+            return "Packet too big";
+        case IcmpStatus::RequestTimedOut:
+            return "Request timed out";
+        case IcmpStatus::BadRequest:
+            return "Bad request";
+        case IcmpStatus::BadRoute:
+            return "Bad route";
+        case IcmpStatus::TtlExpiredTransit:
+            return "TTL expired in transit";
+        case IcmpStatus::TtlExpiredReassembly:
+            return "TTL expired in reassembly";
+        case IcmpStatus::ParameterProblem:
+            return "Parameter problem";
+        case IcmpStatus::SourceQuench:
+            return "Source quench";
+        case IcmpStatus::OptionTooBig:
+            return "Option too big";
+        case IcmpStatus::BadDestination:
+            return "Bad Destination";
+        case IcmpStatus::AddressDeleted:
+            return "Address deleted";
+        case IcmpStatus::SpecMtuChange:
+            return "Spec MTU change";
+        case IcmpStatus::MtuChange:
+            return "MTU change";
+        case IcmpStatus::GeneralFailure:
+            return "General failure";
+        case IcmpStatus::Pending:
+            return "Pending";
+        default:
+            return "ICMP error #" + std::to_string(code);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// TPinger
+
+// Shared with the lookup threads, which may finish after the pinger is gone: the owner is
+// cleared on destruction, under the lock the completions take.
+struct TPinger::LookupState {
+    std::recursive_mutex mutex;
+    TPinger* owner = nullptr;
+    std::uint64_t pending = 0;  // 0: no lookup pending
+    std::uint64_t nextId = 1;
+    std::string dnsResult;
+    Dispatcher dispatcher;
+};
+
+TPinger::TPinger() : lookup_(std::make_shared<LookupState>()) {
+    lookup_->owner = this;
+    echo_.OnDisplay = [this](TIcmpEcho& icmp, const std::string& msg) {
+        if (OnDisplay) {
+            OnDisplay(*this, icmp, msg);
+        }
+    };
+    echo_.OnEchoRequest = [this](TIcmpEcho& icmp) {
+        if (OnEchoRequest) {
+            OnEchoRequest(*this, icmp);
+        }
+    };
+    echo_.OnEchoReply = [this](TIcmpEcho& icmp, std::int32_t error) {
+        if (OnEchoReply) {
+            OnEchoReply(*this, icmp, error);
+        }
+    };
+}
+
+TPinger::~TPinger() {
+    CancelDnsLookup();
+    std::lock_guard lock(lookup_->mutex);
+    lookup_->owner = nullptr;
+}
+
+void TPinger::SetLookupDispatcher(Dispatcher dispatcher) {
+    std::lock_guard lock(lookup_->mutex);
+    lookup_->dispatcher = std::move(dispatcher);
+}
+
+std::string TPinger::DnsResult() const {
+    std::lock_guard lock(lookup_->mutex);
+    return lookup_->dnsResult;
+}
+
+std::uint16_t TPinger::lookupErrorWord(int gaiError) {
+    switch (gaiError) {
+        case 0:
+            return 0;
+        case EAI_NONAME:
+            return 11001;  // host not found
+        case EAI_AGAIN:
+            return 11002;  // try again
+        case EAI_NODATA:
+        case EAI_ADDRFAMILY:
+            return 11004;  // the name exists but has no IPv4 address
+        default:
+            return 11003;  // not recoverable
+    }
+}
+
+void TPinger::DnsLookup(const std::string& hostName) {
+    std::unique_lock lock(lookup_->mutex);
+    lookup_->pending = 0;
+    lookup_->dnsResult.clear();
+    std::uint32_t address = kNoAddress;
+    if (parseDotted(hostName, address)) {
+        lookup_->dnsResult = dotted(address);
+        if (OnDnsLookupDone) {
+            OnDnsLookupDone(*this, 0);
+        }
+        return;
+    }
+    const std::uint64_t id = lookup_->nextId++;
+    lookup_->pending = id;
+    auto completion = [state = lookup_, id, dispatcher = lookup_->dispatcher](const HostLookupResult& r) {
+        auto finish = [state, id, error = r.error, found = r.address] {
+            std::lock_guard inner(state->mutex);
+            if (state->owner != nullptr) {
+                state->owner->lookupDone(id, error, found);
+            }
+        };
+        if (dispatcher) {
+            dispatcher(finish);
+        } else {
+            finish();
+        }
+    };
+    try {
+        PendingLookup::start(hostName, completion);
+    } catch (const std::system_error& e) {
+        lookup_->pending = 0;
+        throw std::runtime_error(hostName + ": can't start DNS lookup, error #" +
+                                 std::to_string(e.code().value()));
+    }
+}
+
+void TPinger::lookupDone(std::uint64_t id, int gaiError, std::uint32_t address) {
+    // Called with the state's lock held. A completion of a lookup that was cancelled or
+    // replaced finds another id pending and is dropped.
+    if (id != lookup_->pending) {
+        return;
+    }
+    lookup_->pending = 0;
+    if (gaiError == 0) {
+        lookup_->dnsResult = dotted(address);
+    }
+    if (OnDnsLookupDone) {
+        OnDnsLookupDone(*this, lookupErrorWord(gaiError));
+    }
+}
+
+void TPinger::CancelDnsLookup() {
+    std::lock_guard lock(lookup_->mutex);
+    if (lookup_->pending == 0) {
+        return;
+    }
+    lookup_->pending = 0;
+    if (OnDnsLookupDone) {
+        OnDnsLookupDone(*this, kLookupCancelled);
+    }
+}
