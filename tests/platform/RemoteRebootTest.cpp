@@ -1,20 +1,23 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <sstream>
+#include <cstring>
 #include <string>
 
 #include "platform/RemoteReboot.h"
-#include "support/MockSystemBus.h"
+#include "support/DbusMock.h"
+#include "support/TempDir.h"
 
 namespace {
 
 constexpr const char* kLogind = "org.freedesktop.login1";
 constexpr const char* kPath = "/org/freedesktop/login1";
 constexpr const char* kManager = "org.freedesktop.login1.Manager";
+constexpr const char* kControl = "org.freedesktop.login1.TestControl";
 constexpr const char* kMessage = "Kestrune Vardomon is rebooting this system due to failure.";
 
 long long nowMicros() {
@@ -24,58 +27,55 @@ long long nowMicros() {
 }
 
 // logind of dbusmock on a private bus that stands in for the system bus; the template has
-// neither ScheduleShutdown nor SetWallMessage, so each test adds what it needs.
+// neither ScheduleShutdown nor SetWallMessage, so each test adds what it needs, and the
+// added methods note their arguments for the test to read back.
 class LogindReboot : public ::testing::Test {
   protected:
-    void SetUp() override {
-        const char* old = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
-        oldAddress = old != nullptr ? old : "";
-        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().c_str(), 1);
-    }
-    void TearDown() override {
-        if (oldAddress.empty()) {
-            ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-        } else {
-            ::setenv("DBUS_SYSTEM_BUS_ADDRESS", oldAddress.c_str(), 1);
-        }
-    }
     void startLogind(bool wall = true, bool schedule = true) {
         bus.startTemplate("logind", kLogind);
+        bus.addMethod(kLogind, kPath, kControl, "Recorded", "", "as",
+                      "ret = getattr(self, 'vardo_calls', [])");
         if (wall) {
-            bus.addMethod(kLogind, kPath, kManager, "SetWallMessage", "sb", "", "");
+            bus.addMethod(kLogind, kPath, kManager, "SetWallMessage", "sb", "",
+                          "self.vardo_calls = getattr(self, 'vardo_calls', []) + "
+                          "['SetWallMessage %s %s' % (args[0], bool(args[1]))]");
         }
         if (schedule) {
-            bus.addMethod(kLogind, kPath, kManager, "ScheduleShutdown", "st", "", "");
+            bus.addMethod(kLogind, kPath, kManager, "ScheduleShutdown", "st", "",
+                          "self.vardo_calls = getattr(self, 'vardo_calls', []) + "
+                          "['ScheduleShutdown %s %d' % (args[0], args[1])]");
         }
     }
-    // The arguments of the calls of one method, in order, as the mock logged them.
-    std::vector<std::string> calls(const std::string& method) const {
+    // What the added methods received, one line per call, in order.
+    std::vector<std::string> recorded() {
+        sd_bus_error error{nullptr, nullptr, 0};
+        sd_bus_message* reply = nullptr;
         std::vector<std::string> out;
-        std::istringstream in(bus.callLog("logind"));
-        std::string line;
-        while (std::getline(in, line)) {
-            const std::size_t blank = line.find(' ');
-            if (blank != std::string::npos && line.compare(blank + 1, method.size() + 1, method + " ") == 0) {
-                out.push_back(line.substr(blank + method.size() + 2));
+        if (sd_bus_call_method(bus.bus(), kLogind, kPath, kControl, "Recorded", &error, &reply, "") >= 0) {
+            char** lines = nullptr;
+            if (sd_bus_message_read_strv(reply, &lines) >= 0 && lines != nullptr) {
+                for (char** l = lines; *l != nullptr; ++l) {
+                    out.emplace_back(*l);
+                    std::free(*l);
+                }
+                std::free(lines);
             }
+            sd_bus_message_unref(reply);
         }
+        sd_bus_error_free(&error);
         return out;
     }
     void expectRebootIn15Seconds(long long before, long long after) {
-        ASSERT_EQ(calls("SetWallMessage"),
-                  std::vector<std::string>{"\"" + std::string(kMessage) + "\" True"});
-        const std::vector<std::string> scheduled = calls("ScheduleShutdown");
-        ASSERT_EQ(scheduled.size(), 1u);
-        ASSERT_TRUE(scheduled[0].starts_with("\"reboot\" ")) << scheduled[0];
-        const long long usec = std::stoll(scheduled[0].substr(9));
+        const std::vector<std::string> calls = recorded();
+        ASSERT_EQ(calls.size(), 2u);
+        EXPECT_EQ(calls[0], "SetWallMessage " + std::string(kMessage) + " True");
+        ASSERT_TRUE(calls[1].starts_with("ScheduleShutdown reboot ")) << calls[1];
+        const long long usec = std::stoll(calls[1].substr(std::strlen("ScheduleShutdown reboot ")));
         EXPECT_GE(usec, before + 15'000'000);
         EXPECT_LE(usec, after + 15'000'000);
-        const std::string log = bus.callLog("logind");
-        EXPECT_LT(log.find("SetWallMessage"), log.find("ScheduleShutdown"));
     }
 
-    MockSystemBus bus;
-    std::string oldAddress;
+    DbusMock bus;
     LogindRebootRequester requester;
 };
 
@@ -92,9 +92,10 @@ TEST_F(LogindReboot, LocalMachineGetsTheWallMessageAndAReboot15SecondsAhead) {
 // here is a stand-in that records its arguments and bridges to the private bus.
 TEST_F(LogindReboot, RemoteMachineIsReachedThroughSshAndTheStdioBridge) {
     startLogind();
-    const std::string bin = bus.dir().file("bin");
+    TempDir dir;
+    const std::string bin = dir.file("bin");
     ::mkdir(bin.c_str(), 0755);
-    writeFileBytes(bin + "/ssh", "#!/bin/sh\nprintf '[%s]' \"$@\" > '" + bus.dir().file("ssh.args") +
+    writeFileBytes(bin + "/ssh", "#!/bin/sh\nprintf '[%s]' \"$@\" > '" + dir.file("ssh.args") +
                                      "'\nexec systemd-stdio-bridge --bus-path='" + bus.address() + "'\n");
     ::chmod((bin + "/ssh").c_str(), 0755);
     const std::string oldPath = std::getenv("PATH");
@@ -104,7 +105,7 @@ TEST_F(LogindReboot, RemoteMachineIsReachedThroughSshAndTheStdioBridge) {
     const long long after = nowMicros();
     ::setenv("PATH", oldPath.c_str(), 1);
     EXPECT_EQ(r, RebootResult::Requested);
-    const std::string args = readFileBytes(bus.dir().file("ssh.args"));
+    const std::string args = readFileBytes(dir.file("ssh.args"));
     EXPECT_NE(args.find("[far-host]"), std::string::npos) << args;
     EXPECT_NE(args.find("[systemd-stdio-bridge]"), std::string::npos) << args;
     expectRebootIn15Seconds(before, after);

@@ -98,45 +98,6 @@ void SpawnedProcess::stop() {
     pid_ = -1;
 }
 
-int runProgram(const std::vector<std::string>& argvIn, std::string* out) {
-    std::vector<std::string> args = argvIn;
-    std::vector<char*> argv = pointers(args);
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        return -1;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-    pid_t pid = -1;
-    const int r = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    std::string text;
-    if (r == 0) {
-        char buf[4096];
-        ssize_t n = 0;
-        while ((n = ::read(fds[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR)) {
-            if (n > 0) {
-                text.append(buf, static_cast<std::size_t>(n));
-            }
-        }
-    }
-    ::close(fds[0]);
-    if (out != nullptr) {
-        *out = text;
-    }
-    if (r != 0) {
-        return -1;
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!condition()) {

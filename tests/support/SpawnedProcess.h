@@ -1,5 +1,5 @@
-// Helper processes for tests (a bus daemon, a mock service, a mail server): started
-// without a shell, stopped and reaped when the object goes.
+// Helper processes for tests (a real mail server): started without a shell, stopped and
+// reaped when the object goes.
 #pragma once
 
 #include <sys/types.h>
@@ -30,9 +30,6 @@ class SpawnedProcess {
   private:
     pid_t pid_ = -1;
 };
-
-// Runs a program to its end; its exit code (-1 when it could not run), the output into *out.
-int runProgram(const std::vector<std::string>& argv, std::string* out = nullptr);
 
 // Polls the condition every 20 ms until it holds or the time is up; whether it held.
 bool waitUntil(const std::function<bool()>& condition,
