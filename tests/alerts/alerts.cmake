@@ -8,7 +8,7 @@ vardo_gtest(alerts_event_log_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/EventLogTest
 vardo_gtest(alerts_smtp_client_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/SmtpClientTest.cpp LIBS vardo_alerts
             LABELS concurrency)
 vardo_gtest(alerts_smtp_delivery_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/SmtpDeliveryTest.cpp LIBS vardo_alerts)
-vardo_gtest(alerts_service_start_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ServiceStartTest.cpp LIBS vardo_alerts)
+vardo_gtest(alerts_service_reboot_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ServiceAndRebootTest.cpp LIBS vardo_alerts)
 # The monitor thread with every alert real, and a shutdown that cancels a waiting mail.
 vardo_gtest(alerts_monitor_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/MonitorAlertsTest.cpp LIBS vardo_alerts
             LABELS concurrency)
