@@ -32,20 +32,6 @@ TEST(HeaderList, SetValueReplacesAppendsAndRemovesIgnoringCase) {
     EXPECT_EQ(h.Count(), 2u);
 }
 
-TEST(AssembleMail, AlertMailHeaderAndBody) {
-    THeaderList h;
-    std::string body = "stale";
-    assembleMail(alert(), stPlain, "us-ascii", h, body);
-    EXPECT_EQ(h.Lines(), (Lines{"From: Vardo<vardo@example.org>",
-                                "To: Ops Team <ops@example.org>,b@example.org", "Subject: Backup down",
-                                "Mime-Version: 1.0", "Content-Type: text/plain; charset=us-ascii"}));
-    EXPECT_EQ(headerBlock(h),
-              "From: Vardo<vardo@example.org>\r\nTo: Ops Team <ops@example.org>,b@example.org\r\n"
-              "Subject: Backup down\r\nMime-Version: 1.0\r\nContent-Type: text/plain; "
-              "charset=us-ascii\r\n\r\n\r\n");
-    EXPECT_EQ(body, "The server Backup went down\r\n");
-}
-
 TEST(AssembleMail, OptionalHeadersAndContentTypes) {
     TMailMessage m = alert();
     m.Subject.clear();

@@ -53,17 +53,6 @@ class SmtpClient : public ::testing::Test {
     TSmtpClient smtp;
 };
 
-TEST_F(SmtpClient, DefaultsOfTheClient) {
-    EXPECT_EQ(smtp.Port, 25);
-    EXPECT_EQ(smtp.TimeOut, kSmtpTimeLimitMs);
-    EXPECT_EQ(kSmtpTimeLimitMs, 60000);
-    EXPECT_TRUE(smtp.ClearParams);
-    EXPECT_EQ(smtp.SubType, stPlain);
-    EXPECT_EQ(smtp.EncodeType, emMime);
-    EXPECT_EQ(smtp.Charset, "us-ascii");
-    EXPECT_FALSE(smtp.Busy());
-}
-
 TEST_F(SmtpClient, WholeDialogueWithMultiLineRepliesAndEvents) {
     ScriptedSmtpServer server("220-scripted\r\n220-more greeting\r\n220 ready", [](const std::string& c) {
         return c.starts_with("HELO") ? "250-hello\r\n250 welcome" : ScriptedSmtpServer::standardReply(c);
