@@ -10,7 +10,7 @@ PACKAGES=(
   libcanberra-dev alsa-utils sox smbclient
   xvfb xauth imagemagick iproute2 procps libcap2-bin
   monitoring-plugins-basic fping
-  openssh-client
+  openssh-client systemd
 )
 
 missing=()

@@ -1,0 +1,23 @@
+// The mail step of the actions: one mail per transition, to every recipient at once.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct AlertMail {
+    std::string server;
+    std::string fromAddress;
+    std::string fromName;
+    std::string subject;
+    std::string body;
+    std::vector<std::string> recipients;
+};
+
+class AlertMailer {
+  public:
+    virtual ~AlertMailer() = default;
+    // Sends the mail; every failure ends the attempt silently (no retry, no log line).
+    virtual void sendAlertMail(const AlertMail& mail) = 0;
+    // Ends a running mail dialogue at once; safe from any thread.
+    virtual void cancel() {}
+};

@@ -1,0 +1,35 @@
+// Starting programs on behalf of the actions: a command line run by the shell and waited
+// for, and a program started without a shell and left to run on its own.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// The words of a command line: blanks and tabs separate words, double quotes group words
+// (the quote characters themselves are dropped; "" is an empty word). Nothing else is
+// special, so a backslash or a dollar sign stays as typed.
+std::vector<std::string> splitCommandLine(const std::string& line);
+
+class ProcessRunner {
+  public:
+    virtual ~ProcessRunner() = default;
+    // Runs the line with /bin/sh -c and waits until it has ended; the exit status is of no
+    // interest.
+    virtual void runShellCommand(const std::string& commandLine) = 0;
+    // Starts the program the line names, with the line's words as its arguments, without a
+    // shell, in the folder "/"; it is not waited for. Whether it could be started.
+    virtual bool launchCommand(const std::string& commandLine) = 0;
+};
+
+class PosixProcessRunner final : public ProcessRunner {
+  public:
+    void runShellCommand(const std::string& commandLine) override;
+    bool launchCommand(const std::string& commandLine) override;
+};
+
+// Starts argv[0] (looked up on PATH) with argv, without a shell, in workingDir, the
+// standard input reading stdinBytes and then its end (or the caller's standard input when
+// none is given). The child is handed to the ChildReaper. Whether it was started.
+bool spawnDetached(const std::vector<std::string>& argv, const std::string& workingDir,
+                   const std::optional<std::string>& stdinBytes);

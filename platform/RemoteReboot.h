@@ -1,0 +1,35 @@
+// Rebooting a machine when a host goes down: logind is asked, on the machine's own system
+// bus, to show a wall message and reboot a little later.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+enum class RebootResult {
+    Requested,   // the reboot is scheduled
+    Refused,     // the machine could not be reached or refused the request
+    NoFacility,  // the machine has no login manager to ask
+    NoFunction,  // its login manager cannot schedule a reboot
+};
+
+class RebootRequester {
+  public:
+    virtual ~RebootRequester() = default;
+    virtual RebootResult requestReboot(const std::string& machine, const std::string& message,
+                                       std::chrono::seconds delay) = 0;
+};
+
+// Through logind over sd-bus: this machine on the system bus, another machine through
+// "ssh machine systemd-stdio-bridge" (as systemctl -H does).
+class LogindRebootRequester final : public RebootRequester {
+  public:
+    RebootResult requestReboot(const std::string& machine, const std::string& message,
+                               std::chrono::seconds delay) override;
+};
+
+// Whether the machine name means this machine: empty, ".", "localhost", a loopback
+// address or this machine's own name (leading backslashes of a Windows name are ignored).
+bool isLocalMachine(const std::string& machine);
+
+// The machine name without the leading backslashes of a Windows-style name.
+std::string plainMachineName(const std::string& machine);
