@@ -1,8 +1,9 @@
 #include "app/Application.h"
 
-#include <fstream>
 #include <stdexcept>
 #include <utility>
+
+#include "alerts/EventLog.h"
 
 namespace {
 
@@ -200,8 +201,15 @@ void Application::testOpenLog() {
     if (cfg.doLog == 0 || cfg.logFile.empty()) {
         return;
     }
-    std::ofstream probe(cfg.logFile, std::ios::out | std::ios::app | std::ios::binary);
-    if (!probe) {
-        ui_.questions.showMessage("Failed to open log file.");
-    }
+    // The test runs on the window's thread: its message is a box like any other of the
+    // window's, in order with the start-up messages.
+    class Questions : public MessageSink {
+      public:
+        explicit Questions(UserQuestions& q) : q_(q) {}
+        void showMessageAsync(const std::string& text) override { q_.showMessage(text); }
+
+      private:
+        UserQuestions& q_;
+    } sink(ui_.questions);
+    ::testOpenLog(cfg_, sink);
 }

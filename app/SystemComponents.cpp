@@ -1,22 +1,17 @@
 #include "app/SystemComponents.h"
 
+#include "alerts/MonitorAlerts.h"
 #include "app/SystemProbes.h"
+#include "platform/Processes.h"
+#include "platform/SoundPlayer.h"
 #include "probes/ServiceControl.h"
 
-// SEAM: the alerts and dialog services of the other layers are wired here as they land.
 namespace {
 
-class UnwiredAlerts : public HostAlerts {
+class SystemDialogServices : public DialogServices {
   public:
-    void logEvent(std::string, std::time_t) override {}
-    void runUpActions(const ServerItem&, std::time_t) override {}
-    void runDownActions(const ServerItem&, std::time_t) override {}
-};
-
-class UnwiredDialogServices : public DialogServices {
-  public:
-    void playSound(const std::string&) override {}
-    void runShellCommand(const std::string&) override {}
+    void playSound(const std::string& file) override { sounds_.play(file); }
+    void runShellCommand(const std::string& command) override { processes_.runShellCommand(command); }
     ServiceListing listServices(const std::string& machine) override {
         ServiceList list = BuildServiceList(machine);
         ServiceListing out;
@@ -30,20 +25,25 @@ class UnwiredDialogServices : public DialogServices {
         }
         return out;
     }
+
+  private:
+    CanberraSoundPlayer sounds_;
+    PosixProcessRunner processes_;
 };
 
 }  // namespace
 
 AppComponents makeSystemComponents(const ComponentContext& context) {
     AppComponents parts;
+    parts.clock = std::make_unique<SystemClock>();
     auto probes = std::make_unique<SystemProbes>(context.cfg, context.flags.connectState);
     parts.startupError = probes->startupError();
     parts.probes = std::move(probes);
-    parts.alerts = std::make_unique<UnwiredAlerts>();
-    parts.clock = std::make_unique<SystemClock>();
+    parts.alerts = std::make_unique<MonitorAlerts>(context.cfg, context.view, context.messages, *parts.clock,
+                                                   context.flags.connectState);
     return parts;
 }
 
 std::unique_ptr<DialogServices> makeSystemDialogServices() {
-    return std::make_unique<UnwiredDialogServices>();
+    return std::make_unique<SystemDialogServices>();
 }
