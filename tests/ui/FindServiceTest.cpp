@@ -1,13 +1,16 @@
-// The host dialog's Find buttons through the program's own service listing, against
-// python3-dbusmock's systemd on a private bus standing in for the system bus.
+// The host dialog's Find and Test buttons through the program's own services: the service
+// listing against python3-dbusmock's systemd on a private bus standing in for the system
+// bus, and the test command through the shell.
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <filesystem>
 
 #include "UiTestHelpers.h"
 #include "app/SystemComponents.h"
 #include "support/DbusMock.h"
+#include "support/TempDir.h"
 #include "ui/HostDialog.h"
 #include "ui/ListDialog.h"
 #include "ui/MessageBox.h"
@@ -81,6 +84,19 @@ class FindServiceTest : public QObject {
         QCOMPARE(dlg->record.service, std::string("ssh"));
         QCOMPARE(dlg->record.events.startServiceName, std::string("dbus"));
         QVERIFY(MessageBox::shownTexts().isEmpty());
+    }
+
+    void testCommandRunsThroughTheShellAndWaits() {
+        TempDir dir;
+        dlg->record = ServerItem{};
+        dlg->show();
+        const std::string marker = dir.file("ran");
+        child<QLineEdit>(dlg.get(), "txtDownCmd")
+            ->setText(QString::fromStdString("sleep 0.2 && echo %s > '" + marker + "'"));
+        child<QPushButton>(dlg.get(), "btnTestDownCmd")->click();
+        // Waited for, and passed as typed: no template expansion.
+        QCOMPARE(readFileBytes(marker), std::string("%s\n"));
+        dlg->reject();
     }
 
     void aListingFailureIsShownWithItsReason() {
