@@ -23,15 +23,9 @@ if(TARGET vardo_ui)
   endfunction()
 
   vardo_qtest(ui_dialogs_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/DialogsTest.cpp)
-endif()
-if(TARGET vardo_ui)
   vardo_qtest(ui_main_window_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/MainWindowTest.cpp)
-endif()
-if(TARGET vardo_ui)
   # The whole program against a real TCP server on 127.0.0.1.
   vardo_qtest(ui_end_to_end_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/EndToEndTest.cpp TIMEOUT 180)
-endif()
-if(TARGET vardo_ui)
-  # Find in the host dialog against python3-dbusmock's systemd on a private bus.
+  # Find and Test in the host dialog against python3-dbusmock's systemd on a private bus.
   vardo_qtest(ui_find_service_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/FindServiceTest.cpp TIMEOUT 180)
 endif()
