@@ -48,3 +48,39 @@ class ByteReader {
     std::string_view data_;
     std::size_t pos_ = 0;
 };
+
+// The same reads, pulled from an open file through a buffer of fixed size, so a large file
+// is never held in memory whole. remaining() counts the bytes the file had when opened.
+class StreamReader {
+  public:
+    using StringResult = ByteReader::StringResult;
+
+    // fd stays owned by the caller; size is the file's size when opened.
+    StreamReader(int fd, std::size_t size);
+
+    bool getU32(std::uint32_t& value);
+    bool getI32(std::int32_t& value);
+    bool getByte(std::uint8_t& value);
+    StringResult getString(std::string& text);
+
+    std::size_t remaining() const { return size_ - consumed_; }
+    bool atEnd() const { return remaining() == 0; }
+    // A read of the file failed (as opposed to the file ending).
+    bool failed() const { return failed_; }
+
+  private:
+    // Makes at least n buffered bytes available if the file has them (n ≤ buffer size).
+    bool ensure(std::size_t n);
+    void take(std::size_t n) {
+        pos_ += n;
+        consumed_ += n;
+    }
+
+    int fd_;
+    std::size_t size_;
+    std::size_t consumed_ = 0;
+    std::string buffer_;
+    std::size_t pos_ = 0;
+    std::size_t len_ = 0;
+    bool failed_ = false;
+};

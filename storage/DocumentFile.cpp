@@ -1,5 +1,7 @@
 #include "storage/DocumentFile.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <exception>
@@ -53,9 +55,10 @@ void writeRecord(ByteWriter& w, const ServerItem& it) {
 
 // Reads one record field by field; any field that finds no data or a bad length makes the
 // whole record, and so the file, damaged.
+template <typename Reader>
 class RecordReader {
   public:
-    explicit RecordReader(ByteReader& r) : r_(r) {}
+    explicit RecordReader(Reader& r) : r_(r) {}
     bool ok() const { return ok_; }
 
     void i32(std::int32_t& v) { ok_ = ok_ && r_.getI32(v); }
@@ -84,12 +87,13 @@ class RecordReader {
     }
 
   private:
-    ByteReader& r_;
+    Reader& r_;
     bool ok_ = true;
 };
 
-bool readRecord(ByteReader& r, ServerItem& it) {
-    RecordReader f(r);
+template <typename Reader>
+bool readRecord(Reader& r, ServerItem& it) {
+    RecordReader<Reader> f(r);
     f.i8(it.type);
     f.str(it.name);
     f.str(it.address);
@@ -163,8 +167,27 @@ std::string encodeDocument(const std::vector<ServerItem>& items) {
     return w.take();
 }
 
-bool decodeDocument(std::string_view bytes, std::vector<ServerItem>& items, std::string& error) {
-    ByteReader r(bytes);
+namespace {
+
+// A list of many hosts takes tens of megabytes; backing it with large pages spares the
+// kernel one fault per 4 KiB page as the records are filled in, which is most of the time
+// a large load takes. Only a hint: without it the memory works the same.
+void preferLargePages(const void* data, std::size_t size) {
+#ifdef MADV_HUGEPAGE
+    constexpr std::size_t kLarge = std::size_t{2} << 20;
+    const auto begin = (reinterpret_cast<std::uintptr_t>(data) + kLarge - 1) & ~(kLarge - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kLarge - 1);
+    if (end > begin) {
+        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    }
+#else
+    (void)data;
+    (void)size;
+#endif
+}
+
+template <typename Reader>
+bool decodeFrom(Reader& r, std::vector<ServerItem>& items, std::string& error) {
     std::uint32_t magic = 0;
     if (!r.getU32(magic) || magic != kDocumentMagic) {
         error = kDocNotADocument;
@@ -199,6 +222,7 @@ bool decodeDocument(std::string_view bytes, std::vector<ServerItem>& items, std:
             return damaged();
         }
         records.reserve(static_cast<std::size_t>(count));
+        preferLargePages(records.data(), records.capacity() * sizeof(ServerItem));
         for (std::int32_t i = 0; i < count; ++i) {
             // Each record starts from the defaults of a new host.
             if (!readRecord(r, records.emplace_back())) {
@@ -210,6 +234,13 @@ bool decodeDocument(std::string_view bytes, std::vector<ServerItem>& items, std:
         items.insert(items.end(), std::make_move_iterator(own.begin()), std::make_move_iterator(own.end()));
     }
     return true;
+}
+
+}  // namespace
+
+bool decodeDocument(std::string_view bytes, std::vector<ServerItem>& items, std::string& error) {
+    ByteReader r(bytes);
+    return decodeFrom(r, items, error);
 }
 
 bool ServerDoc::save() {
@@ -261,13 +292,14 @@ bool ServerDoc::save() {
 
 bool ServerDoc::load(const std::string& path) {
     try {
-        std::string bytes;
-        if (!readWholeFile(path, bytes)) {
+        InputFile file;
+        if (!file.open(path)) {
             errorText = "Failed to open file for reading.";
             return false;
         }
+        StreamReader r(file.fd(), file.size());
         std::vector<ServerItem> records;
-        if (!decodeDocument(bytes, records, errorText)) {
+        if (!decodeFrom(r, records, errorText)) {
             return false;
         }
         appendAll(std::move(records));

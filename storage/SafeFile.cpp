@@ -110,37 +110,55 @@ WriteResult writeFileReplacing(const std::string& path, std::string_view bytes, 
     return WriteResult::Ok;
 }
 
-bool readWholeFile(const std::string& path, std::string& bytes) {
+InputFile::~InputFile() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+bool InputFile::open(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
     struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    std::string out;
-    if (ok) {
-        // Only as many bytes as the file had when opened: one that grows meanwhile cannot
-        // make the read allocate more.
-        out.resize(static_cast<std::size_t>(st.st_size));
-        std::size_t got = 0;
-        while (got < out.size()) {
-            const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                ok = n == 0;
-                break;
-            }
-            got += static_cast<std::size_t>(n);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    fd_ = fd;
+    size_ = static_cast<std::size_t>(st.st_size);
+    return true;
+}
+
+bool readWholeFile(const std::string& path, std::string& bytes) {
+    InputFile file;
+    if (!file.open(path)) {
+        return false;
+    }
+    // Only as many bytes as the file had when opened: one that grows meanwhile cannot make
+    // the read allocate more.
+    std::string out(file.size(), '\0');
+    std::size_t got = 0;
+    while (got < out.size()) {
+        const ssize_t n = ::read(file.fd(), out.data() + got, out.size() - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
         }
-        out.resize(got);
+        if (n < 0) {
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
     }
-    ::close(fd);
-    if (ok) {
-        bytes = std::move(out);
-    }
-    return ok;
+    out.resize(got);
+    bytes = std::move(out);
+    return true;
 }
 
 bool makeParentFolders(const std::string& path) {

@@ -39,6 +39,25 @@ enum class WriteResult { Ok, OpenFailed, WriteFailed };
 // Replaces the file with bytes in one go; on failure, reason holds the system's text.
 WriteResult writeFileReplacing(const std::string& path, std::string_view bytes, std::string& reason);
 
+// A regular file opened for reading, closed with the object.
+class InputFile {
+  public:
+    InputFile() = default;
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    // False when the file cannot be opened or is not a regular file.
+    bool open(const std::string& path);
+    int fd() const { return fd_; }
+    // The size when opened.
+    std::size_t size() const { return size_; }
+
+  private:
+    int fd_ = -1;
+    std::size_t size_ = 0;
+};
+
 // Reads the whole file into bytes; false when it cannot be opened or read.
 bool readWholeFile(const std::string& path, std::string& bytes);
 

@@ -262,6 +262,40 @@ TEST_F(DocumentFile, SaveKeepsTheModeOfTheFileItReplaces) {
                                                                        std::filesystem::perms::group_read);
 }
 
+// Files larger than the reader's buffer: records and texts that straddle its refills.
+TEST_F(DocumentFile, LargeListsAndTextsCrossTheReadBuffer) {
+    ServerDoc doc;
+    std::vector<ServerItem> hosts;
+    for (int i = 0; i < 3000; ++i) {
+        ServerItem it = everyFieldSet();
+        it.name = "host " + std::to_string(i);
+        it.description = std::string(static_cast<std::size_t>(300 + i % 700), static_cast<char>('a' + i % 26));
+        hosts.push_back(it);
+    }
+    ServerItem huge;
+    huge.description = std::string(3 << 20, 'x');
+    huge.description[(5 << 19)] = '\0';  // a NUL 2.5 MiB in
+    huge.notify.upMsg = std::string((1 << 20) + 7, 'u');
+    hosts.push_back(huge);
+    for (const ServerItem& it : hosts) {
+        doc.append(it);
+    }
+    doc.fileName = dir.file("large.vdm");
+    ASSERT_TRUE(doc.save());
+    ServerDoc back;
+    ASSERT_TRUE(back.load(doc.fileName));
+    ASSERT_EQ(back.count(), hosts.size());
+    hosts.back().description.resize(5 << 19);
+    EXPECT_EQ(back.items(), hosts);
+
+    // Cut inside the huge text: damaged, nothing loaded.
+    const std::string bytes = readFileBytes(doc.fileName);
+    writeFileBytes(dir.file("cut.vdm"), bytes.substr(0, bytes.size() - (1 << 20) - 200));
+    ServerDoc cut;
+    EXPECT_FALSE(cut.load(dir.file("cut.vdm")));
+    EXPECT_EQ(cut.count(), 0u);
+}
+
 TEST(BinaryIO, ReaderStopsAtTheEnd) {
     ByteReader r(std::string_view("\x05\0\0\0abc", 7));
     std::string s = "keep";
