@@ -128,12 +128,19 @@ void Application::openCommand() {
     ui_.view.refreshAllRows();
 }
 
-void Application::shutdown() {
+bool Application::shutdown() {
     ui_.view.setStatusText("Shutting Down...");
+    const bool wasMonitoring = flags_.running;
     monitor_.stop();
-    // The answer does not matter: closing goes on even when the save failed or its
-    // dialog was cancelled.
-    promptAndReset();
+    if (!promptAndReset()) {
+        // Closing now would throw away the changes the user has just asked to keep.
+        if (wasMonitoring) {
+            monitor_.start();
+        } else {
+            ui_.view.setStatusText("Idle");
+        }
+        return false;
+    }
     if (!monitor_.waitDone(21)) {
         // A probe or a mail dialogue is still waiting; end it rather than leave a thread
         // running on members that are about to go.
@@ -141,6 +148,7 @@ void Application::shutdown() {
     }
     ServerCfg cfg = cfg_.get();
     cfg.save();
+    return true;
 }
 
 bool Application::toggleMonitor() {

@@ -85,9 +85,10 @@ class Application {
     // document goes first, with the question when it is modified.
     bool openPath(const std::string& path);
 
-    // The close of the window. Closing cannot be refused: a failed or cancelled save loses
-    // the changes, and the settings are saved in any case.
-    void shutdown();
+    // The close of the window. Returns false when the close is refused: the user wanted
+    // the changes saved and the save failed or its dialog was cancelled. The document then
+    // stays as it was and monitoring carries on if it was on.
+    bool shutdown();
 
     // Start/Stop; returns whether monitoring is now on.
     bool toggleMonitor();

@@ -139,9 +139,24 @@ bool checkHost(MonitorContext& ctx, std::size_t index) {
     return probed;
 }
 
+namespace {
+
+// Whether the thread goes on with another cycle; when not, it is marked done in the same
+// step, so a Start can tell whether it still has a thread to rely on.
+bool carryOn(MonitorFlags& flags) {
+    std::lock_guard lock(flags.lifeMutex);
+    if (flags.running && !flags.abort) {
+        return true;
+    }
+    flags.threadDone = true;
+    return false;
+}
+
+}  // namespace
+
 int MonitorThreadProc(MonitorContext& ctx) {
     ctx.flags.threadDone = false;
-    while (ctx.flags.running && !ctx.flags.abort) {
+    while (carryOn(ctx.flags)) {
         ctx.flags.checkNow = false;
         std::size_t probed = 0;
         for (std::size_t i = 0; i < ctx.doc.count() && !ctx.flags.abort; ++i) {
@@ -150,7 +165,7 @@ int MonitorThreadProc(MonitorContext& ctx) {
             }
         }
         if (ctx.flags.abort) {
-            break;
+            continue;
         }
         ctx.view.refreshHostRows();
         const long long steps = static_cast<long long>(ctx.cfg.interval()) * 60;
@@ -162,7 +177,6 @@ int MonitorThreadProc(MonitorContext& ctx) {
             ctx.clock.sleepFor(kCountdownStep);
         }
     }
-    ctx.flags.threadDone = true;
     return 0;
 }
 
@@ -173,6 +187,13 @@ Monitor::~Monitor() {
 void Monitor::start() {
     if (ctx_.flags.running) {
         return;
+    }
+    {
+        std::lock_guard lock(ctx_.flags.lifeMutex);
+        ctx_.flags.running = true;
+        if (thread_.joinable() && !ctx_.flags.threadDone) {
+            return;
+        }
     }
     if (thread_.joinable()) {
         thread_.join();

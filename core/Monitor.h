@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -23,6 +24,9 @@ struct MonitorFlags {
     std::atomic<std::int32_t> connectState{0};
     // Set only when the window closes: leave the cycle before the next host.
     std::atomic<bool> abort{false};
+    // Makes the thread's decision to end and a new Start one step each: a Start that comes
+    // before the thread has decided lets it carry on, one that comes after starts anew.
+    std::mutex lifeMutex;
 };
 
 // An open connection to the service manager of one machine.
@@ -90,8 +94,9 @@ class Monitor {
     Monitor(const Monitor&) = delete;
     Monitor& operator=(const Monitor&) = delete;
 
-    // Switches monitoring on. A thread that is still finishing after a Stop is waited for
-    // first, so two threads never check the same list.
+    // Switches monitoring on. A thread still finishing its cycle after a Stop simply
+    // carries on; one that has decided to end is joined first, so two threads never check
+    // the same list.
     void start();
     // Switches monitoring off; the thread ends by itself after the current cycle.
     void stop();

@@ -441,8 +441,11 @@ void TForm1::FormShow() {
 
 void TForm1::closeEvent(QCloseEvent* event) {
     if (!closed_) {
+        if (!app_->shutdown()) {
+            event->ignore();
+            return;
+        }
         closed_ = true;
-        app_->shutdown();
     }
     event->accept();
 }

@@ -280,14 +280,29 @@ TEST_F(AppTest, FailedSavesSayHowAndKeepNameAndChanges) {
     EXPECT_TRUE(app->settings().lastDoc.empty());
 }
 
-TEST_F(AppTest, ClosingWithYesAndCancelledSaveAsStillClosesAndSavesTheSettings) {
+TEST_F(AppTest, ClosingWithYesAndAFailedOrCancelledSaveIsRefused) {
     auto app = start();
     app->firstShow();
     app->document().append(host("a"));
     app->updateSettings([](ServerCfg& c) { c.mailServer = "smtp.example.lan"; });
-    user.answers = {true};
-    app->shutdown();
+    EXPECT_TRUE(app->toggleMonitor());
+    user.answers = {true};  // then the Save As dialog is cancelled
+    EXPECT_FALSE(app->shutdown());
     EXPECT_EQ(user.asked, std::vector<std::string>{"Do you want to save changes?"});
+    EXPECT_EQ(app->document().count(), 1u);
+    EXPECT_TRUE(app->document().modified);
+    EXPECT_TRUE(app->isMonitoring());
+    EXPECT_FALSE(std::filesystem::exists(cfgPath));
+
+    // A second close where the save works goes through and saves the settings.
+    user.answers = {true};
+    user.savePaths = {dir.file("kept.vdm")};
+    EXPECT_TRUE(app->shutdown());
+    EXPECT_FALSE(app->isMonitoring());
+    EXPECT_TRUE(app->flags().threadDone);
+    ServerDoc kept;
+    ASSERT_TRUE(kept.load(dir.file("kept.vdm")));
+    EXPECT_EQ(kept.count(), 1u);
     ServerCfg saved;
     ASSERT_TRUE(saved.load(cfgPath));
     EXPECT_EQ(saved.mailServer, "smtp.example.lan");
@@ -310,7 +325,7 @@ TEST_F(AppTest, ClosingWhileAProbeWaitsEndsTheThreadBeforeReturning) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     user.answers = {false};  // the check made the document modified
-    app->shutdown();
+    EXPECT_TRUE(app->shutdown());
     EXPECT_TRUE(app->flags().threadDone);
     EXPECT_FALSE(app->flags().running);
     EXPECT_GE(probes->cancels.load(), 1);

@@ -567,16 +567,24 @@ class MainWindowTest : public QObject {
         }
     }
 
-    void closingSavesTheSettingsAndCannotBeRefused() {
+    void closingIsRefusedWhenTheWantedSaveDoesNotHappen() {
         open();
         addHosts({"a"});
         c<QLineEdit>("txtFromName")->setText(QStringLiteral("Vardomon"));
         c<QToolButton>("tbStartStop")->click();
         MessageBox::setNextAnswer(MessageBox::Yes);  // then the Save As dialog is cancelled
+        QVERIFY(!win->close());
+        QVERIFY(win->isVisible());
+        QVERIFY(win->app().isMonitoring());
+        QCOMPARE(c<QToolButton>("tbStartStop")->text(), QStringLiteral("Stop"));
+        QCOMPARE(MessageBox::shownTexts(), QStringList{"Do you want to save changes?"});
+        QVERIFY(!std::filesystem::exists(cfgPath));
+
+        // Answering No closes: the settings are saved, the monitor has ended.
+        MessageBox::setNextAnswer(MessageBox::No);
         QVERIFY(win->close());
         QCOMPARE(win->statusText(), QStringLiteral("Shutting Down..."));
         QVERIFY(win->app().flags().threadDone);
-        QCOMPARE(MessageBox::shownTexts(), QStringList{"Do you want to save changes?"});
         ServerCfg saved;
         QVERIFY(saved.load(cfgPath));
         QCOMPARE(saved.fromName, std::string("Vardomon"));
