@@ -233,8 +233,9 @@ void TForm1::buildToolbar() {
         b->setMinimumSize(63, 36);
         b->setFocusPolicy(Qt::NoFocus);
         if (!hint.isEmpty()) {
+            // A tooltip only: the status bar belongs to the monitor's texts, which a hover
+            // tip would cover (and, left in place, show out of date).
             b->setToolTip(hint);
-            b->setStatusTip(hint);
         }
         bar->addWidget(b);
         return b;
@@ -459,7 +460,6 @@ void TForm1::showStartStop(bool running) {
     tbStartStop_->setIcon(icon);
     const QString hint = running ? QStringLiteral("Stop the Monitor") : QStringLiteral("Start the Monitor");
     tbStartStop_->setToolTip(hint);
-    tbStartStop_->setStatusTip(hint);
 }
 
 void TForm1::mnuStartClick() {
