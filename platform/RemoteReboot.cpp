@@ -8,44 +8,13 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/SystemBus.h"
+
 namespace {
 
 constexpr const char* kLogind = "org.freedesktop.login1";
 constexpr const char* kLogindPath = "/org/freedesktop/login1";
 constexpr const char* kLogindManager = "org.freedesktop.login1.Manager";
-
-struct BusCloser {
-    void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
-};
-using BusPtr = std::unique_ptr<sd_bus, BusCloser>;
-
-class BusError {
-  public:
-    BusError() = default;
-    ~BusError() { sd_bus_error_free(&error_); }
-    BusError(const BusError&) = delete;
-    BusError& operator=(const BusError&) = delete;
-    sd_bus_error* get() { return &error_; }
-    bool is(const char* name) const { return sd_bus_error_has_name(&error_, name) != 0; }
-
-  private:
-    sd_bus_error error_{nullptr, nullptr, 0};  // SD_BUS_ERROR_NULL is a C compound literal
-};
-
-std::string lower(std::string s) {
-    for (char& c : s) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return s;
-}
-
-std::string hostName() {
-    char buf[256] = {};
-    if (::gethostname(buf, sizeof buf - 1) != 0) {
-        return {};
-    }
-    return buf;
-}
 
 RebootResult classify(const BusError& error) {
     if (error.is(SD_BUS_ERROR_SERVICE_UNKNOWN) || error.is(SD_BUS_ERROR_NAME_HAS_NO_OWNER)) {
@@ -59,35 +28,12 @@ RebootResult classify(const BusError& error) {
 }
 
 BusPtr openBus(const std::string& machine) {
-    sd_bus* bus = nullptr;
-    const int r = isLocalMachine(machine)
-                      ? sd_bus_open_system(&bus)
-                      : sd_bus_open_system_remote(&bus, plainMachineName(machine).c_str());
-    if (r < 0) {
-        return nullptr;
-    }
-    return BusPtr(bus);
+    BusPtr bus;
+    openSystemBus(machine, bus);
+    return bus;
 }
 
 }  // namespace
-
-std::string plainMachineName(const std::string& machine) {
-    const std::size_t start = machine.find_first_not_of('\\');
-    return start == std::string::npos ? std::string() : machine.substr(start);
-}
-
-bool isLocalMachine(const std::string& machine) {
-    const std::string name = lower(plainMachineName(machine));
-    if (name.empty() || name == "." || name == "localhost" || name == "::1" || name.starts_with("127.")) {
-        return true;
-    }
-    const std::string self = lower(hostName());
-    if (self.empty()) {
-        return false;
-    }
-    const std::string shortSelf = self.substr(0, self.find('.'));
-    return name == self || name == shortSelf;
-}
 
 RebootResult LogindRebootRequester::requestReboot(const std::string& machine, const std::string& message,
                                                   std::chrono::seconds delay) {

@@ -26,10 +26,3 @@ class LogindRebootRequester final : public RebootRequester {
     RebootResult requestReboot(const std::string& machine, const std::string& message,
                                std::chrono::seconds delay) override;
 };
-
-// Whether the machine name means this machine: empty, ".", "localhost", a loopback
-// address or this machine's own name (leading backslashes of a Windows name are ignored).
-bool isLocalMachine(const std::string& machine);
-
-// The machine name without the leading backslashes of a Windows-style name.
-std::string plainMachineName(const std::string& machine);

@@ -11,6 +11,8 @@
 #include <map>
 #include <memory>
 
+#include "platform/SystemBus.h"
+
 namespace {
 
 constexpr const char* kDestination = "org.freedesktop.systemd1";
@@ -22,28 +24,6 @@ constexpr const char* kServiceSuffix = ".service";
 constexpr std::uint64_t kCallTimeoutUsec = 15ULL * 1000 * 1000;
 
 thread_local int lastError = 0;
-
-struct BusClose {
-    void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
-};
-using BusPtr = std::unique_ptr<sd_bus, BusClose>;
-
-struct MessageUnref {
-    void operator()(sd_bus_message* m) const { sd_bus_message_unref(m); }
-};
-using MessagePtr = std::unique_ptr<sd_bus_message, MessageUnref>;
-
-class BusError {
-  public:
-    BusError() = default;
-    ~BusError() { sd_bus_error_free(&error_); }
-    BusError(const BusError&) = delete;
-    BusError& operator=(const BusError&) = delete;
-    sd_bus_error* get() { return &error_; }
-
-  private:
-    sd_bus_error error_{};
-};
 
 // Keeps the errno of a failed sd-bus call (negative result) for ServiceLastError().
 bool failed(int r) {
@@ -76,18 +56,6 @@ sd_bus* busOf(ServiceManagerHandle& manager) {
 bool endsWith(const std::string& text, const std::string& suffix) {
     return text.size() >= suffix.size() &&
            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
-std::string withoutBackslashes(const std::string& machine) {
-    const std::size_t first = machine.find_first_not_of('\\');
-    return first == std::string::npos ? std::string() : machine.substr(first);
 }
 
 bool getStringProperty(sd_bus* bus, const std::string& path, const char* name, std::string& value) {
@@ -267,30 +235,12 @@ std::string ServiceUnitName(const std::string& name) {
     return name.find('.') == std::string::npos ? name + kServiceSuffix : name;
 }
 
-bool IsLocalMachine(const std::string& machine) {
-    const std::string name = withoutBackslashes(machine);
-    if (name.empty() || name == "." || name == "127.0.0.1" || name == "::1" ||
-        sameNameIgnoringCase(name, "localhost")) {
-        return true;
-    }
-    char own[HOST_NAME_MAX + 1] = {};
-    if (::gethostname(own, sizeof own - 1) != 0) {
-        return false;
-    }
-    const std::string host = own;
-    return sameNameIgnoringCase(name, host) || sameNameIgnoringCase(name, host.substr(0, host.find('.')));
-}
-
 ServiceHandle OpenServiceManager(const std::string& machine) {
     lastError = 0;
-    sd_bus* raw = nullptr;
-    const std::string name = withoutBackslashes(machine);
-    const int r =
-        IsLocalMachine(name) ? sd_bus_open_system(&raw) : sd_bus_open_system_remote(&raw, name.c_str());
-    if (failed(r)) {
+    BusPtr bus;
+    if (failed(openSystemBus(machine, bus))) {
         return nullptr;
     }
-    BusPtr bus(raw);
     sd_bus_set_method_call_timeout(bus.get(), kCallTimeoutUsec);
     // Opening a bus only starts the connection (over SSH, only the ssh process). Asking the
     // manager for its version proves that it is there and answers.

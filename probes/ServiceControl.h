@@ -69,7 +69,5 @@ ServiceList BuildServiceList(const std::string& machine);
 // The errno of the last failed service operation of the calling thread (0 after a success).
 int ServiceLastError();
 
-// True when the machine name means this machine.
-bool IsLocalMachine(const std::string& machine);
 // The systemd unit a service name means: ".service" is added to a name without a dot.
 std::string ServiceUnitName(const std::string& name);

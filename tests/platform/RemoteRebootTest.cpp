@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/RemoteReboot.h"
+#include "platform/SystemBus.h"
 #include "support/DbusMock.h"
 #include "support/TempDir.h"
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/SystemBus.h"
 #include "probes/ServiceControl.h"
 #include "support/DbusMock.h"
 #include "support/NetNamespace.h"
@@ -65,10 +66,10 @@ TEST(ServiceNames, LocalMachineAndUnitName) {
     const std::string host = own;
     for (const std::string& local : std::vector<std::string>{"", ".", "\\\\.", "localhost", "\\\\LocalHost",
                                                              "127.0.0.1", host, "\\\\" + host}) {
-        EXPECT_TRUE(IsLocalMachine(local)) << local;
+        EXPECT_TRUE(isLocalMachine(local)) << local;
     }
     for (const char* remote : {"127.0.0.2", "\\\\fileserver", "localhost.example", "10.0.0.1"}) {
-        EXPECT_FALSE(IsLocalMachine(remote)) << remote;
+        EXPECT_FALSE(isLocalMachine(remote)) << remote;
     }
     EXPECT_EQ(ServiceUnitName("cups"), "cups.service");
     EXPECT_EQ(ServiceUnitName("cups.socket"), "cups.socket");
