@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <filesystem>
 #include <map>
 
 #include "platform/ConfigLocation.h"
 #include "storage/ConfigFile.h"
+#include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -143,15 +142,11 @@ TEST_F(ConfigFile, SaveCreatesTheFolderAndAFailedWriteKeepsTheOldFile) {
     const std::string before = readFileBytes(cfg.fileName);
 
     cfg.lastDoc = std::string(10000, 'x');
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = old;
-    small.rlim_cur = 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool saved = cfg.save();
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    bool saved = true;
+    {
+        const FileSizeLimit limit(1024);
+        saved = cfg.save();
+    }
     EXPECT_FALSE(saved);
     EXPECT_EQ(cfg.errorText, "Exception while saving config file: File too large");
     EXPECT_EQ(readFileBytes(cfg.fileName), before);

@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <filesystem>
 
 #include "storage/BinaryIO.h"
 #include "storage/DocumentFile.h"
+#include "support/FileSizeLimit.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -228,15 +227,11 @@ TEST_F(DocumentFile, AFailedWriteKeepsThePreviousFile) {
         doc.append(everyFieldSet());
     }
     doc.modified = true;
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = old;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool saved = doc.save();
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    bool saved = true;
+    {
+        const FileSizeLimit limit(4096);
+        saved = doc.save();
+    }
 
     EXPECT_FALSE(saved);
     EXPECT_EQ(doc.errorText, "Exception while saving: File too large");
@@ -269,7 +264,8 @@ TEST_F(DocumentFile, LargeListsAndTextsCrossTheReadBuffer) {
     for (int i = 0; i < 3000; ++i) {
         ServerItem it = everyFieldSet();
         it.name = "host " + std::to_string(i);
-        it.description = std::string(static_cast<std::size_t>(300 + i % 700), static_cast<char>('a' + i % 26));
+        it.description =
+            std::string(static_cast<std::size_t>(300 + i % 700), static_cast<char>('a' + i % 26));
         hosts.push_back(it);
     }
     ServerItem huge;
