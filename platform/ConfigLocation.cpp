@@ -19,7 +19,7 @@ std::string configFilePath(const char* (*getenvFn)(const char*)) {
     }
     std::string base;
     const char* xdg = getenvFn("XDG_CONFIG_HOME");
-    // The base directory specification ignores relative paths.
+    // Relative paths in XDG_CONFIG_HOME are to be ignored, by the XDG base directory rules.
     if (xdg != nullptr && xdg[0] == '/') {
         base = xdg;
     } else {

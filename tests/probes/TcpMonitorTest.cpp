@@ -74,22 +74,6 @@ class RecordingRows : public MonitorView {
     PresentationModel rows_;
 };
 
-class FailingCloseSocket : public TTcpSocket {
-  public:
-    std::atomic<int> failCloses{0};
-
-  protected:
-    int closeHandle(int fd) override {
-        if (failCloses > 0) {
-            --failCloses;
-            ::close(fd);
-            errno = EIO;
-            return -1;
-        }
-        return TTcpSocket::closeHandle(fd);
-    }
-};
-
 ServerItem tcpHost(const std::string& name, std::uint16_t port, std::int8_t tcpType, std::string recv = {}) {
     ServerItem item;
     item.name = name;

@@ -15,22 +15,6 @@ using namespace tcptest;
 
 namespace {
 
-class FailingCloseSocket : public TTcpSocket {
-  public:
-    std::atomic<int> failCloses{0};
-
-  protected:
-    int closeHandle(int fd) override {
-        if (failCloses > 0) {
-            --failCloses;
-            ::close(fd);
-            errno = EIO;
-            return -1;
-        }
-        return TTcpSocket::closeHandle(fd);
-    }
-};
-
 class TcpProbeTest : public ::testing::Test {
   protected:
     void setTimeout(std::int32_t ms) {

@@ -1,6 +1,10 @@
 // Small helpers shared by the TCP socket, probe and monitor tests.
 #pragma once
 
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <future>
@@ -29,6 +33,24 @@ inline bool waitUntil(const std::function<bool()>& cond, milliseconds limit = mi
     }
     return true;
 }
+
+// A socket whose closes can be made to fail (the descriptor is gone all the same, as with
+// close(2)), for the checks that must survive a failing close.
+class FailingCloseSocket : public TTcpSocket {
+  public:
+    std::atomic<int> failCloses{0};
+
+  protected:
+    int closeHandle(int fd) override {
+        if (failCloses > 0) {
+            --failCloses;
+            ::close(fd);
+            errno = EIO;
+            return -1;
+        }
+        return TTcpSocket::closeHandle(fd);
+    }
+};
 
 inline void connectTo(TTcpSocket& sock, std::uint16_t port) {
     sock.Host = "127.0.0.1";
