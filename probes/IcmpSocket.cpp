@@ -23,6 +23,31 @@ using SteadyClock = std::chrono::steady_clock;
 constexpr std::size_t kMaxDatagram = 65536;
 constexpr std::size_t kControlSize = 512;
 
+// One receive: the datagram goes to the caller's buffer, its sender and ancillary data
+// (TTL, TOS, queued errors) to this record. Fixed in place, since msg points into it.
+struct Receipt {
+    sockaddr_in peer{};
+    alignas(cmsghdr) char control[kControlSize];
+    iovec iov{};
+    msghdr msg{};
+
+    Receipt() = default;
+    Receipt(const Receipt&) = delete;
+    Receipt& operator=(const Receipt&) = delete;
+
+    ssize_t receive(int fd, std::vector<std::uint8_t>& buffer, int flags) {
+        iov = {buffer.data(), buffer.size()};
+        msg = {};
+        msg.msg_name = &peer;
+        msg.msg_namelen = sizeof peer;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        return ::recvmsg(fd, &msg, flags);
+    }
+};
+
 int setIntOption(int fd, int level, int name, int value) {
     return ::setsockopt(fd, level, name, &value, sizeof value);
 }
@@ -214,17 +239,10 @@ IcmpSocket::Outcome IcmpSocket::echo(const Request& request) {
 
 bool IcmpSocket::readReplies(const Request& request, std::uint16_t sequence, Outcome& out) {
     for (;;) {
-        sockaddr_in from{};
-        alignas(cmsghdr) char control[kControlSize];
-        iovec iov{buffer_.data(), buffer_.size()};
-        msghdr msg{};
-        msg.msg_name = &from;
-        msg.msg_namelen = sizeof from;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        const ssize_t got = ::recvmsg(fd_, &msg, MSG_DONTWAIT);
+        Receipt r;
+        const ssize_t got = r.receive(fd_, buffer_, MSG_DONTWAIT);
+        const sockaddr_in& from = r.peer;
+        msghdr& msg = r.msg;
         if (got < 0) {
             // Nothing more to read, or a pending error that the error queue explains.
             return false;
@@ -275,17 +293,10 @@ bool IcmpSocket::readReplies(const Request& request, std::uint16_t sequence, Out
 bool IcmpSocket::readErrors(const Request& request, std::uint16_t sequence, Outcome& out) {
     bool matched = false;
     for (;;) {
-        sockaddr_in target{};
-        alignas(cmsghdr) char control[kControlSize];
-        iovec iov{buffer_.data(), buffer_.size()};
-        msghdr msg{};
-        msg.msg_name = &target;
-        msg.msg_namelen = sizeof target;
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        const ssize_t got = ::recvmsg(fd_, &msg, MSG_DONTWAIT | MSG_ERRQUEUE);
+        Receipt r;
+        const ssize_t got = r.receive(fd_, buffer_, MSG_DONTWAIT | MSG_ERRQUEUE);
+        const sockaddr_in& target = r.peer;
+        msghdr& msg = r.msg;
         if (got < 0) {
             break;
         }
