@@ -1,12 +1,30 @@
 #include "core/Monitor.h"
 
 #include <chrono>
+#include <cstdint>
+#include <limits>
 
 namespace {
 
 constexpr std::chrono::milliseconds kCountdownStep{1000};
 constexpr std::chrono::milliseconds kDoneTestStep{100};
 constexpr std::chrono::milliseconds kCancelRetry{20};
+// With no countdown, a cycle lasts at least this long, so a list of hosts that fail at
+// once cannot make the thread spin.
+constexpr std::chrono::milliseconds kShortestCycle{1000};
+
+// One more, but never past the largest value: a document may hold any count.
+std::int32_t plusOne(std::int32_t value) {
+    return value < std::numeric_limits<std::int32_t>::max() ? value + 1 : value;
+}
+
+// How a host's probe ended.
+enum class ProbeEnd {
+    NotProbed,  // a TCP/IP host of an unknown sub-type: nothing ran, nothing changes
+    Counted,    // a good or a bad check, counted
+    Uncounted,  // the service could not be checked: logged, no counter changes
+    CutShort,   // ended by the close of the window: no check at all
+};
 
 void applySuccess(MonitorContext& ctx, ServerItem& snap, std::time_t now) {
     if (snap.isDown()) {
@@ -14,59 +32,74 @@ void applySuccess(MonitorContext& ctx, ServerItem& snap, std::time_t now) {
         ctx.alerts.runUpActions(snap, now);
     }
     snap.status = StatusSuccess;
-    snap.goodCount += 1;
+    snap.goodCount = plusOne(snap.goodCount);
     snap.consecutiveFailures = 0;
 }
 
 void applyFailure(ServerItem& snap) {
     snap.status = StatusFailure;
-    snap.badCount += 1;
-    snap.consecutiveFailures += 1;
+    snap.badCount = plusOne(snap.badCount);
+    snap.consecutiveFailures = plusOne(snap.consecutiveFailures);
 }
 
-void pingTries(MonitorContext& ctx, ServerItem& snap, std::time_t now) {
+ProbeEnd pingTries(MonitorContext& ctx, ServerItem& snap, std::time_t now) {
     ctx.probes.setPingAddress(snap.address);
     const std::string total = stringify(snap.numPings);
     for (std::int32_t k = 1; k <= snap.numPings && !ctx.flags.abort; ++k) {
         ctx.view.setStatusText("Checking: " + snap.name + " (Ping " + stringify(k) + " of " + total + ")");
         if (ctx.probes.ping() == 1) {
             applySuccess(ctx, snap, now);
-            return;
+            return ProbeEnd::Counted;
         }
     }
+    if (ctx.flags.abort) {
+        return ProbeEnd::CutShort;
+    }
     applyFailure(snap);
+    return ProbeEnd::Counted;
 }
 
-void failedToCheck(MonitorContext& ctx, ServerItem& snap) {
+ProbeEnd failedToCheck(MonitorContext& ctx, ServerItem& snap) {
     ctx.alerts.logEvent("Failed to check service for item: " + snap.name, ctx.clock.now());
     snap.status = StatusFailure;
+    return ProbeEnd::Uncounted;
 }
 
-void serviceQuery(MonitorContext& ctx, ServerItem& snap, std::time_t now) {
+ProbeEnd serviceQuery(MonitorContext& ctx, ServerItem& snap, std::time_t now) {
     ServiceHandle handle = ctx.probes.openServiceManager(snap.address);
+    if (ctx.flags.abort) {
+        if (handle) {
+            ctx.probes.closeServiceManager(std::move(handle));
+        }
+        return ProbeEnd::CutShort;
+    }
     if (!handle) {
-        failedToCheck(ctx, snap);
-        return;
+        return failedToCheck(ctx, snap);
     }
     bool running = false;
-    if (!ctx.probes.queryServiceRunning(*handle, snap.service, running)) {
-        failedToCheck(ctx, snap);
+    const bool queried = ctx.probes.queryServiceRunning(*handle, snap.service, running);
+    ProbeEnd end = ProbeEnd::Counted;
+    if (ctx.flags.abort) {
+        end = ProbeEnd::CutShort;
+    } else if (!queried) {
+        end = failedToCheck(ctx, snap);
     } else if (running) {
         // A Service host reports "up" after every successful check, not only after a
         // down period.
         ctx.alerts.logEvent("Server Up: " + snap.name, now);
         ctx.alerts.runUpActions(snap, now);
         snap.status = StatusSuccess;
-        snap.goodCount += 1;
+        snap.goodCount = plusOne(snap.goodCount);
         snap.consecutiveFailures = 0;
     } else {
         applyFailure(snap);
     }
     ctx.probes.closeServiceManager(std::move(handle));
+    return end;
 }
 
-// Runs the probe of the host's type on the snapshot; false when no probe applies.
-bool probe(MonitorContext& ctx, ServerItem& snap, std::time_t now) {
+// Runs the probe of the host's type on the snapshot and applies its result.
+ProbeEnd probe(MonitorContext& ctx, ServerItem& snap, std::time_t now) {
     if (snap.type == HostTcpIp) {
         bool ok = false;
         switch (snap.tcpType) {
@@ -82,21 +115,22 @@ bool probe(MonitorContext& ctx, ServerItem& snap, std::time_t now) {
             default:
                 // An unknown sub-type is not checked: the host stays "checking" and no
                 // counter changes.
-                return false;
+                return ProbeEnd::NotProbed;
+        }
+        if (ctx.flags.abort) {
+            return ProbeEnd::CutShort;
         }
         if (ok) {
             applySuccess(ctx, snap, now);
         } else {
             applyFailure(snap);
         }
-        return true;
+        return ProbeEnd::Counted;
     }
     if (snap.type == HostPing) {
-        pingTries(ctx, snap, now);
-        return true;
+        return pingTries(ctx, snap, now);
     }
-    serviceQuery(ctx, snap, now);
-    return true;
+    return serviceQuery(ctx, snap, now);
 }
 
 void countdown(MonitorContext& ctx, long long steps) {
@@ -126,17 +160,33 @@ bool checkHost(MonitorContext& ctx, std::size_t index) {
     snap.status = StatusChecking;
     const std::time_t now = ctx.clock.now();
 
-    const bool probed = probe(ctx, snap, now);
+    const ProbeEnd end = probe(ctx, snap, now);
+    if (end == ProbeEnd::CutShort) {
+        // A probe cancelled by the close says nothing about the host: no counters, no
+        // write-back, no row update and, above all, no down event while exiting.
+        return false;
+    }
 
-    ctx.doc.writeBack(*taken, snap);
+    // The rows follow the host: hosts before it may have been added or removed meanwhile.
+    const std::optional<std::size_t> row = ctx.doc.writeBack(*taken, snap);
 
-    ctx.view.showRowCounts(index, snap);
-    if (snap.status != StatusSuccess && snap.consecutiveFailures == snap.failuresAllowed + 1) {
+    if (row) {
+        ctx.view.showRowCounts(*row, snap);
+    }
+    // Down when the failures have just reached one past the allowed. A count that could not
+    // grow any more (the largest value) has not just reached anything.
+    const bool stuck =
+        end == ProbeEnd::Counted && snap.consecutiveFailures == taken->item.consecutiveFailures;
+    if (snap.status != StatusSuccess && !stuck &&
+        static_cast<std::int64_t>(snap.consecutiveFailures) ==
+            static_cast<std::int64_t>(snap.failuresAllowed) + 1) {
         ctx.alerts.logEvent("Server Down: " + snap.name, now);
         ctx.alerts.runDownActions(snap, now);
     }
-    ctx.view.showRowStatus(index, snap);
-    return probed;
+    if (row) {
+        ctx.view.showRowStatus(*row, snap);
+    }
+    return end != ProbeEnd::NotProbed;
 }
 
 namespace {
@@ -158,11 +208,9 @@ int MonitorThreadProc(MonitorContext& ctx) {
     ctx.flags.threadDone = false;
     while (carryOn(ctx.flags)) {
         ctx.flags.checkNow = false;
-        std::size_t probed = 0;
+        const std::chrono::milliseconds started = ctx.clock.elapsed();
         for (std::size_t i = 0; i < ctx.doc.count() && !ctx.flags.abort; ++i) {
-            if (checkHost(ctx, i)) {
-                ++probed;
-            }
+            checkHost(ctx, i);
         }
         if (ctx.flags.abort) {
             continue;
@@ -171,10 +219,11 @@ int MonitorThreadProc(MonitorContext& ctx) {
         const long long steps = static_cast<long long>(ctx.cfg.interval()) * 60;
         if (steps > 0) {
             countdown(ctx, steps);
-        } else if (probed == 0) {
-            // With no countdown and nothing checked, the next cycle would follow at once
-            // and spin; one step keeps an empty or unchecked list from burning a core.
-            ctx.clock.sleepFor(kCountdownStep);
+        } else if (const auto spent = ctx.clock.elapsed() - started; spent < kShortestCycle) {
+            // With no countdown the next cycle follows at once; a cycle shorter than a
+            // second waits out the rest of it, so the thread never spins on hosts that fail
+            // at once (or on an empty list) and the log does not fill up.
+            ctx.clock.sleepFor(kShortestCycle - spent);
         }
     }
     return 0;

@@ -83,7 +83,8 @@ struct MonitorContext {
 int MonitorThreadProc(MonitorContext& ctx);
 
 // Checks host i of the document once, with its events and row updates. Returns false when
-// the host ran no probe (no such index, or a TCP/IP host of an unknown sub-type).
+// the host ran no probe (no such index, or a TCP/IP host of an unknown sub-type) or when the
+// close of the window cut the probe short, which leaves the host as it was.
 bool checkHost(MonitorContext& ctx, std::size_t index);
 
 // Start, Stop and Check Now as the window calls them. At most one monitor thread runs.

@@ -5,9 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <string>
-#include <vector>
 
-#include "core/MonitorView.h"
 #include "core/Vardo.h"
 
 // Indexes into the window's image list.
@@ -66,30 +64,3 @@ HostRow hostRowFor(const ServerItem& item);
 void applyChecking(ResultRow& row);
 void applyCounts(ResultRow& row, const ServerItem& item);
 void applyStatus(ResultRow& row, const ServerItem& item);
-
-// The rows and status text of the main window as plain data, kept in step with the
-// document by the view operations. The Qt grids show these rows.
-class PresentationModel : public MonitorView {
-  public:
-    explicit PresentationModel(const ServerDoc& doc) : doc_(doc) {}
-
-    void refreshAllRows() override;
-    void refreshHostRows() override;
-    void markRowChecking(std::size_t row) override;
-    void showRowCounts(std::size_t row, const ServerItem& item) override;
-    void showRowStatus(std::size_t row, const ServerItem& item) override;
-    void setStatusText(const std::string& text) override { statusText_ = text; }
-
-    const std::vector<ResultRow>& resultRows() const { return resultRows_; }
-    const std::vector<HostRow>& hostRows() const { return hostRows_; }
-    const std::string& statusText() const { return statusText_; }
-    // How often the result grid was asked to repaint at once.
-    std::size_t repaints() const { return repaints_; }
-
-  private:
-    const ServerDoc& doc_;
-    std::vector<ResultRow> resultRows_;
-    std::vector<HostRow> hostRows_;
-    std::string statusText_ = "Idle";
-    std::size_t repaints_ = 0;
-};

@@ -110,23 +110,23 @@ std::optional<ServerDoc::Snapshot> ServerDoc::snapshot(std::size_t index) const 
     return Snapshot{items_[index], ids_[index], index};
 }
 
-bool ServerDoc::writeBack(const Snapshot& snap, const ServerItem& checked) {
+std::optional<std::size_t> ServerDoc::writeBack(const Snapshot& snap, const ServerItem& checked) {
+    std::size_t at = snap.index;
     {
         std::lock_guard lock(mutex_);
-        std::size_t at = snap.index;
         // Usually the host is still where it was; otherwise hosts before it were added or
         // removed meanwhile, and it is looked up by its id.
         if (at >= ids_.size() || ids_[at] != snap.id) {
             const auto it = std::find(ids_.begin(), ids_.end(), snap.id);
             if (it == ids_.end()) {
-                return false;
+                return std::nullopt;
             }
             at = static_cast<std::size_t>(it - ids_.begin());
         }
         items_[at].copyRunTimeFrom(checked);
     }
     modified = true;
-    return true;
+    return at;
 }
 
 void ServerDoc::appendAll(std::vector<ServerItem>&& records) {

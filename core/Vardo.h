@@ -127,8 +127,9 @@ class ServerDoc {
     // The monitor's view of host index: a copy and the element's id.
     std::optional<Snapshot> snapshot(std::size_t index) const;
     // Writes the run-time fields of checked into the element that had the snapshot's id,
-    // wherever it now is, and marks the document modified. False when it was removed.
-    bool writeBack(const Snapshot& snap, const ServerItem& checked);
+    // wherever it now is, and marks the document modified. Returns the element's index now,
+    // or nothing when it was removed.
+    std::optional<std::size_t> writeBack(const Snapshot& snap, const ServerItem& checked);
 
     // Document file (.vdm); defined with the storage layer.
     bool save();

@@ -2,10 +2,10 @@
 
 #include <atomic>
 #include <functional>
+#include <limits>
 #include <thread>
 
 #include "core/Monitor.h"
-#include "core/Presentation.h"
 #include "support/MonitorFakes.h"
 
 namespace {
@@ -94,26 +94,6 @@ TEST_F(MonitorTest, HostGoesDownOnEqualityAndUpAgainWithEventsInOrder) {
     EXPECT_EQ(end.consecutiveFailures, 0);
     EXPECT_EQ(end.status, StatusSuccess);
     EXPECT_TRUE(doc.modified);
-}
-
-TEST_F(MonitorTest, RowLooksThroughTheWalkthrough) {
-    ServerItem web = add("web");
-    web.failuresAllowed = 2;
-    put(0, web);
-    PresentationModel model(doc);
-    MonitorContext shown{doc, cfg, flags, probes, alerts, model, clock};
-    model.refreshAllRows();
-    probes.scriptTcp({false, false, false, false, true});
-    std::vector<std::pair<std::string, int>> looks;
-    for (int i = 0; i < 5; ++i) {
-        checkHost(shown, 0);
-        looks.emplace_back(model.resultRows()[0].cells[ResultColumn::Status], model.resultRows()[0].icon);
-    }
-    EXPECT_EQ(
-        looks,
-        (std::vector<std::pair<std::string, int>>{
-            {"Failure (1)", 5}, {"Failure (2)", 5}, {"Failure (3)", 3}, {"Failure (4)", 3}, {"Success", 4}}));
-    EXPECT_EQ(model.resultRows()[0].colour, RowColour::Black);
 }
 
 TEST_F(MonitorTest, SubTypesCallTheirProbeAndAnUnknownOneChangesNothing) {
@@ -313,19 +293,52 @@ TEST_F(MonitorTest, IntervalZeroWithNothingToCheckWaitsOneStepPerCycle) {
     EXPECT_TRUE(journal.matching("status").empty());
 }
 
-TEST_F(MonitorTest, IntervalZeroWithHostsRunsCyclesBackToBack) {
+TEST_F(MonitorTest, IntervalZeroWaitsOutTheRestOfAShortCycle) {
     add("a");
+    probes.tcpFallback = false;  // fails at once, like a refused local port
     cfg.update([](ServerCfg& c) { c.interval = 0; });
     flags.running = true;
     int checks = 0;
     probes.duringProbe = [&] {
-        if (++checks == 3) {
+        ++checks;
+        if (checks == 2) {
+            clock.steadyMs += 300;
+        } else if (checks == 3) {
+            clock.steadyMs += 1500;
+        }
+        if (clock.steadyMs >= 5000 || checks == 50) {
             flags.running = false;
         }
     };
     MonitorThreadProc(ctx);
-    EXPECT_EQ(checks, 3);
-    EXPECT_EQ(clock.sleeps, 0);
+    // Five seconds hold six cycles: a short one waits out its second, a long one does not wait.
+    EXPECT_EQ(checks, 6);
+    EXPECT_EQ(journal.matching("sleep"),
+              (Strings{"sleep 1000", "sleep 700", "sleep 1000", "sleep 1000", "sleep 1000"}));
+}
+
+TEST_F(MonitorTest, CountersAtTheLargestValueSaturate) {
+    constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+    ServerItem web = add("web");
+    web.goodCount = web.badCount = web.consecutiveFailures = web.failuresAllowed = kMax;
+    put(0, web);
+    probes.scriptTcp({false, true});
+    checkHost(ctx, 0);
+    checkHost(ctx, 0);
+    EXPECT_EQ(item(0).badCount, kMax);
+    EXPECT_EQ(item(0).goodCount, kMax);
+    EXPECT_TRUE(journal.matching("log").empty());
+
+    // One past the allowed is the largest count: reached once, it cannot be reached again.
+    web = item(0);
+    web.failuresAllowed = kMax - 1;
+    web.consecutiveFailures = kMax - 1;
+    put(0, web);
+    probes.scriptTcp({false, false});
+    checkHost(ctx, 0);
+    checkHost(ctx, 0);
+    EXPECT_EQ(item(0).consecutiveFailures, kMax);
+    EXPECT_EQ(journal.matching("log"), (Strings{"log Server Down: web @1700000000"}));
 }
 
 TEST_F(MonitorTest, TheCycleFollowsAListThatShrinksOrGrows) {
@@ -378,6 +391,8 @@ TEST_F(MonitorTest, ARemovedHostIsNotWrittenBack) {
     ASSERT_EQ(doc.count(), 1u);
     EXPECT_EQ(item(0).name, "b");
     EXPECT_EQ(item(0).goodCount, 0);
+    // Its row is gone too: no update paints the host that took its place.
+    EXPECT_EQ(journal.matching("view"), (Strings{"view checking 0"}));
 }
 
 // Real threads from here on, with a clock whose steps take no time.

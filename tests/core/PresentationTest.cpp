@@ -73,44 +73,4 @@ TEST(RowModel, TypeTexts) {
     EXPECT_EQ(typeText(it), "Service");
 }
 
-TEST(PresentationModel, RebuildsFollowTheListAndUpdatesIgnoreVanishedRows) {
-    ServerDoc doc;
-    doc.append(host("a", StatusSuccess, 0, 0));
-    doc.append(host("b", StatusFailure, 2, 1));
-    PresentationModel model(doc);
-    EXPECT_EQ(model.statusText(), "Idle");
-    model.refreshAllRows();
-    ASSERT_EQ(model.resultRows().size(), 2u);
-    ASSERT_EQ(model.hostRows().size(), 2u);
-    EXPECT_EQ(model.resultRows()[1].icon, RowIcon::Down);
-
-    ServerItem counted = host("b", StatusFailure, 3, 1);
-    counted.goodCount = 4;
-    counted.badCount = 5;
-    model.markRowChecking(1);
-    model.showRowCounts(1, counted);
-    EXPECT_EQ(model.resultRows()[1].cells[ResultColumn::Status], "Checking...");
-    EXPECT_EQ(model.resultRows()[1].cells[ResultColumn::GoodCount], "4");
-    EXPECT_EQ(model.resultRows()[1].cells[ResultColumn::BadCount], "5");
-    model.showRowStatus(1, counted);
-    EXPECT_EQ(model.resultRows()[1].cells[ResultColumn::Status], "Failure (3)");
-    EXPECT_EQ(model.repaints(), 1u);
-
-    // The monitor only rebuilds the host grid; the result rows keep their cells.
-    doc.remove(0);
-    model.refreshHostRows();
-    EXPECT_EQ(model.hostRows().size(), 1u);
-    EXPECT_EQ(model.resultRows().size(), 2u);
-    model.refreshAllRows();
-    EXPECT_EQ(model.resultRows().size(), 1u);
-    model.markRowChecking(5);
-    model.showRowStatus(5, counted);
-    EXPECT_EQ(model.resultRows()[0].cells[ResultColumn::Name], "b");
-
-    doc.reset();
-    model.refreshAllRows();
-    EXPECT_TRUE(model.resultRows().empty());
-    EXPECT_TRUE(model.hostRows().empty());
-}
-
 }  // namespace

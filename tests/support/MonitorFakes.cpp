@@ -186,6 +186,7 @@ void RecordingView::setStatusText(const std::string& text) {
 
 void FakeClock::sleepFor(std::chrono::milliseconds duration) {
     ++sleeps;
+    steadyMs += duration.count();
     if (!quiet) {
         journal_.add("sleep " + std::to_string(duration.count()));
     }

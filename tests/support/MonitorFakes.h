@@ -100,15 +100,19 @@ class RecordingView : public MonitorView {
     Journal& journal_;
 };
 
-// A clock whose sleeps take no time. Each sleep is journaled and then calls onSleep, where
-// a test presses Stop or Check Now at the moment it wants.
+// A clock whose sleeps take no time. Each sleep is journaled, moves the steady reading on by
+// its duration and then calls onSleep, where a test presses Stop or Check Now at the moment
+// it wants.
 class FakeClock : public Clock {
   public:
     explicit FakeClock(Journal& journal) : journal_(journal) {}
     std::time_t now() override { return time; }
+    std::chrono::milliseconds elapsed() override { return std::chrono::milliseconds(steadyMs.load()); }
     void sleepFor(std::chrono::milliseconds duration) override;
 
     std::atomic<std::time_t> time{1700000000};
+    // The steady reading; a test moves it on to make work take time.
+    std::atomic<long long> steadyMs{0};
     std::function<void()> onSleep;
     std::atomic<int> sleeps{0};
     bool quiet = false;
