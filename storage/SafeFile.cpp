@@ -26,6 +26,41 @@ mode_t modeFor(const std::string& path) {
     return 0666 & ~mask;
 }
 
+// The file a path names: a symbolic link is followed (also when it dangles), so a save goes
+// to the file it points at and the link stays a link.
+bool resolveLinks(std::string& path, int& err) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            return true;
+        }
+        std::vector<char> buf(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
+        const ssize_t n = ::readlink(path.c_str(), buf.data(), buf.size());
+        if (n < 0 || static_cast<std::size_t>(n) >= buf.size()) {
+            err = n < 0 ? errno : ENAMETOOLONG;
+            return false;
+        }
+        const std::filesystem::path to(std::string(buf.data(), static_cast<std::size_t>(n)));
+        path = to.is_absolute() ? to.string() : (std::filesystem::path(path).parent_path() / to).string();
+    }
+    err = ELOOP;
+    return false;
+}
+
+// Whether an existing file refuses to be written: its mode grants this user no write
+// permission. Root may write anything, so for root a file without any write bit counts as
+// read-only, the way a read-only attribute would.
+bool readOnly(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        return false;
+    }
+    if (::geteuid() == 0) {
+        return (st.st_mode & 0222) == 0;
+    }
+    return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0;
+}
+
 }  // namespace
 
 FileReplacer::FileReplacer(std::string target) : target_(std::move(target)) {}
@@ -45,6 +80,15 @@ bool FileReplacer::fail(int err) {
 }
 
 bool FileReplacer::open() {
+    int err = 0;
+    if (!resolveLinks(target_, err)) {
+        return fail(err);
+    }
+    // The new version replaces the file by a rename, which the file's own mode cannot stop;
+    // a file that may not be written must stay as it is.
+    if (readOnly(target_)) {
+        return fail(EACCES);
+    }
     std::string pattern = target_ + ".XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');

@@ -16,7 +16,8 @@ class FileReplacer {
     FileReplacer(const FileReplacer&) = delete;
     FileReplacer& operator=(const FileReplacer&) = delete;
 
-    // Creates the temporary file; false when that is impossible (no folder, no rights).
+    // Creates the temporary file beside the file the target names (through symbolic links);
+    // false when that is impossible (no folder, no rights) or the file is read-only.
     bool open();
     // Every write and the commit report failure as false; reason() then tells why.
     bool write(std::string_view bytes);

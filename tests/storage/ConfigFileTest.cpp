@@ -156,6 +156,13 @@ TEST_F(ConfigFile, SaveCreatesTheFolderAndAFailedWriteKeepsTheOldFile) {
     blocked.fileName = dir.file("plain/vardo.cfg");
     EXPECT_FALSE(blocked.save());
     EXPECT_EQ(blocked.errorText, "Failed to open config file for writing.");
+
+    // A read-only file is refused, not replaced behind its back.
+    std::filesystem::permissions(cfg.fileName, std::filesystem::perms::owner_read);
+    cfg.errorText.clear();
+    EXPECT_FALSE(cfg.save());
+    EXPECT_EQ(cfg.errorText, "Failed to open config file for writing.");
+    EXPECT_EQ(readFileBytes(cfg.fileName), before);
 }
 
 TEST(ConfigLocation, FollowsXdgConfigHome) {

@@ -257,6 +257,33 @@ TEST_F(DocumentFile, SaveKeepsTheModeOfTheFileItReplaces) {
                                                                        std::filesystem::perms::group_read);
 }
 
+TEST_F(DocumentFile, AReadOnlyFileIsRefusedAndALinkIsSavedThrough) {
+    using std::filesystem::perms;
+    ServerDoc doc;
+    doc.fileName = dir.file("locked.vdm");
+    ASSERT_TRUE(doc.save());
+    const std::string before = readFileBytes(doc.fileName);
+    std::filesystem::permissions(doc.fileName, perms::owner_read | perms::group_read | perms::others_read);
+    doc.append(ServerItem{});
+    EXPECT_FALSE(doc.save());
+    EXPECT_EQ(doc.errorText, "Failed to open file for writing.");
+    EXPECT_TRUE(doc.modified);
+    EXPECT_EQ(readFileBytes(doc.fileName), before);
+
+    std::filesystem::create_directories(dir.file("files"));
+    std::filesystem::create_symlink("files/real.vdm", dir.file("link.vdm"));
+    ServerDoc linked;
+    linked.fileName = dir.file("link.vdm");
+    linked.append(ServerItem{});
+    ASSERT_TRUE(linked.save()) << linked.errorText;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.vdm")));
+    EXPECT_EQ(readFileBytes(dir.file("files/real.vdm")).size(), 156u);
+    linked.append(ServerItem{});
+    ASSERT_TRUE(linked.save()) << linked.errorText;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.vdm")));
+    EXPECT_EQ(readFileBytes(dir.file("link.vdm")).size(), 300u);
+}
+
 // Files larger than the reader's buffer: records and texts that straddle its refills.
 TEST_F(DocumentFile, LargeListsAndTextsCrossTheReadBuffer) {
     ServerDoc doc;
