@@ -18,6 +18,7 @@
 
 #include "app/DialogServices.h"
 #include "ui/DigitFilters.h"
+#include "ui/DisplayText.h"
 #include "ui/FileNameEdit.h"
 #include "ui/HelpFile.h"
 #include "ui/ListDialog.h"
@@ -27,22 +28,10 @@
 namespace {
 
 QString toQt(const std::string& text) {
-    return QString::fromStdString(text);
+    return displayText(text);
 }
 std::string fromQt(const QString& text) {
     return text.toStdString();
-}
-
-// Multi-line fields keep CR LF line breaks; the memo works with plain line feeds.
-QString memoText(const std::string& text) {
-    QString t = toQt(text);
-    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    return t;
-}
-std::string fromMemo(const QPlainTextEdit* memo) {
-    QString t = memo->toPlainText();
-    t.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
-    return fromQt(t);
 }
 
 template <typename W>
@@ -280,46 +269,46 @@ void TAddHostDlg::FormShow() {
     pingSeconds_->spinner()->setRange(1, 10);
 
     const ServerItem& r = record;
-    txtName_->setText(toQt(r.name));
-    txtAddress_->setText(toQt(r.address));
+    showText(txtName_, r.name);
+    showText(txtAddress_, r.address);
     cboType_->setCurrentIndex(comboIndex(r.type, cboType_));
     // Out of range only through a document file: the spinner shows, and OK stores, the
     // nearest value it can hold.
     failures_->spinner()->setPosition(spinnerPosition(r.failuresAllowed));
-    txtDescription_->setPlainText(memoText(r.description));
+    showMemo(txtDescription_, r.description);
 
     txtTcpPort_->setText(toQt(stringify(r.tcpPort)));
     cboTcpType_->setCurrentIndex(comboIndex(r.tcpType, cboTcpType_));
-    txtSendText_->setPlainText(memoText(r.sendText));
-    txtRecvText_->setPlainText(memoText(r.recvText));
+    showMemo(txtSendText_, r.sendText);
+    showMemo(txtRecvText_, r.recvText);
     numPings_->spinner()->setPosition(spinnerPosition(r.numPings));
     pingSeconds_->spinner()->setPosition(spinnerPosition(r.pingSeconds));
-    txtService_->setText(toQt(r.service));
+    showText(txtService_, r.service);
 
     const EventData& e = r.events;
     cbxUpSound_->setChecked(e.upSound);
-    txtUpSound_->setText(toQt(e.upSoundFile));
+    showText(txtUpSound_->edit(), e.upSoundFile);
     cbxUpCmd_->setChecked(e.upCmd);
-    txtUpCmd_->setText(toQt(e.upCmdLine));
+    showText(txtUpCmd_->edit(), e.upCmdLine);
     cbxDownSound_->setChecked(e.downSound);
-    txtDownSound_->setText(toQt(e.downSoundFile));
+    showText(txtDownSound_->edit(), e.downSoundFile);
     cbxDownCmd_->setChecked(e.downCmd);
-    txtDownCmd_->setText(toQt(e.downCmdLine));
+    showText(txtDownCmd_->edit(), e.downCmdLine);
     cbxShutdown_->setChecked(e.shutdown);
-    txtShutdown_->setText(toQt(e.shutdownMachine));
+    showText(txtShutdown_, e.shutdownMachine);
     cbxStartService_->setChecked(e.startService);
-    txtStartService_->setText(toQt(e.startServiceName));
+    showText(txtStartService_, e.startServiceName);
 
     const NotifyData& n = r.notify;
     cbxNotifyServerUp_->setChecked(n.notifyUp);
     cbxNotifyServerDown_->setChecked(n.notifyDown);
     cbxMsgBox_->setChecked(n.msgBox);
     cbxSendMails_->setChecked(n.sendMails);
-    txtSendMails_->setText(toQt(n.mailList));
+    showText(txtSendMails_, n.mailList);
     cbxNetSend_->setChecked(n.netSend);
-    txtNetSend_->setText(toQt(n.netSendList));
-    txtUpMsg_->setPlainText(memoText(n.upMsg));
-    txtDownMsg_->setPlainText(memoText(n.downMsg));
+    showText(txtNetSend_, n.netSendList);
+    showMemo(txtUpMsg_, n.upMsg);
+    showMemo(txtDownMsg_, n.downMsg);
 
     // Long texts show their beginning, not their end.
     for (QLineEdit* edit : findChildren<QLineEdit*>()) {
@@ -327,6 +316,24 @@ void TAddHostDlg::FormShow() {
     }
     cboTypeChange();
     txtName_->setFocus();
+}
+
+void TAddHostDlg::showText(QLineEdit* edit, const std::string& bytes) {
+    edit->setText(displayText(bytes));
+    shown_[edit] = edit->text();
+}
+
+void TAddHostDlg::showMemo(QPlainTextEdit* memo, const std::string& bytes) {
+    memo->setPlainText(displayMemo(bytes));
+    shown_[memo] = memo->toPlainText();
+}
+
+std::string TAddHostDlg::stored(const QLineEdit* edit, const std::string& bytes) const {
+    return storedText(edit->text(), shown_.value(edit), bytes);
+}
+
+std::string TAddHostDlg::stored(const QPlainTextEdit* memo, const std::string& bytes) const {
+    return storedMemo(memo->toPlainText(), shown_.value(memo), bytes);
 }
 
 void TAddHostDlg::cboTypeChange() {
@@ -352,11 +359,11 @@ void TAddHostDlg::btnOkClick() {
     }
 
     ServerItem& r = record;
-    r.name = fromQt(txtName_->text());
-    r.address = fromQt(txtAddress_->text());
+    r.name = stored(txtName_, r.name);
+    r.address = stored(txtAddress_, r.address);
     r.type = static_cast<std::int8_t>(cboType_->currentIndex());
     r.failuresAllowed = failures_->spinner()->position();
-    r.description = fromMemo(txtDescription_);
+    r.description = stored(txtDescription_, r.description);
 
     EventData& e = r.events;
     e.upSound = cbxUpSound_->isChecked();
@@ -365,12 +372,12 @@ void TAddHostDlg::btnOkClick() {
     e.downCmd = cbxDownCmd_->isChecked();
     e.shutdown = cbxShutdown_->isChecked();
     e.startService = cbxStartService_->isChecked();
-    e.upSoundFile = fromQt(txtUpSound_->text());
-    e.downSoundFile = fromQt(txtDownSound_->text());
-    e.upCmdLine = fromQt(txtUpCmd_->text());
-    e.downCmdLine = fromQt(txtDownCmd_->text());
-    e.shutdownMachine = fromQt(txtShutdown_->text());
-    e.startServiceName = fromQt(txtStartService_->text());
+    e.upSoundFile = stored(txtUpSound_->edit(), e.upSoundFile);
+    e.downSoundFile = stored(txtDownSound_->edit(), e.downSoundFile);
+    e.upCmdLine = stored(txtUpCmd_->edit(), e.upCmdLine);
+    e.downCmdLine = stored(txtDownCmd_->edit(), e.downCmdLine);
+    e.shutdownMachine = stored(txtShutdown_, e.shutdownMachine);
+    e.startServiceName = stored(txtStartService_, e.startServiceName);
 
     NotifyData& n = r.notify;
     n.notifyUp = cbxNotifyServerUp_->isChecked();
@@ -378,42 +385,42 @@ void TAddHostDlg::btnOkClick() {
     n.msgBox = cbxMsgBox_->isChecked();
     n.sendMails = cbxSendMails_->isChecked();
     n.netSend = cbxNetSend_->isChecked();
-    n.mailList = fromQt(txtSendMails_->text());
-    n.netSendList = fromQt(txtNetSend_->text());
-    n.upMsg = fromMemo(txtUpMsg_);
-    n.downMsg = fromMemo(txtDownMsg_);
+    n.mailList = stored(txtSendMails_, n.mailList);
+    n.netSendList = stored(txtNetSend_, n.netSendList);
+    n.upMsg = stored(txtUpMsg_, n.upMsg);
+    n.downMsg = stored(txtDownMsg_, n.downMsg);
 
     r.numPings = numPings_->spinner()->position();
     r.pingSeconds = pingSeconds_->spinner()->position();
     r.tcpPort = atolText(fromQt(txtTcpPort_->text()));
     r.tcpType = static_cast<std::int8_t>(cboTcpType_->currentIndex());
-    r.sendText = fromMemo(txtSendText_);
-    r.recvText = fromMemo(txtRecvText_);
-    r.service = fromQt(txtService_->text());
+    r.sendText = stored(txtSendText_, r.sendText);
+    r.recvText = stored(txtRecvText_, r.recvText);
+    r.service = stored(txtService_, r.service);
     accept();
 }
 
 void TAddHostDlg::btnTestUpSoundClick() {
     if (!txtUpSound_->text().isEmpty()) {
-        services_.playSound(fromQt(txtUpSound_->text()));
+        services_.playSound(stored(txtUpSound_->edit(), record.events.upSoundFile));
     }
 }
 
 void TAddHostDlg::btnTestDownSoundClick() {
     if (!txtDownSound_->text().isEmpty()) {
-        services_.playSound(fromQt(txtDownSound_->text()));
+        services_.playSound(stored(txtDownSound_->edit(), record.events.downSoundFile));
     }
 }
 
 void TAddHostDlg::btnTestUpCmdClick() {
     if (!txtUpCmd_->text().isEmpty()) {
-        services_.runShellCommand(fromQt(txtUpCmd_->text()));
+        services_.runShellCommand(stored(txtUpCmd_->edit(), record.events.upCmdLine));
     }
 }
 
 void TAddHostDlg::btnTestDownCmdClick() {
     if (!txtDownCmd_->text().isEmpty()) {
-        services_.runShellCommand(fromQt(txtDownCmd_->text()));
+        services_.runShellCommand(stored(txtDownCmd_->edit(), record.events.downCmdLine));
     }
 }
 
@@ -422,7 +429,7 @@ void TAddHostDlg::btnFindServiceClick(bool fromEvents) {
         MessageBox::information(this, QStringLiteral("You must fill out an address on the \"General\" tab."));
         return;
     }
-    const ServiceListing listing = services_.listServices(fromQt(txtAddress_->text()));
+    const ServiceListing listing = services_.listServices(stored(txtAddress_, record.address));
     if (!listing.error.empty()) {
         MessageBox::information(this, toQt(listing.error));
         return;

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <QDialog>
+#include <QHash>
+#include <QString>
+#include <string>
 
 #include "core/Vardo.h"
 
@@ -36,6 +39,12 @@ class TAddHostDlg : public QDialog {
     void buildNotificationsPage();
 
     void FormShow();
+    // Fill a text control from the record and remember what it showed, so that OK keeps the
+    // bytes of every field the user left alone.
+    void showText(QLineEdit* edit, const std::string& bytes);
+    void showMemo(QPlainTextEdit* memo, const std::string& bytes);
+    std::string stored(const QLineEdit* edit, const std::string& bytes) const;
+    std::string stored(const QPlainTextEdit* memo, const std::string& bytes) const;
     void cboTypeChange();
     void btnOkClick();
     void btnTestUpSoundClick();
@@ -90,4 +99,7 @@ class TAddHostDlg : public QDialog {
     QLineEdit* txtNetSend_;
     QPlainTextEdit* txtUpMsg_;
     QPlainTextEdit* txtDownMsg_;
+
+    // What each text control showed when the dialog was filled.
+    QHash<const QObject*, QString> shown_;
 };

@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "ui/MessageBox.h"
@@ -37,7 +38,11 @@ TListDlg::TListDlg(QWidget* parent)
 }
 
 void TListDlg::showEvent(QShowEvent* event) {
-    FormShow();
+    // Spontaneous show events (the window manager restoring the dialog) are no new showing:
+    // the list and its selection stay.
+    if (!event->spontaneous()) {
+        FormShow();
+    }
     QDialog::showEvent(event);
 }
 

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -21,6 +22,7 @@
 
 #include "ui/AboutBox.h"
 #include "ui/DigitFilters.h"
+#include "ui/DisplayText.h"
 #include "ui/FileDialog.h"
 #include "ui/GridView.h"
 #include "ui/HelpFile.h"
@@ -59,10 +61,10 @@ class TForm1::Prompts : public UserQuestions, public FileChooser, public HostEdi
     explicit Prompts(TForm1& window) : window_(window) {}
 
     bool askYesNo(const std::string& text) override {
-        return MessageBox::question(&window_, QString::fromStdString(text));
+        return MessageBox::question(&window_, displayText(text));
     }
     void showMessage(const std::string& text) override {
-        MessageBox::information(&window_, QString::fromStdString(text));
+        MessageBox::information(&window_, displayText(text));
     }
     std::optional<std::string> chooseOpenPath() override {
         return chosen(FileDialog::getOpenFileName(&window_, kVdmFilter));
@@ -84,7 +86,8 @@ class TForm1::Prompts : public UserQuestions, public FileChooser, public HostEdi
         if (name.isEmpty()) {
             return std::nullopt;
         }
-        return name.toStdString();
+        // File names are bytes in the locale's encoding.
+        return QFile::encodeName(name).toStdString();
     }
 
     TForm1& window_;
@@ -364,16 +367,21 @@ QWidget* TForm1::buildOptions(QWidget* parent) {
     grid->setRowStretch(row, 1);
     grid->setColumnStretch(1, 1);
 
-    connect(setLog, &QPushButton::clicked, this,
-            [this] { app_->setLogFile(txtLogFile_->text().toStdString()); });
+    connect(setLog, &QPushButton::clicked, this, [this] {
+        // A name shown as it is stored keeps its bytes.
+        const std::string current = app_->settings().logFile;
+        app_->setLogFile(storedText(txtLogFile_->text(), displayText(current), current));
+    });
     return box;
 }
 
 void TForm1::connectOptions() {
+    // A text that still shows what the setting holds is no change: filling the options at
+    // first show must not rewrite 8-bit settings as UTF-8.
     auto text = [this](QLineEdit* edit, std::string ServerCfg::*field) {
         connect(edit, &QLineEdit::textChanged, this, [this, field](const QString& t) {
-            const std::string value = t.toStdString();
-            app_->updateSettings([&](ServerCfg& c) { c.*field = value; });
+            app_->updateSettings(
+                [&](ServerCfg& c) { c.*field = storedText(t, displayText(c.*field), c.*field); });
         });
     };
     auto number = [this](QLineEdit* edit, std::int32_t ServerCfg::*field) {
@@ -396,7 +404,7 @@ void TForm1::connectOptions() {
 }
 
 void TForm1::fillOptions(const ServerCfg& cfg) {
-    auto q = [](const std::string& s) { return QString::fromStdString(s); };
+    auto q = [](const std::string& s) { return displayText(s); };
     txtMailServer_->setText(q(cfg.mailServer));
     txtFromAddress_->setText(q(cfg.fromAddress));
     txtFromName_->setText(q(cfg.fromName));

@@ -70,17 +70,19 @@ void MessageBox::error(QWidget* parent, const QString& text) {
     box.exec();
 }
 
-void MessageBox::modeless(QWidget* parent, const QString& text) {
+QMessageBox* MessageBox::alert(const QString& text) {
     if (testing()) {
         scripted(text, Ok);
-        return;
+        return nullptr;
     }
-    auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Kestrune Vardomon"), text,
-                                QMessageBox::Ok, parent);
+    auto* box =
+        new QMessageBox(QMessageBox::Warning, QStringLiteral("Kestrune Vardomon"), text, QMessageBox::Ok);
     // Owned by Qt from here: the box deletes itself when it is closed.
     box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setAttribute(Qt::WA_QuitOnClose, false);
     box->setModal(false);
     box->show();
+    return box;
 }
 
 void MessageBox::setTestMode(bool on) {

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+class QMessageBox;
 class QWidget;
 
 class MessageBox {
@@ -20,9 +21,10 @@ class MessageBox {
     static bool question(QWidget* parent, const QString& text);
     // An error: the error icon, OK only.
     static void error(QWidget* parent, const QString& text);
-    // OK only, without blocking: the box stays open on its own and deletes itself when
-    // closed. Returns at once.
-    static void modeless(QWidget* parent, const QString& text);
+    // An alert: the warning icon, OK only, without blocking. The box is a window of its own,
+    // not a dialog of any other window, stays open on its own and deletes itself when closed;
+    // it does not keep the program running. Returns the box (null while testing) at once.
+    static QMessageBox* alert(const QString& text);
 
     // Test hooks. While test mode is on, no box is shown: each takes the next queued answer
     // (or OK for a message, No for a question when none is queued) and its text is recorded.

@@ -1,10 +1,17 @@
 #include "ui/QtMessageSink.h"
 
-#include <QStringList>
+#include <algorithm>
 
+#include "ui/DisplayText.h"
 #include "ui/MessageBox.h"
 
-QtMessageSink::QtMessageSink(QWidget* window) : QObject(window), window_(window) {}
+QtMessageSink::QtMessageSink(QObject* parent) : QObject(parent) {}
+
+QtMessageSink::~QtMessageSink() {
+    for (const QPointer<QMessageBox>& box : open_) {
+        delete box.data();
+    }
+}
 
 void QtMessageSink::showMessageAsync(const std::string& text) {
     std::lock_guard lock(mutex_);
@@ -22,15 +29,11 @@ void QtMessageSink::flush() {
         texts.swap(pending_);
         flushQueued_ = false;
     }
-    if (texts.size() <= kMaxBoxesPerBatch) {
-        for (const std::string& t : texts) {
-            MessageBox::modeless(window_, QString::fromStdString(t));
-        }
-        return;
-    }
-    QStringList all;
+    open_.erase(std::remove_if(open_.begin(), open_.end(), [](const auto& box) { return box.isNull(); }),
+                open_.end());
     for (const std::string& t : texts) {
-        all.append(QString::fromStdString(t));
+        if (QMessageBox* box = MessageBox::alert(displayText(t))) {
+            open_.emplace_back(box);
+        }
     }
-    MessageBox::modeless(window_, all.join(QStringLiteral("\n\n")));
 }

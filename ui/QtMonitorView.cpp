@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "core/Presentation.h"
+#include "ui/DisplayText.h"
 
 void QtMonitorView::RowPatch::mergeFrom(const RowPatch& later) {
     if (later.icon) {
@@ -105,7 +106,7 @@ void QtMonitorView::showRowStatus(std::size_t row, const ServerItem& item) {
 void QtMonitorView::setStatusText(const std::string& text) {
     if (onGuiThread()) {
         flush();
-        showStatus(QString::fromStdString(text));
+        showStatus(displayText(text));
         return;
     }
     std::lock_guard lock(mutex_);
@@ -188,7 +189,7 @@ void QtMonitorView::flush() {
         rebuildHostRows();
     }
     if (status) {
-        showStatus(QString::fromStdString(*status));
+        showStatus(displayText(*status));
     }
 }
 

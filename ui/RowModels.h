@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/Presentation.h"
+#include "ui/DisplayText.h"
 #include "ui/ImageList.h"
 
 template <typename Row, std::size_t Columns>
@@ -32,7 +33,7 @@ class RowTableModel : public QAbstractTableModel {
         const Row& row = rows_[static_cast<std::size_t>(index.row())];
         switch (role) {
             case Qt::DisplayRole:
-                return QString::fromStdString(row.cells[static_cast<std::size_t>(index.column())]);
+                return displayText(row.cells[static_cast<std::size_t>(index.column())]);
             case Qt::DecorationRole:
                 return index.column() == 0 ? QVariant(ImageList::icon(row.icon)) : QVariant();
             case Qt::ForegroundRole:

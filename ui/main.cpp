@@ -2,6 +2,7 @@
 // (if any) once the window is up, and runs until the window closes.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFile>
 #include <exception>
 
 #include "app/SystemComponents.h"
@@ -57,7 +58,7 @@ int main(int argc, char** argv) {
         TForm1 window(configFilePath(), makeSystemComponents, *services);
         const QStringList args = parser.positionalArguments();
         if (!args.isEmpty()) {
-            window.setStartupDocument(args.front().toStdString());
+            window.setStartupDocument(QFile::encodeName(args.front()).toStdString());
         }
         window.show();
         return QApplication::exec();

@@ -4,6 +4,7 @@ find_package(Qt6 REQUIRED COMPONENTS Widgets Svg)
 add_library(vardo_ui STATIC
   ${CMAKE_CURRENT_LIST_DIR}/AboutBox.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DigitFilters.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DisplayText.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FileDialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FileNameEdit.cpp
   ${CMAKE_CURRENT_LIST_DIR}/GridView.cpp

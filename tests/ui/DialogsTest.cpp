@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
@@ -21,6 +22,11 @@
 #include "ui/ListDialog.h"
 #include "ui/MessageBox.h"
 #include "ui/SpinEdit.h"
+
+// Delivers an event as the window system would (spontaneous); a friend of QCoreApplication.
+bool qt_sendSpontaneousEvent(QObject* receiver, QEvent* event) {
+    return QCoreApplication::sendSpontaneousEvent(receiver, event);
+}
 
 namespace {
 
@@ -133,6 +139,29 @@ class DialogsTest : public QObject {
         c<QPushButton>("btnOk")->click();
         QCOMPARE(accepted.count(), 1);
         QVERIFY(dlg->record == r);
+    }
+
+    void okKeepsTheBytesOfUntouchedTextsAndStoresEditsAsUtf8() {
+        ServerItem r = valid();
+        r.name = "M\xFCller";  // Windows-1252, as older documents hold it
+        r.description = "one\ntwo";
+        r.sendText = "QUIT\n";
+        r.recvText = "+OK\r\n";
+        r.events.upCmdLine = "echo \x80";
+        r.notify.downMsg = "\xC4rger mit %s\r\n";
+        QVERIFY(okWith(r));
+        QVERIFY(dlg->record == r);
+        QCOMPARE(c<QLineEdit>("txtName")->text(), QStringLiteral("M\u00FCller"));
+        QCOMPARE(c<QLineEdit>("txtUpCmd")->text(), QStringLiteral("echo \u20AC"));
+
+        dlg->show();
+        c<QLineEdit>("txtName")->setText(QStringLiteral("M\u00FCller 2"));
+        c<QPlainTextEdit>("txtDescription")->setPlainText(QStringLiteral("three\nfour"));
+        c<QPushButton>("btnOk")->click();
+        QCOMPARE(dlg->record.name, std::string("M\xC3\xBCller 2"));
+        QCOMPARE(dlg->record.description, std::string("three\r\nfour"));
+        QCOMPARE(dlg->record.sendText, r.sendText);
+        QCOMPARE(dlg->record.notify.downMsg, r.notify.downMsg);
     }
 
     void okChecksNameThenAddressThenPort() {
@@ -331,6 +360,15 @@ class DialogsTest : public QObject {
         child<QPushButton>(&l, "Button2")->click();
         QCOMPARE(l.result(), int(QDialog::Accepted));
         QCOMPARE(l.selectedIndex, 1);
+
+        // Restored by the window manager, the dialog keeps its list and selection.
+        l.show();
+        l.list()->setCurrentRow(1);
+        QShowEvent restored;
+        qt_sendSpontaneousEvent(&l, &restored);
+        QCOMPARE(l.list()->currentRow(), 1);
+        QCOMPARE(l.list()->selectedItems().size(), 1);
+        l.hide();
 
         // A later showing starts without a selection and Cancel keeps the old index.
         l.lines = {};

@@ -8,12 +8,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTest>
 #include <QToolButton>
 #include <QUrl>
+#include <QWindow>
 #include <filesystem>
 #include <thread>
 
@@ -512,18 +514,21 @@ class MainWindowTest : public QObject {
 
     void startupFillsTheOptionsAndReopensTheLastDocument() {
         ServerDoc d;
-        d.append(host("from-last"));
+        d.append(host("from-l\xE4st"));
         d.fileName = dir->file("last.vdm");
         QVERIFY(d.save());
         ServerCfg cfg;
         cfg.fileName = cfgPath;
         cfg.mailServer = "mail.lan";
+        // 8-bit texts of the original platform show as Windows-1252 and keep their bytes.
+        cfg.fromName = "J\xF6rg";
+        cfg.mailSubject = "%s \x96 down";
         cfg.interval = 7;
         cfg.connectTimeout = 250;
         cfg.openLast = 1;
         cfg.doLog = 1;
         cfg.logFile = dir->file("log.txt");
-        cfg.dialPrefix = "9";
+        cfg.dialPrefix = "\xA7 9";
         cfg.lastDoc = d.fileName;
         std::filesystem::create_directories(dir->file("cfg"));
         QVERIFY(cfg.save());
@@ -531,10 +536,12 @@ class MainWindowTest : public QObject {
         QCOMPARE(c<QLineEdit>("txtMailServer")->text(), QStringLiteral("mail.lan"));
         QCOMPARE(c<QLineEdit>("txtInterval")->text(), QStringLiteral("7"));
         QCOMPARE(c<QLineEdit>("txtTimeout")->text(), QStringLiteral("250"));
-        QCOMPARE(c<QLineEdit>("txtDialPrefix")->text(), QStringLiteral("9"));
+        QCOMPARE(c<QLineEdit>("txtDialPrefix")->text(), QStringLiteral("\u00A7 9"));
+        QCOMPARE(c<QLineEdit>("txtFromName")->text(), QStringLiteral("J\u00F6rg"));
+        QCOMPARE(c<QLineEdit>("txtMailSubject")->text(), QStringLiteral("%s \u2013 down"));
         QVERIFY(c<QCheckBox>("cbxDoLog")->isChecked());
         QCOMPARE(c<QLineEdit>("txtLogFile")->text(), QString::fromStdString(cfg.logFile));
-        QCOMPARE(cell("resultlist", 0, 0), QStringLiteral("from-last"));
+        QCOMPARE(cell("resultlist", 0, 0), QStringLiteral("from-l\u00E4st"));
         // The start-up error once, and nothing for the log file, which opens.
         QCOMPARE(MessageBox::shownTexts(), QStringList{"Ping cannot run here."});
         QCOMPARE(win->app().settings(), [&] {
@@ -662,27 +669,62 @@ class MainWindowTest : public QObject {
         QVERIFY(view.batches() - before < 1000);
     }
 
-    void alertBoxesArriveInOrderAndBurstsAreGathered() {
+    void alertBoxesStandOnTheirOwnOneEachWithTheWarningIcon() {
+        MessageBox::setTestMode(false);
         QWidget owner;
-        QtMessageSink sink(&owner);
+        owner.show();
+        owner.showMinimized();
+        auto sink = std::make_unique<QtMessageSink>(&owner);
         std::thread([&] {
-            sink.showMessageAsync("first");
-            sink.showMessageAsync("second");
-        }).join();
-        QCOMPARE(MessageBox::shownTexts(), QStringList());  // nothing is shown on the worker's thread
-        QTRY_COMPARE(MessageBox::shownTexts(), (QStringList{"first", "second"}));
-
-        MessageBox::clearShown();
-        std::thread([&] {
-            for (int i = 0; i < 40; ++i) {
-                sink.showMessageAsync("down " + std::to_string(i));
+            for (const char* text : {"web down", "mail down", "M\xFCller down"}) {
+                sink->showMessageAsync(text);
             }
         }).join();
-        QTRY_VERIFY(!MessageBox::shownTexts().isEmpty());
-        QCOMPARE(MessageBox::shownTexts().size(), 1);
-        const QString all = MessageBox::shownTexts().front();
-        QVERIFY(all.startsWith(QStringLiteral("down 0\n\ndown 1")));
-        QVERIFY(all.endsWith(QStringLiteral("down 39")));
+        auto alerts = [] {
+            QList<QMessageBox*> boxes;
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* box = qobject_cast<QMessageBox*>(w); box != nullptr && box->isVisible()) {
+                    boxes.append(box);
+                }
+            }
+            return boxes;
+        };
+        QTRY_COMPARE(alerts().size(), 3);
+        QStringList texts;
+        for (QMessageBox* box : alerts()) {
+            // No window of the program's owns it, so hiding the minimised window hides no box.
+            QVERIFY(box->parentWidget() == nullptr);
+            QVERIFY(box->windowHandle()->transientParent() == nullptr);
+            QCOMPARE(box->icon(), QMessageBox::Warning);
+            QCOMPARE(box->windowTitle(), QStringLiteral("Kestrune Vardomon"));
+            texts.append(box->text());
+        }
+        texts.sort();
+        QCOMPARE(texts, (QStringList{"M\u00FCller down", "mail down", "web down"}));
+        sink.reset();
+        QVERIFY(alerts().isEmpty());
+    }
+
+    void aResultFollowsItsHostWhenARowAboveIsRemoved() {
+        open();
+        addHosts({"a", "b", "c", "d"});
+        FakeProbes checks(journal);
+        RecordingAlerts alerts(journal);
+        FakeClock clock(journal);
+        MonitorFlags flags;
+        checks.tcpFallback = false;
+        checks.duringProbe = [this] {
+            doc().remove(0);
+            win->monitorView().refreshAllRows();
+        };
+        MonitorContext ctx{doc(), win->app().liveConfig(), flags, checks, alerts, win->monitorView(), clock};
+        checkHost(ctx, 2);
+        QCOMPARE(cell("resultlist", 1, 0), QStringLiteral("c"));
+        QCOMPARE(cell("resultlist", 1, 2), QStringLiteral("Failure (1)"));
+        QCOMPARE(cell("resultlist", 1, 4), QStringLiteral("1"));
+        QCOMPARE(cell("resultlist", 2, 0), QStringLiteral("d"));
+        QCOMPARE(cell("resultlist", 2, 2), QStringLiteral("Failure (0)"));
+        QCOMPARE(cell("resultlist", 2, 4), QStringLiteral("0"));
     }
 };
 
