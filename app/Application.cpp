@@ -22,11 +22,17 @@ ServerCfg loadSettings(const std::string& path) {
     return cfg;
 }
 
+// A malformed settings.toml leaves the defaults; the window says why at first show.
+Settings loadExtra(SettingsFile& file, const std::string& configPath) {
+    file.load(settingsPathBeside(configPath));
+    return file.settings;
+}
+
 }  // namespace
 
 Application::Application(Ui ui, const std::string& configPath, const ComponentFactory& makeComponents)
     : ui_(ui),
-      cfg_(loadSettings(configPath)),
+      cfg_(loadSettings(configPath), loadExtra(extraFile_, configPath)),
       parts_(checked(makeComponents(ComponentContext{cfg_, flags_, ui.view, ui.messages}))),
       monitor_(MonitorContext{doc_, cfg_, flags_, *parts_.probes, *parts_.alerts, ui.view, *parts_.clock}) {}
 
@@ -37,6 +43,9 @@ Application::~Application() {
 void Application::firstShow() {
     if (!parts_.startupError.empty()) {
         ui_.questions.showMessage(parts_.startupError);
+    }
+    if (!extraFile_.errorText.empty()) {
+        ui_.questions.showMessage(extraFile_.errorText);
     }
     testOpenLog();
     const ServerCfg cfg = cfg_.get();
@@ -148,6 +157,11 @@ bool Application::shutdown() {
     }
     ServerCfg cfg = cfg_.get();
     cfg.save();
+    // Written only when a setting changed, so a file its owner keeps by hand stays as it is.
+    if (const Settings extra = cfg_.extra(); !(extra == extraFile_.settings)) {
+        extraFile_.settings = extra;
+        extraFile_.save();
+    }
     return true;
 }
 

@@ -17,6 +17,7 @@
 #include "core/MonitorView.h"
 #include "core/Vardo.h"
 #include "platform/MessageSink.h"
+#include "storage/SettingsFile.h"
 
 inline constexpr const char* kAppTitle = "Kestrune Vardomon";
 
@@ -55,7 +56,8 @@ class Application {
         MessageSink& messages;
     };
 
-    // Loads the settings from configPath; a missing or unusable file leaves the defaults.
+    // Loads the settings from configPath and settings.toml beside it; a missing or unusable
+    // file leaves the defaults.
     Application(Ui ui, const std::string& configPath, const ComponentFactory& makeComponents);
     // Ends a monitor thread that is still running before anything it uses goes away.
     ~Application();
@@ -69,7 +71,8 @@ class Application {
     MonitorFlags& flags() { return flags_; }
 
     // After the window has filled its option controls from settings(): the start-up error
-    // of a component, the log file test, the last document, and both grids.
+    // of a component, a malformed settings.toml, the log file test, the last document, and
+    // both grids.
     void firstShow();
 
     // Document commands. Each returns whether it was done (false: refused, cancelled or
@@ -115,6 +118,8 @@ class Application {
 
     Ui ui_;
     ServerDoc doc_;
+    // settings.toml as it was read: saved at shutdown only when a setting changed.
+    SettingsFile extraFile_;
     LiveConfig cfg_;
     MonitorFlags flags_;
     AppComponents parts_;

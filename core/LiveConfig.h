@@ -6,12 +6,14 @@
 #include <functional>
 #include <mutex>
 
+#include "core/Settings.h"
 #include "core/Vardo.h"
 
 class LiveConfig {
   public:
     LiveConfig() = default;
-    explicit LiveConfig(ServerCfg initial) : cfg_(std::move(initial)) {}
+    explicit LiveConfig(ServerCfg initial, Settings extra = {})
+        : cfg_(std::move(initial)), extra_(std::move(extra)) {}
     LiveConfig(const LiveConfig&) = delete;
     LiveConfig& operator=(const LiveConfig&) = delete;
 
@@ -39,7 +41,18 @@ class LiveConfig {
         return cfg_.connectTimeout;
     }
 
+    // The settings of settings.toml, under the same lock.
+    Settings extra() const {
+        std::lock_guard lock(mutex_);
+        return extra_;
+    }
+    void updateExtra(const std::function<void(Settings&)>& change) {
+        std::lock_guard lock(mutex_);
+        change(extra_);
+    }
+
   private:
     mutable std::mutex mutex_;
     ServerCfg cfg_;
+    Settings extra_;
 };

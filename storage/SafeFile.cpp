@@ -63,7 +63,7 @@ bool readOnly(const std::string& path) {
 
 }  // namespace
 
-FileReplacer::FileReplacer(std::string target) : target_(std::move(target)) {}
+FileReplacer::FileReplacer(std::string target, int mode) : target_(std::move(target)), mode_(mode) {}
 
 FileReplacer::~FileReplacer() {
     if (fd_ >= 0) {
@@ -97,7 +97,7 @@ bool FileReplacer::open() {
         return fail(errno);
     }
     temp_.assign(name.data());
-    if (::fchmod(fd_, modeFor(target_)) != 0) {
+    if (::fchmod(fd_, mode_ >= 0 ? static_cast<mode_t>(mode_) : modeFor(target_)) != 0) {
         return fail(errno);
     }
     return true;
@@ -141,8 +141,9 @@ bool FileReplacer::commit() {
     return true;
 }
 
-WriteResult writeFileReplacing(const std::string& path, std::string_view bytes, std::string& reason) {
-    FileReplacer out(path);
+WriteResult writeFileReplacing(const std::string& path, std::string_view bytes, std::string& reason,
+                               int mode) {
+    FileReplacer out(path, mode);
     if (!out.open()) {
         reason = out.reason();
         return WriteResult::OpenFailed;

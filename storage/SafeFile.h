@@ -11,7 +11,8 @@
 // a replacer destroyed without a successful commit removes its temporary file.
 class FileReplacer {
   public:
-    explicit FileReplacer(std::string target);
+    // mode: the new file's permission bits; -1 keeps those of the file it replaces.
+    explicit FileReplacer(std::string target, int mode = -1);
     ~FileReplacer();
     FileReplacer(const FileReplacer&) = delete;
     FileReplacer& operator=(const FileReplacer&) = delete;
@@ -29,6 +30,7 @@ class FileReplacer {
     bool fail(int err);
 
     std::string target_;
+    int mode_;
     std::string temp_;
     int fd_ = -1;
     bool committed_ = false;
@@ -37,8 +39,10 @@ class FileReplacer {
 
 enum class WriteResult { Ok, OpenFailed, WriteFailed };
 
-// Replaces the file with bytes in one go; on failure, reason holds the system's text.
-WriteResult writeFileReplacing(const std::string& path, std::string_view bytes, std::string& reason);
+// Replaces the file with bytes in one go; on failure, reason holds the system's text. mode as
+// for FileReplacer.
+WriteResult writeFileReplacing(const std::string& path, std::string_view bytes, std::string& reason,
+                               int mode = -1);
 
 // A regular file opened for reading, closed with the object.
 class InputFile {

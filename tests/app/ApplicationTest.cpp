@@ -134,6 +134,31 @@ TEST_F(AppTest, FirstStartWithoutSettingsShowsAnEmptyDocumentAndSavesDefaultsAtS
     app->shutdown();
     EXPECT_EQ(journal.matching("status ").back(), "status Shutting Down...");
     EXPECT_EQ(std::filesystem::file_size(cfgPath), 52u);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("cfg/settings.toml")));
+}
+
+TEST_F(AppTest, AMalformedSettingsFileIsReportedAndKeptAChangedSettingIsSaved) {
+    const std::string extra = dir.file("cfg/settings.toml");
+    std::filesystem::create_directories(dir.file("cfg"));
+    writeFileBytes(extra, "[mail]\nport = \"x\"\n");
+    {
+        auto app = start();
+        app->firstShow();
+        EXPECT_EQ(user.shown,
+                  std::vector<std::string>{extra + " line 2: port must be a whole number from 1 to 65535"});
+        EXPECT_EQ(app->liveConfig().extra(), Settings{});
+        app->shutdown();
+        EXPECT_EQ(readFileBytes(extra), "[mail]\nport = \"x\"\n");
+    }
+    writeFileBytes(extra, "[mail]\nport = 465\n");
+    auto app = start();
+    EXPECT_EQ(app->liveConfig().extra().mail.port, 465);
+    app->liveConfig().updateExtra([](Settings& s) { s.mail.security = MailSecurity::Tls; });
+    app->shutdown();
+    SettingsFile saved;
+    ASSERT_TRUE(saved.load(extra));
+    EXPECT_EQ(saved.settings.mail.port, 465);
+    EXPECT_EQ(saved.settings.mail.security, MailSecurity::Tls);
 }
 
 TEST_F(AppTest, FirstShowReopensTheLastDocumentOrSaysWhyNot) {

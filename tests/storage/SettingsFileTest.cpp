@@ -1,0 +1,68 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "storage/SettingsFile.h"
+#include "support/TempDir.h"
+
+namespace {
+
+class SettingsFileTest : public ::testing::Test {
+  protected:
+    TempDir dir;
+    std::string path = dir.file("settings.toml");
+};
+
+TEST_F(SettingsFileTest, AMissingFileMeansTheDefaultsAndASaveKeepsWhatItDoesNotKnow) {
+    SettingsFile file;
+    ASSERT_TRUE(file.load(path));
+    EXPECT_EQ(file.settings, Settings{});
+    EXPECT_FALSE(std::filesystem::exists(path));
+
+    writeFileBytes(path,
+                   "# hand-written\n"
+                   "future = 3\n"
+                   "[mail]\n"
+                   "port = 587\n"
+                   "security = \"starttls\"\n"
+                   "user = \"alerts@example.org\"\n"
+                   "colour = \"blue\"\n");
+    ASSERT_TRUE(file.load(path)) << file.errorText;
+    EXPECT_EQ(file.settings.mail.port, 587);
+    EXPECT_EQ(file.settings.mail.security, MailSecurity::StartTls);
+    EXPECT_EQ(file.settings.mail.user, "alerts@example.org");
+    EXPECT_TRUE(file.settings.mail.verifyCertificate);
+
+    file.settings.mail.password = "s3cret";
+    file.settings.mail.security = MailSecurity::Tls;
+    ASSERT_TRUE(file.save()) << file.errorText;
+    EXPECT_EQ(std::filesystem::status(path).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    SettingsFile again;
+    ASSERT_TRUE(again.load(path)) << again.errorText;
+    EXPECT_EQ(again.settings, file.settings);
+    const std::string text = readFileBytes(path);
+    EXPECT_NE(text.find("future = 3"), std::string::npos) << text;
+    EXPECT_NE(text.find("colour = 'blue'"), std::string::npos) << text;
+    // Defaults the file did not name stay out of it.
+    EXPECT_EQ(text.find("verify_certificate"), std::string::npos) << text;
+}
+
+TEST_F(SettingsFileTest, BadFilesNameTheFileAndTheLine) {
+    const std::pair<const char*, std::string> cases[] = {
+        {"[mail]\nport = 587\nuser = \n", " line 3: "},
+        {"[mail]\n\nport = 70000\n", " line 3: port must be a whole number from 1 to 65535"},
+        {"[mail]\nsecurity = \"ssl\"\n", " line 2: security must be \"none\", \"starttls\" or \"tls\""},
+        {"mail = 1\n", " line 1: [mail] must be a table"},
+        {"[mail]\nverify_certificate = \"yes\"\n", " line 2: verify_certificate must be true or false"},
+    };
+    for (const auto& [text, error] : cases) {
+        writeFileBytes(path, text);
+        SettingsFile file;
+        EXPECT_FALSE(file.load(path)) << text;
+        EXPECT_TRUE(file.errorText.starts_with(path + error)) << file.errorText;
+        EXPECT_EQ(file.settings, Settings{});
+    }
+}
+
+}  // namespace
