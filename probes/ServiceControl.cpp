@@ -53,6 +53,11 @@ sd_bus* busOf(ServiceManagerHandle& manager) {
     return systemd->bus();
 }
 
+// Whether a unit in this state runs: a reload does not stop it.
+bool isRunning(const std::string& activeState) {
+    return activeState == "active" || activeState == "reloading";
+}
+
 bool endsWith(const std::string& text, const std::string& suffix) {
     return text.size() >= suffix.size() &&
            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -213,7 +218,7 @@ bool listServicesByName(sd_bus* bus, const std::vector<std::string>& names,
 }
 
 std::uint32_t stateOf(const std::string& activeState) {
-    if (activeState == "active") {
+    if (isRunning(activeState)) {
         return ServiceState::Running;
     }
     if (activeState == "activating") {
@@ -232,7 +237,7 @@ int ServiceLastError() {
 }
 
 std::string ServiceUnitName(const std::string& name) {
-    return name.find('.') == std::string::npos ? name + kServiceSuffix : name;
+    return endsWith(name, kServiceSuffix) ? name : name + kServiceSuffix;
 }
 
 ServiceHandle OpenServiceManager(const std::string& machine) {
@@ -266,7 +271,7 @@ bool QueryServiceRunning(ServiceManagerHandle& manager, const std::string& name,
     if (bus == nullptr || !unitState(bus, ServiceUnitName(name), path, state)) {
         return false;
     }
-    running = state.activeState == "active";
+    running = isRunning(state.activeState);
     return true;
 }
 
@@ -279,8 +284,7 @@ bool StartServiceByName(ServiceManagerHandle& manager, const std::string& name) 
     if (bus == nullptr || !unitState(bus, unit, path, state)) {
         return false;
     }
-    if (state.activeState == "active" || state.activeState == "activating" ||
-        state.activeState == "reloading") {
+    if (isRunning(state.activeState) || state.activeState == "activating") {
         lastError = EALREADY;
         return false;
     }

@@ -47,8 +47,8 @@ constexpr std::uint32_t kServiceOwnProcess = 0x10;
 // with ServiceLastError() telling why.
 ServiceHandle OpenServiceManager(const std::string& machine);
 void CloseServiceManager(ServiceHandle handle);
-// ok is false when the service is unknown or cannot be queried; running only for a service
-// whose state is active.
+// ok is false when the service is unknown or cannot be queried; running for a service that
+// is active or reloading.
 bool QueryServiceRunning(ServiceManagerHandle& manager, const std::string& name, bool& running);
 // True when a start of the service was accepted; false for an unknown service, one that
 // already runs or is starting, and any refusal.
@@ -69,5 +69,6 @@ ServiceList BuildServiceList(const std::string& machine);
 // The errno of the last failed service operation of the calling thread (0 after a success).
 int ServiceLastError();
 
-// The systemd unit a service name means: ".service" is added to a name without a dot.
+// The systemd unit a service name means: ".service" is added to every name that does not end
+// in it, so the names the list shows ("org.example.relay") come back as their units.
 std::string ServiceUnitName(const std::string& name);

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -37,6 +38,7 @@ class ServiceControl : public ::testing::Test {
         // Referenced by another unit but without a file: in memory, not installed.
         systemd_->addUnit(Unit{"Ghost.service", "", "inactive", "not-found", true, ""});
         systemd_->addUnit(Unit{"cups.socket", "CUPS Socket", "active"});
+        systemd_->addUnit(Unit{"org.example.relay.service", "Example Relay", "inactive"});
         systemd_->addUnitFile("/lib/systemd/system/getty@.service", "enabled");
         systemd_->addUnitFile("/etc/systemd/system/dbus-org.example.Alias.service", "alias");
     }
@@ -72,7 +74,7 @@ TEST(ServiceNames, LocalMachineAndUnitName) {
         EXPECT_FALSE(isLocalMachine(remote)) << remote;
     }
     EXPECT_EQ(ServiceUnitName("cups"), "cups.service");
-    EXPECT_EQ(ServiceUnitName("cups.socket"), "cups.socket");
+    EXPECT_EQ(ServiceUnitName("cups.service"), "cups.service");
     EXPECT_EQ(ServiceUnitName("getty@tty1"), "getty@tty1.service");
 }
 
@@ -129,9 +131,9 @@ TEST_F(ServiceControl, EnumerationListsInstalledServicesByName) {
         names.push_back(s.serviceName);
         EXPECT_EQ(s.status.serviceType, kServiceOwnProcess);
     }
-    EXPECT_EQ(names,
-              (std::vector<std::string>{"Backup", "Dormant", "Slowstart", "Spooler", "Themes", "Winding"}));
-    ASSERT_EQ(list.size(), 6U);
+    EXPECT_EQ(names, (std::vector<std::string>{"Backup", "Dormant", "Slowstart", "Spooler", "Themes",
+                                               "Winding", "org.example.relay"}));
+    ASSERT_EQ(list.size(), 7U);
     EXPECT_EQ(list[0].status.currentState, ServiceState::Stopped);  // failed
     EXPECT_EQ(list[1].displayName, "Dormant Service");              // loaded on request
     EXPECT_EQ(list[1].status.currentState, ServiceState::Stopped);
@@ -149,7 +151,8 @@ TEST_F(ServiceControl, BuildServiceListGivesOneLinePerService) {
               (std::vector<std::string>{
                   "Backup (Nightly Backup) - Not Running", "Dormant (Dormant Service) - Not Running",
                   "Slowstart (Slow Start) - Not Running", "Spooler (Print Spooler) - Running",
-                  "Themes (Themes) - Not Running", "Winding (Winding Down) - Not Running"}));
+                  "Themes (Themes) - Not Running", "Winding (Winding Down) - Not Running",
+                  "org.example.relay (Example Relay) - Not Running"}));
     ASSERT_EQ(list.services.size(), list.lines.size());
     EXPECT_EQ(list.services[3].serviceName, "Spooler");
 }
@@ -161,6 +164,44 @@ TEST_F(ServiceControl, AListingFailureCarriesTheReason) {
     EXPECT_FALSE(denied.ok);
     EXPECT_TRUE(denied.lines.empty());
     EXPECT_EQ(denied.errorText, "Failed to list services for . (" + std::to_string(EACCES) + ")");
+}
+
+// The list shows a unit without ".service"; a name with dots of its own must still come
+// back as that unit.
+TEST_F(ServiceControl, ADottedNameFromTheListIsQueriedAndStarted) {
+    const ServiceList list = BuildServiceList("");
+    ASSERT_TRUE(list.ok) << list.errorText;
+    const auto relay = std::find_if(list.services.begin(), list.services.end(),
+                                    [](const ServiceInfo& s) { return s.displayName == "Example Relay"; });
+    ASSERT_NE(relay, list.services.end());
+    ASSERT_EQ(relay->serviceName, "org.example.relay");
+    ServiceHandle h = open();
+    ASSERT_TRUE(h);
+    bool running = true;
+    EXPECT_TRUE(QueryServiceRunning(*h, relay->serviceName, running));
+    EXPECT_FALSE(running);
+    EXPECT_TRUE(StartServiceByName(*h, relay->serviceName));
+    EXPECT_TRUE(QueryServiceRunning(*h, relay->serviceName, running));
+    EXPECT_TRUE(running);
+    systemd_->setActiveState("org.example.relay.service", "inactive");
+}
+
+// A reload does not stop a service: the check, the list and the start all see it running.
+TEST_F(ServiceControl, AReloadingServiceIsRunning) {
+    systemd_->setActiveState("Spooler.service", "reloading");
+    systemd_->clearManagerCalls();
+    ServiceHandle h = open();
+    ASSERT_TRUE(h);
+    bool running = false;
+    const bool ok = QueryServiceRunning(*h, "Spooler", running);
+    const bool started = StartServiceByName(*h, "Spooler");
+    const ServiceList list = BuildServiceList("");
+    systemd_->setActiveState("Spooler.service", "active");
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(running);
+    EXPECT_FALSE(started);
+    EXPECT_EQ(count(systemd_->managerCalls(), "StartUnit"), 0U);
+    EXPECT_THAT(list.lines, ::testing::Contains("Spooler (Print Spooler) - Running"));
 }
 
 TEST(ServiceControlOpen, AMissingBusFailsWithItsReason) {
