@@ -13,7 +13,7 @@ class SystemDialogServices : public DialogServices {
     void playSound(const std::string& file) override { sounds_.play(file); }
     void runShellCommand(const std::string& command) override { processes_.runShellCommand(command); }
     ServiceListing listServices(const std::string& machine) override {
-        ServiceList list = BuildServiceList(machine);
+        ServiceList list = BuildServiceList(machine, &listingCancel_);
         ServiceListing out;
         if (!list.ok) {
             out.error = list.errorText;
@@ -25,10 +25,12 @@ class SystemDialogServices : public DialogServices {
         }
         return out;
     }
+    void cancelListing() override { listingCancel_.cancel(); }
 
   private:
     CanberraSoundPlayer sounds_;
     PosixProcessRunner processes_;
+    BusCancel listingCancel_;
 };
 
 }  // namespace

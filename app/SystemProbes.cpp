@@ -31,7 +31,7 @@ int SystemProbes::ping() {
 }
 
 ServiceHandle SystemProbes::openServiceManager(const std::string& machine) {
-    return OpenServiceManager(machine);
+    return OpenServiceManager(machine, &serviceCancel_);
 }
 
 bool SystemProbes::queryServiceRunning(ServiceManagerHandle& handle, const std::string& service,
@@ -46,4 +46,5 @@ void SystemProbes::closeServiceManager(ServiceHandle handle) {
 void SystemProbes::cancel() {
     tcp_.cancel();
     png_.cancel();
+    serviceCancel_.cancel();
 }

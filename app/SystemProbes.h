@@ -8,6 +8,7 @@
 
 #include "core/LiveConfig.h"
 #include "core/Monitor.h"
+#include "platform/SystemBus.h"
 #include "probes/Ping.h"
 #include "probes/TcpProbe.h"
 #include "probes/TcpSocket.h"
@@ -34,5 +35,6 @@ class SystemProbes : public HostProbes {
     TTcpSocket sock_;
     TcpProbe tcp_;
     TPinger png_;
+    BusCancel serviceCancel_;
     std::string startupError_;
 };
