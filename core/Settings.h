@@ -26,8 +26,27 @@ struct MailSettings {
     bool operator==(const MailSettings&) const = default;
 };
 
+// How the monitor runs its checks.
+struct MonitorSettings {
+    static constexpr std::int32_t kMostChecksAtOnce = 256;
+
+    // How many checks of a cycle may run at the same time; 1 checks one host after another.
+    std::int32_t checksAtOnce = 1;
+
+    bool operator==(const MonitorSettings&) const = default;
+};
+
+// Any number of checks at once as the monitor can use it: below 1 is 1, above the most is
+// the most.
+constexpr std::int32_t usableChecksAtOnce(long long wanted) {
+    return wanted < 1                                    ? 1
+           : wanted > MonitorSettings::kMostChecksAtOnce ? MonitorSettings::kMostChecksAtOnce
+                                                         : static_cast<std::int32_t>(wanted);
+}
+
 struct Settings {
     MailSettings mail;
+    MonitorSettings monitor;
 
     bool operator==(const Settings&) const = default;
 };

@@ -104,6 +104,21 @@ void readMail(Reader& r, MailSettings& mail) {
     Reader::text(*t, "ca_file", mail.caFile);
 }
 
+void readMonitor(Reader& r, MonitorSettings& monitor) {
+    const toml::table* t = r.section("monitor");
+    if (t == nullptr) {
+        return;
+    }
+    if (const toml::node* n = t->get("checks_at_once")) {
+        if (!n->is_integer()) {
+            throw BadValue{"checks_at_once must be a whole number", n->source()};
+        }
+        // Any whole number will do: the monitor cannot run fewer than one check or more than
+        // it has room for.
+        monitor.checksAtOnce = usableChecksAtOnce(n->as_integer()->get());
+    }
+}
+
 // Writes the known keys into the kept table: a key the file held is replaced, a key it did not
 // hold is added only when its value differs from the default, so the file stays as short as
 // its owner made it.
@@ -111,6 +126,11 @@ class Writer {
   public:
     explicit Writer(toml::table& root) : root_(root) {}
 
+    // Whether the file has the section with something in it; asking adds nothing.
+    bool holds(const char* name) const {
+        const toml::node* node = root_.get(name);
+        return node != nullptr && node->is_table() && !node->as_table()->empty();
+    }
     toml::table& section(const char* name) {
         toml::node* node = root_.get(name);
         if (node == nullptr || !node->is_table()) {
@@ -133,7 +153,7 @@ class Writer {
 
 void writeMail(Writer& w, const MailSettings& mail) {
     const MailSettings d;
-    if (mail == d && w.section("mail").empty()) {
+    if (mail == d && !w.holds("mail")) {
         return;
     }
     toml::table& t = w.section("mail");
@@ -145,6 +165,16 @@ void writeMail(Writer& w, const MailSettings& mail) {
     Writer::put(t, "password_command", mail.passwordCommand, d.passwordCommand);
     Writer::put(t, "verify_certificate", mail.verifyCertificate, d.verifyCertificate);
     Writer::put(t, "ca_file", mail.caFile, d.caFile);
+}
+
+void writeMonitor(Writer& w, const MonitorSettings& monitor) {
+    const MonitorSettings d;
+    if (monitor == d && !w.holds("monitor")) {
+        return;
+    }
+    toml::table& t = w.section("monitor");
+    Writer::put(t, "checks_at_once", static_cast<std::int64_t>(monitor.checksAtOnce),
+                static_cast<std::int64_t>(d.checksAtOnce));
 }
 
 }  // namespace
@@ -171,6 +201,7 @@ bool SettingsFile::load(const std::string& path) {
         toml::table table = toml::parse(bytes, path);
         Reader r(table);
         readMail(r, read.mail);
+        readMonitor(r, read.monitor);
         kept_->table = std::move(table);
     } catch (const toml::parse_error& e) {
         errorText = located(path, e.source().begin.line, std::string(e.description()));
@@ -187,6 +218,7 @@ bool SettingsFile::save() {
     toml::table table = kept_->table;
     Writer w(table);
     writeMail(w, settings.mail);
+    writeMonitor(w, settings.monitor);
     std::ostringstream out;
     out << table << '\n';
     std::string reason;

@@ -55,6 +55,7 @@ TEST_F(SettingsFileTest, BadFilesNameTheFileAndTheLine) {
         {"[mail]\nsecurity = \"ssl\"\n", " line 2: security must be \"none\", \"starttls\" or \"tls\""},
         {"mail = 1\n", " line 1: [mail] must be a table"},
         {"[mail]\nverify_certificate = \"yes\"\n", " line 2: verify_certificate must be true or false"},
+        {"[monitor]\nchecks_at_once = 2.5\n", " line 2: checks_at_once must be a whole number"},
     };
     for (const auto& [text, error] : cases) {
         writeFileBytes(path, text);
@@ -63,6 +64,22 @@ TEST_F(SettingsFileTest, BadFilesNameTheFileAndTheLine) {
         EXPECT_TRUE(file.errorText.starts_with(path + error)) << file.errorText;
         EXPECT_EQ(file.settings, Settings{});
     }
+}
+
+TEST_F(SettingsFileTest, ChecksAtOnceOutOfRangeIsTheNearestUsableNumber) {
+    const std::pair<const char*, std::int32_t> cases[] = {
+        {"0", 1}, {"-3", 1}, {"64", 64}, {"257", 256}, {"99999999999", 256}};
+    for (const auto& [value, expected] : cases) {
+        writeFileBytes(path, std::string("[monitor]\nchecks_at_once = ") + value + "\n");
+        SettingsFile file;
+        ASSERT_TRUE(file.load(path)) << file.errorText;
+        EXPECT_EQ(file.settings.monitor.checksAtOnce, expected) << value;
+    }
+    SettingsFile file;
+    ASSERT_TRUE(file.load(dir.file("new.toml")));
+    file.settings.monitor.checksAtOnce = 16;
+    ASSERT_TRUE(file.save());
+    EXPECT_EQ(readFileBytes(file.fileName), "[monitor]\nchecks_at_once = 16\n");
 }
 
 }  // namespace
