@@ -68,15 +68,21 @@ class HostAlerts {
     virtual void cancel() {}
 };
 
+class ProbePool;
+
 // Everything one monitor thread works with; all of it outlives the thread.
 struct MonitorContext {
     ServerDoc& doc;
     LiveConfig& cfg;
     MonitorFlags& flags;
+    // The probes of the monitor thread itself, when it checks one host after another.
     HostProbes& probes;
     HostAlerts& alerts;
     MonitorView& view;
     Clock& clock;
+    // The probe sets for several checks at once; without them the checks run one after
+    // another whatever the settings say.
+    ProbePool* pool = nullptr;
 };
 
 // The body of the monitor thread; returns 0 when monitoring was switched off.
@@ -86,6 +92,11 @@ int MonitorThreadProc(MonitorContext& ctx);
 // the host ran no probe (no such index, or a TCP/IP host of an unknown sub-type) or when the
 // close of the window cut the probe short, which leaves the host as it was.
 bool checkHost(MonitorContext& ctx, std::size_t index);
+
+// Checks every host of the document once, as many at once as the settings allow (1: one
+// after another with the monitor thread's own probes), and applies the results in list
+// order. The close of the window ends it before the next host.
+void runCycle(MonitorContext& ctx);
 
 // Start, Stop and Check Now as the window calls them. At most one monitor thread runs.
 class Monitor {
@@ -110,7 +121,8 @@ class Monitor {
     // Returns whether it has ended.
     bool waitDone(int tries = 21);
     // Makes the thread leave at once: it stops before the next host and every wait of a
-    // probe or a mail is cancelled until the thread has ended; then joins it.
+    // probe (in every probe set) or a mail is cancelled until the thread has ended; then
+    // joins it.
     void cancelAndJoin();
 
   private:

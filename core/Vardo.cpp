@@ -110,23 +110,36 @@ std::optional<ServerDoc::Snapshot> ServerDoc::snapshot(std::size_t index) const 
     return Snapshot{items_[index], ids_[index], index};
 }
 
+std::optional<std::size_t> ServerDoc::findLocked(const Snapshot& snap) const {
+    // Usually the host is still where it was; otherwise hosts before it were added or
+    // removed meanwhile, and it is looked up by its id.
+    if (snap.index < ids_.size() && ids_[snap.index] == snap.id) {
+        return snap.index;
+    }
+    const auto it = std::find(ids_.begin(), ids_.end(), snap.id);
+    if (it == ids_.end()) {
+        return std::nullopt;
+    }
+    return static_cast<std::size_t>(it - ids_.begin());
+}
+
 std::optional<std::size_t> ServerDoc::writeBack(const Snapshot& snap, const ServerItem& checked) {
-    std::size_t at = snap.index;
+    std::optional<std::size_t> at;
     {
         std::lock_guard lock(mutex_);
-        // Usually the host is still where it was; otherwise hosts before it were added or
-        // removed meanwhile, and it is looked up by its id.
-        if (at >= ids_.size() || ids_[at] != snap.id) {
-            const auto it = std::find(ids_.begin(), ids_.end(), snap.id);
-            if (it == ids_.end()) {
-                return std::nullopt;
-            }
-            at = static_cast<std::size_t>(it - ids_.begin());
+        at = findLocked(snap);
+        if (!at) {
+            return std::nullopt;
         }
-        items_[at].copyRunTimeFrom(checked);
+        items_[*at].copyRunTimeFrom(checked);
     }
     modified = true;
     return at;
+}
+
+std::optional<std::size_t> ServerDoc::indexOf(const Snapshot& snap) const {
+    std::lock_guard lock(mutex_);
+    return findLocked(snap);
 }
 
 void ServerDoc::appendAll(std::vector<ServerItem>&& records) {

@@ -130,6 +130,8 @@ class ServerDoc {
     // wherever it now is, and marks the document modified. Returns the element's index now,
     // or nothing when it was removed.
     std::optional<std::size_t> writeBack(const Snapshot& snap, const ServerItem& checked);
+    // Where the element of the snapshot is now; nothing when it was removed.
+    std::optional<std::size_t> indexOf(const Snapshot& snap) const;
 
     // Document file (.vdm); defined with the storage layer.
     bool save();
@@ -142,6 +144,9 @@ class ServerDoc {
     void withItems(const std::function<void(const std::vector<ServerItem>&)>& read) const;
 
   private:
+    // indexOf with the lock held.
+    std::optional<std::size_t> findLocked(const Snapshot& snap) const;
+
     mutable std::mutex mutex_;
     // Element i is items_[i]; ids_[i] is its id.
     std::vector<ServerItem> items_;

@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <map>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "core/Monitor.h"
+#include "core/ProbePool.h"
 #include "support/MonitorFakes.h"
 #include "support/TempDir.h"
 
@@ -87,6 +91,171 @@ TEST(Concurrency, EditsWhileTheMonitorCyclesKeepTheListWhole) {
     }
     ServerDoc loaded;
     EXPECT_TRUE(loaded.load(dir.file("c.vdm")));
+}
+
+using Strings = std::vector<std::string>;
+
+// Holds every TCP check until the test lets its address through, or until the probe set
+// that runs it is cancelled (which fails the check).
+class Gate {
+  public:
+    bool pass(const std::string& address, const FakeProbes& set) {
+        std::unique_lock lock(mutex_);
+        entered_.insert(address);
+        changed_.notify_all();
+        while (!open_.contains(address) && set.cancels == 0) {
+            changed_.wait_for(lock, std::chrono::milliseconds(1));
+        }
+        return open_.contains(address) && !failing.contains(address);
+    }
+    void open(const std::string& address) {
+        std::lock_guard lock(mutex_);
+        open_.insert(address);
+        changed_.notify_all();
+    }
+    // Waits (generously) until the check of address has begun.
+    bool entered(const std::string& address) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return entered_.contains(address); });
+    }
+    std::size_t enteredCount() {
+        std::lock_guard lock(mutex_);
+        return entered_.size();
+    }
+
+    std::set<std::string> failing;  // set before the checks begin
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::set<std::string> entered_;
+    std::set<std::string> open_;
+};
+
+// A monitor that runs three checks at once; each probe set is a FakeProbes whose TCP
+// checks pass the gate.
+class SeveralAtOnce : public ::testing::Test {
+  protected:
+    SeveralAtOnce() {
+        cfg.updateExtra([](Settings& s) { s.monitor.checksAtOnce = 3; });
+        clock.quiet = true;
+    }
+    void hosts(std::initializer_list<const char*> names) {
+        for (const char* name : names) {
+            ServerItem it;
+            it.name = it.address = name;
+            doc.append(it);
+        }
+    }
+    // What applying results does: log lines, actions, counts and status of rows.
+    Strings applied() const {
+        Strings out;
+        for (const std::string& e : journal.entries()) {
+            if (e.starts_with("log") || e.starts_with("down") || e.starts_with("up") ||
+                e.starts_with("view counts") || e.starts_with("view status")) {
+                out.push_back(e);
+            }
+        }
+        return out;
+    }
+    // Waits (generously) for the thread to end by itself.
+    bool threadEnded() {
+        for (int i = 0; i < 10000 && !flags.threadDone; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return flags.threadDone;
+    }
+
+    Journal journal;
+    ServerDoc doc;
+    LiveConfig cfg;
+    MonitorFlags flags;
+    FakeProbes probes{journal};
+    RecordingAlerts alerts{journal};
+    RecordingView view{journal};
+    FakeClock clock{journal};
+    Gate gate;
+    std::vector<FakeProbes*> sets;
+    ProbePool pool{[this] {
+        auto set = std::make_unique<FakeProbes>(journal);
+        set->byAddress = [this, &self = *set](const std::string& address) {
+            return gate.pass(address, self);
+        };
+        sets.push_back(set.get());
+        return set;
+    }};
+    MonitorContext ctx{doc, cfg, flags, probes, alerts, view, clock, &pool};
+};
+
+TEST_F(SeveralAtOnce, ResultsApplyInListOrderWhateverOrderTheProbesEndIn) {
+    hosts({"h0", "h1", "h2", "h3", "h4"});
+    gate.failing = {"h1", "h3"};
+    Monitor monitor(ctx);
+    monitor.start();
+    ASSERT_TRUE(gate.entered("h2"));
+    // Stop during the cycle lets it finish.
+    monitor.stop();
+    // A worker that is done takes the next host at once, while h0 and h1 wait.
+    for (const char* host : {"h2", "h3", "h4"}) {
+        ASSERT_TRUE(gate.entered(host));
+        gate.open(host);
+    }
+    gate.open("h1");
+    gate.open("h0");
+    ASSERT_TRUE(threadEnded());
+    EXPECT_EQ(applied(),
+              (Strings{"view counts 0 1/0", "view status 0 1 c0", "view counts 1 0/1",
+                       "log Server Down: h1 @1700000000", "down actions h1 @1700000000", "view status 1 0 c1",
+                       "view counts 2 1/0", "view status 2 1 c0", "view counts 3 0/1",
+                       "log Server Down: h3 @1700000000", "down actions h3 @1700000000", "view status 3 0 c1",
+                       "view counts 4 1/0", "view status 4 1 c0"}));
+    // The status text names the first host not yet applied.
+    EXPECT_EQ(journal.matching("status Checking"),
+              (Strings{"status Checking: h0", "status Checking: h1", "status Checking: h2",
+                       "status Checking: h3", "status Checking: h4"}));
+    EXPECT_EQ(journal.matching("view checking").size(), 5u);
+    EXPECT_EQ(journal.matching("status").back(), "status Idle");
+    EXPECT_EQ(sets.size(), 3u);
+}
+
+TEST_F(SeveralAtOnce, ARemovalMidCycleChecksNoHostTwiceAndPaintsNoOtherRow) {
+    cfg.updateExtra([](Settings& s) { s.monitor.checksAtOnce = 2; });
+    hosts({"a", "b", "c", "d"});
+    Monitor monitor(ctx);
+    monitor.start();
+    ASSERT_TRUE(gate.entered("a"));
+    ASSERT_TRUE(gate.entered("b"));
+    monitor.stop();
+    doc.remove(0);  // "a" goes while it is checked: b, c and d move up one row
+    for (const char* host : {"a", "b", "c", "d"}) {
+        gate.open(host);
+    }
+    ASSERT_TRUE(threadEnded());
+    // The list is walked by position, as one host after another walks it: c moved into a
+    // position already taken, so this cycle passes it over.
+    Strings probed = journal.matching("probe");
+    std::sort(probed.begin(), probed.end());
+    EXPECT_EQ(probed, (Strings{"probe connect a:0", "probe connect b:0", "probe connect d:0"}));
+    // b's row is now the first; nothing paints the rows of a, which is gone.
+    EXPECT_EQ(applied(), (Strings{"view counts 0 1/0", "view status 0 1 c0", "view counts 2 1/0",
+                                  "view status 2 1 c0"}));
+}
+
+TEST_F(SeveralAtOnce, TheCloseCancelsEveryWaitingProbeAndAppliesNothing) {
+    hosts({"a", "b", "c", "d", "e"});
+    Monitor monitor(ctx);
+    monitor.start();
+    for (const char* host : {"a", "b", "c"}) {
+        ASSERT_TRUE(gate.entered(host));
+    }
+    monitor.cancelAndJoin();
+    EXPECT_TRUE(flags.threadDone);
+    ASSERT_EQ(sets.size(), 3u);
+    for (const FakeProbes* set : sets) {
+        EXPECT_GT(set->cancels, 0);
+    }
+    EXPECT_EQ(gate.enteredCount(), 3u);
+    EXPECT_TRUE(applied().empty());
 }
 
 TEST(Concurrency, SettingsReadersNeverSeeAHalfWrittenText) {

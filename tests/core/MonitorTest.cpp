@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "core/Monitor.h"
+#include "core/ProbePool.h"
 #include "support/MonitorFakes.h"
 
 namespace {
@@ -393,6 +394,74 @@ TEST_F(MonitorTest, ARemovedHostIsNotWrittenBack) {
     EXPECT_EQ(item(0).goodCount, 0);
     // Its row is gone too: no update paints the host that took its place.
     EXPECT_EQ(journal.matching("view"), (Strings{"view checking 0"}));
+}
+
+TEST_F(MonitorTest, OneCheckAtATimeKeepsItsJournalCallForCall) {
+    // With probe sets at hand, a setting of 1 still checks one host after another with the
+    // monitor thread's own probes.
+    ProbePool pool([]() -> std::unique_ptr<HostProbes> {
+        ADD_FAILURE() << "a probe set was made for one check at a time";
+        return nullptr;
+    });
+    ctx.pool = &pool;
+    cfg.updateExtra([](Settings& s) { s.monitor.checksAtOnce = 1; });
+    add("web");
+    ServerItem ping = add("ping", HostPing);
+    ping.numPings = 3;
+    ping.consecutiveFailures = 1;
+    put(1, ping);
+    for (const auto& [name, service] : {std::pair{"svc", "cups"}, {"gone", "x"}}) {
+        ServerItem svc = add(name, HostService);
+        svc.service = service;
+        put(doc.count() - 1, svc);
+    }
+    probes.scriptTcp({false});
+    probes.scriptPing({0, 0, 1});
+    probes.scriptService({{true, true, true}, {true, false, true}});
+    runCycles(1);
+    EXPECT_EQ(journal.entries(), (Strings{
+                                     "view checking 0",
+                                     "status Checking: web",
+                                     "probe connect web.lan:80",
+                                     "view counts 0 0/1",
+                                     "log Server Down: web @1700000000",
+                                     "down actions web @1700000000",
+                                     "view status 0 0 c1",
+                                     "view checking 1",
+                                     "status Checking: ping",
+                                     "ping address ping.lan",
+                                     "status Checking: ping (Ping 1 of 3)",
+                                     "ping",
+                                     "status Checking: ping (Ping 2 of 3)",
+                                     "ping",
+                                     "status Checking: ping (Ping 3 of 3)",
+                                     "ping",
+                                     "log Server Up: ping @1700000000",
+                                     "up actions ping @1700000000",
+                                     "view counts 1 1/0",
+                                     "view status 1 1 c0",
+                                     "view checking 2",
+                                     "status Checking: svc",
+                                     "service open svc.lan",
+                                     "service query cups",
+                                     "log Server Up: svc @1700000000",
+                                     "up actions svc @1700000000",
+                                     "service close",
+                                     "view counts 2 1/0",
+                                     "view status 2 1 c0",
+                                     "view checking 3",
+                                     "status Checking: gone",
+                                     "service open gone.lan",
+                                     "service query x",
+                                     "log Failed to check service for item: gone @1700000000",
+                                     "service close",
+                                     "view counts 3 0/0",
+                                     "view status 3 0 c0",
+                                     "view refreshHosts",
+                                     "status 60 seconds until next check.",
+                                     "sleep 1000",
+                                     "status Idle",
+                                 }));
 }
 
 // Real threads from here on, with a clock whose steps take no time.

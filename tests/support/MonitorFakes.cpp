@@ -49,9 +49,12 @@ void FakeProbes::note(std::string entry) {
     }
 }
 
-bool FakeProbes::nextTcp() {
+bool FakeProbes::nextTcp(const std::string& address) {
     if (duringProbe) {
         duringProbe();
+    }
+    if (byAddress) {
+        return byAddress(address);
     }
     std::lock_guard lock(mutex_);
     if (tcp_.empty()) {
@@ -64,17 +67,17 @@ bool FakeProbes::nextTcp() {
 
 bool FakeProbes::checkTcpConnect(const std::string& address, std::int32_t port) {
     note("probe connect " + address + ":" + std::to_string(port));
-    return nextTcp();
+    return nextTcp(address);
 }
 
 bool FakeProbes::checkTcpReceive(const ServerItem& item) {
     note("probe receive " + item.name);
-    return nextTcp();
+    return nextTcp(item.address);
 }
 
 bool FakeProbes::checkTcpSendReceive(const ServerItem& item) {
     note("probe send " + item.name);
-    return nextTcp();
+    return nextTcp(item.address);
 }
 
 void FakeProbes::setPingAddress(const std::string& address) {

@@ -46,6 +46,9 @@ class FakeProbes : public HostProbes {
     ServiceResult serviceFallback;
     // Runs inside every probe call, on the monitor thread (to act "during a check").
     std::function<void()> duringProbe;
+    // When set, decides every TCP check by the host's address instead of the
+    // scripts, on the thread that checks: a test can hold checks and end them in any order.
+    std::function<bool(const std::string& address)> byAddress;
     bool quiet = false;  // record nothing (benchmarks)
 
     bool checkTcpConnect(const std::string& address, std::int32_t port) override;
@@ -62,7 +65,7 @@ class FakeProbes : public HostProbes {
     std::atomic<int> cancels{0};
 
   private:
-    bool nextTcp();
+    bool nextTcp(const std::string& address);
     void note(std::string entry);
 
     Journal& journal_;

@@ -1,0 +1,155 @@
+#include "core/HostCheck.h"
+
+#include <limits>
+#include <utility>
+
+namespace {
+
+using End = ProbeResult::End;
+
+// One more, but never past the largest value: a document may hold any count.
+std::int32_t plusOne(std::int32_t value) {
+    return value < std::numeric_limits<std::int32_t>::max() ? value + 1 : value;
+}
+
+End pingTries(HostProbes& probes, const std::atomic<bool>& abort, const ServerItem& item,
+              const std::function<void(std::int32_t)>& onPingTry) {
+    probes.setPingAddress(item.address);
+    for (std::int32_t k = 1; k <= item.numPings && !abort; ++k) {
+        onPingTry(k);
+        if (probes.ping() == 1) {
+            return End::Good;
+        }
+    }
+    return abort ? End::CutShort : End::Bad;
+}
+
+ProbeResult serviceQuery(HostProbes& probes, const std::atomic<bool>& abort, Clock& clock,
+                         const ServerItem& item, bool keepHandle) {
+    ProbeResult result;
+    ServiceHandle handle = probes.openServiceManager(item.address);
+    if (abort) {
+        if (handle) {
+            probes.closeServiceManager(std::move(handle));
+        }
+        result.end = End::CutShort;
+        return result;
+    }
+    if (!handle) {
+        result.end = End::Uncounted;
+        result.failedAt = clock.now();
+        return result;
+    }
+    bool running = false;
+    const bool queried = probes.queryServiceRunning(*handle, item.service, running);
+    if (abort) {
+        result.end = End::CutShort;
+    } else if (!queried) {
+        result.end = End::Uncounted;
+        result.failedAt = clock.now();
+    } else {
+        result.end = running ? End::Running : End::Bad;
+    }
+    if (keepHandle && result.end != End::CutShort) {
+        result.openHandle = std::move(handle);
+    } else {
+        probes.closeServiceManager(std::move(handle));
+    }
+    return result;
+}
+
+}  // namespace
+
+std::string pingStatusText(const ServerItem& item, std::int32_t k) {
+    return "Checking: " + item.name + " (Ping " + stringify(k) + " of " + stringify(item.numPings) + ")";
+}
+
+ProbeResult runProbe(HostProbes& probes, const std::atomic<bool>& abort, Clock& clock, const ServerItem& item,
+                     const std::function<void(std::int32_t)>& onPingTry, bool keepHandle) {
+    ProbeResult result;
+    if (item.type == HostTcpIp) {
+        bool ok = false;
+        switch (item.tcpType) {
+            case TcpConnectOnly:
+                ok = probes.checkTcpConnect(item.address, item.tcpPort);
+                break;
+            case TcpConnectReceive:
+                ok = probes.checkTcpReceive(item);
+                break;
+            case TcpConnectSendReceive:
+                ok = probes.checkTcpSendReceive(item);
+                break;
+            default:
+                // An unknown sub-type is not checked: the host stays "checking" and no
+                // counter changes.
+                return result;
+        }
+        result.end = abort ? End::CutShort : ok ? End::Good : End::Bad;
+        return result;
+    }
+    if (item.type == HostPing) {
+        result.end = pingTries(probes, abort, item, onPingTry);
+        return result;
+    }
+    return serviceQuery(probes, abort, clock, item, keepHandle);
+}
+
+bool applyResult(MonitorContext& ctx, const ServerDoc::Snapshot& taken, ProbeResult result, std::time_t now) {
+    if (result.end == End::CutShort) {
+        // A probe cancelled by the close says nothing about the host: no counters, no
+        // write-back, no row update and, above all, no down event while exiting.
+        return false;
+    }
+    ServerItem snap = taken.item;
+    snap.status = StatusChecking;
+    switch (result.end) {
+        case End::Good:
+        case End::Running:
+            // A service host reports "up" after every successful check, not only after a
+            // down period.
+            if (result.end == End::Running || snap.isDown()) {
+                ctx.alerts.logEvent("Server Up: " + snap.name, now);
+                ctx.alerts.runUpActions(snap, now);
+            }
+            snap.status = StatusSuccess;
+            snap.goodCount = plusOne(snap.goodCount);
+            snap.consecutiveFailures = 0;
+            break;
+        case End::Bad:
+            snap.status = StatusFailure;
+            snap.badCount = plusOne(snap.badCount);
+            snap.consecutiveFailures = plusOne(snap.consecutiveFailures);
+            break;
+        case End::Uncounted:
+            ctx.alerts.logEvent("Failed to check service for item: " + snap.name, result.failedAt);
+            snap.status = StatusFailure;
+            break;
+        case End::NotProbed:
+        case End::CutShort:
+            break;
+    }
+    if (result.openHandle) {
+        ctx.probes.closeServiceManager(std::move(result.openHandle));
+    }
+
+    // The rows follow the host: hosts before it may have been added or removed meanwhile.
+    const std::optional<std::size_t> row = ctx.doc.writeBack(taken, snap);
+
+    if (row) {
+        ctx.view.showRowCounts(*row, snap);
+    }
+    // Down when the failures have just reached one past the allowed. A count that could not
+    // grow any more (the largest value) has not just reached anything.
+    const bool counted = result.end == End::Good || result.end == End::Running || result.end == End::Bad;
+    const bool stuck = counted && snap.consecutiveFailures == taken.item.consecutiveFailures;
+    if (snap.status != StatusSuccess && !stuck &&
+        static_cast<std::int64_t>(snap.consecutiveFailures) ==
+            static_cast<std::int64_t>(snap.failuresAllowed) + 1) {
+        ctx.alerts.logEvent("Server Down: " + snap.name, now);
+        ctx.alerts.runDownActions(snap, now);
+    }
+    if (row) {
+        ctx.view.showRowStatus(*row, snap);
+    }
+    return result.end != End::NotProbed;
+}
