@@ -34,7 +34,9 @@ Application::Application(Ui ui, const std::string& configPath, const ComponentFa
     : ui_(ui),
       cfg_(loadSettings(configPath), loadExtra(extraFile_, configPath)),
       parts_(checked(makeComponents(ComponentContext{cfg_, flags_, ui.view, ui.messages}))),
-      monitor_(MonitorContext{doc_, cfg_, flags_, *parts_.probes, *parts_.alerts, ui.view, *parts_.clock}) {}
+      pool_(parts_.makeProbes),
+      monitor_(MonitorContext{doc_, cfg_, flags_, *parts_.probes, *parts_.alerts, ui.view, *parts_.clock,
+                              parts_.makeProbes ? &pool_ : nullptr}) {}
 
 Application::~Application() {
     monitor_.cancelAndJoin();

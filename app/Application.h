@@ -15,6 +15,7 @@
 #include "core/LiveConfig.h"
 #include "core/Monitor.h"
 #include "core/MonitorView.h"
+#include "core/ProbePool.h"
 #include "core/Vardo.h"
 #include "platform/MessageSink.h"
 #include "storage/SettingsFile.h"
@@ -24,6 +25,9 @@ inline constexpr const char* kAppTitle = "Kestrune Vardomon";
 // The parts the monitor cycle runs on.
 struct AppComponents {
     std::unique_ptr<HostProbes> probes;
+    // Makes another probe set with a socket, pinger and service connection of its own, for
+    // each check that runs beside others; empty: one check at a time whatever the settings.
+    ProbePool::Maker makeProbes;
     std::unique_ptr<HostAlerts> alerts;
     std::unique_ptr<Clock> clock;
     // Why a part could not be set up (the ping socket), shown once when the window first
@@ -123,6 +127,7 @@ class Application {
     LiveConfig cfg_;
     MonitorFlags flags_;
     AppComponents parts_;
+    ProbePool pool_;
     // Last: destroyed first, so the thread is gone before the parts it uses.
     Monitor monitor_;
 };

@@ -41,6 +41,7 @@ AppComponents makeSystemComponents(const ComponentContext& context) {
     auto probes = std::make_unique<SystemProbes>(context.cfg, context.flags.connectState);
     parts.startupError = probes->startupError();
     parts.probes = std::move(probes);
+    parts.makeProbes = [&cfg = context.cfg] { return std::make_unique<SystemProbes>(cfg); };
     parts.alerts = std::make_unique<MonitorAlerts>(context.cfg, context.view, context.messages, *parts.clock,
                                                    context.flags.connectState);
     return parts;

@@ -4,6 +4,14 @@
 
 SystemProbes::SystemProbes(LiveConfig& cfg, std::atomic<std::int32_t>& connectState)
     : tcp_(sock_, cfg, connectState) {
+    notePingError();
+}
+
+SystemProbes::SystemProbes(LiveConfig& cfg) : tcp_(sock_, cfg, ownConnectState_) {
+    notePingError();
+}
+
+void SystemProbes::notePingError() {
     // A program without the right to send ICMP still runs; it says why once, at first show.
     if (!png_.InitError().empty()) {
         startupError_ = png_.InitErrorDetail().empty() ? png_.InitError() : png_.InitErrorDetail();

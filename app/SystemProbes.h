@@ -15,7 +15,11 @@
 
 class SystemProbes : public HostProbes {
   public:
+    // connectState: the outcome flag the socket's events set, shared with the mail client
+    // of the monitor thread.
     SystemProbes(LiveConfig& cfg, std::atomic<std::int32_t>& connectState);
+    // A set for a check that runs beside others, with an outcome flag of its own.
+    explicit SystemProbes(LiveConfig& cfg);
 
     bool checkTcpConnect(const std::string& address, std::int32_t port) override;
     bool checkTcpReceive(const ServerItem& item) override;
@@ -32,6 +36,9 @@ class SystemProbes : public HostProbes {
     const std::string& startupError() const { return startupError_; }
 
   private:
+    void notePingError();
+
+    std::atomic<std::int32_t> ownConnectState_{0};
     TTcpSocket sock_;
     TcpProbe tcp_;
     TPinger png_;

@@ -10,6 +10,9 @@
 #include <thread>
 
 #include "app/Application.h"
+#include "app/SystemComponents.h"
+#include "support/ActionFakes.h"
+#include "support/LoopbackServer.h"
 #include "support/MonitorFakes.h"
 #include "support/TempDir.h"
 #include "tools/ExampleDocument.h"
@@ -355,6 +358,46 @@ TEST_F(AppTest, ClosingWhileAProbeWaitsEndsTheThreadBeforeReturning) {
     EXPECT_FALSE(app->flags().running);
     EXPECT_GE(probes->cancels.load(), 1);
     EXPECT_TRUE(std::filesystem::exists(cfgPath));
+}
+
+TEST_F(AppTest, TheCloseEndsEveryRealCheckRunningBesideOthers) {
+    std::filesystem::create_directories(dir.file("cfg"));
+    writeFileBytes(dir.file("cfg/settings.toml"), "[monitor]\nchecks_at_once = 4\n");
+    ServerCfg cfg;
+    cfg.connectTimeout = 60000;
+    writeConfig(cfg);
+    FullBacklogListener silent;
+    Application app(Application::Ui{view, user, user, user, user}, cfgPath, makeSystemComponents);
+    for (int i = 0; i < 6; ++i) {
+        ServerItem it = host("silent" + std::to_string(i));
+        it.tcpPort = silent.port();
+        app.document().append(it);
+    }
+    app.document().modified = false;
+    EXPECT_TRUE(app.toggleMonitor());
+    for (int i = 0; i < 5000 && journal.matching("view checking").size() < 4; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(journal.matching("view checking").size(), 4u);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(app.shutdown());
+    // Far below the connect time-out: every waiting connect was cancelled.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_TRUE(app.flags().threadDone);
+    EXPECT_TRUE(journal.matching("view counts").empty());
+}
+
+TEST(SystemComponents, AProbeSetBesideOthersLeavesTheMailClientsFlagAlone) {
+    LiveConfig cfg;
+    MonitorFlags flags;
+    Journal journal;
+    RecordingView view(journal);
+    FakeMessages messages(journal);
+    AppComponents parts = makeSystemComponents(ComponentContext{cfg, flags, view, messages});
+    RefusingPort refusing;
+    flags.connectState = 7;
+    EXPECT_FALSE(parts.makeProbes()->checkTcpConnect("127.0.0.1", refusing.port()));
+    EXPECT_EQ(flags.connectState, 7);
 }
 
 TEST_F(AppTest, StartStopAndCheckNowDriveTheFlags) {
