@@ -133,6 +133,8 @@ TForm1::TForm1(const std::string& configPath, const ComponentFactory& makeCompon
     // so placing it cannot change the setting.
     interval_->spinner()->setRange(1, 100);
     interval_->spinner()->setPosition(app_->settings().interval);
+    checksAtOnce_->spinner()->setRange(1, MonitorSettings::kMostChecksAtOnce);
+    checksAtOnce_->spinner()->setPosition(app_->liveConfig().extra().monitor.checksAtOnce);
     connectOptions();
     showStartStop(false);
 }
@@ -324,6 +326,8 @@ QWidget* TForm1::buildOptions(QWidget* parent) {
     txtMailSubject_ = named(new QLineEdit(box), "txtMailSubject");
     interval_ = new SpinEdit(QStringLiteral("txtInterval"), QStringLiteral("spInterval"), box);
     interval_->edit()->setText(QStringLiteral("1"));
+    checksAtOnce_ = new SpinEdit(QStringLiteral("txtChecksAtOnce"), QStringLiteral("spChecksAtOnce"), box);
+    checksAtOnce_->edit()->setText(QStringLiteral("1"));
     txtTimeout_ = named(new QLineEdit(QStringLiteral("5000"), box), "txtTimeout");
     new DigitKeyFilter(txtTimeout_);
     // The caption sits left of the box.
@@ -353,6 +357,7 @@ QWidget* TForm1::buildOptions(QWidget* parent) {
     add(QStringLiteral("Mail From Name:"), txtFromName_);
     add(QStringLiteral("Mail Subject:"), txtMailSubject_);
     add(QStringLiteral("Monitor Interval (min):"), interval_);
+    add(QStringLiteral("Checks at once:"), checksAtOnce_);
     add(QStringLiteral("Connect Timeout (ms):"), txtTimeout_);
     // Absolute: a right-to-left box would otherwise read "left" as right.
     grid->addWidget(cbxOpenLast_, row++, 0, 1, 2, Qt::AlignLeft | Qt::AlignAbsolute);
@@ -397,6 +402,10 @@ void TForm1::connectOptions() {
     text(txtDialPrefix_, &ServerCfg::dialPrefix);
     number(interval_->edit(), &ServerCfg::interval);
     number(txtTimeout_, &ServerCfg::connectTimeout);
+    connect(checksAtOnce_->edit(), &QLineEdit::textChanged, this, [this](const QString& t) {
+        const std::int32_t value = usableChecksAtOnce(atolText(t.toStdString()));
+        app_->liveConfig().updateExtra([value](Settings& s) { s.monitor.checksAtOnce = value; });
+    });
     // Clicks only: filling the boxes at first show is no change by the user.
     connect(cbxOpenLast_, &QCheckBox::clicked, this,
             [this](bool on) { app_->updateSettings([on](ServerCfg& c) { c.openLast = on ? 1 : 0; }); });
@@ -412,6 +421,7 @@ void TForm1::fillOptions(const ServerCfg& cfg) {
     txtDialPrefix_->setText(q(cfg.dialPrefix));
     interval_->edit()->setText(q(stringify(cfg.interval)));
     txtTimeout_->setText(q(stringify(cfg.connectTimeout)));
+    checksAtOnce_->edit()->setText(q(stringify(app_->liveConfig().extra().monitor.checksAtOnce)));
     cbxOpenLast_->setChecked(cfg.openLast != 0);
     cbxDoLog_->setChecked(cfg.doLog != 0);
     txtLogFile_->setText(q(cfg.logFile));

@@ -117,6 +117,7 @@ class TForm1 : public QMainWindow {
     QLineEdit* txtFromName_ = nullptr;
     QLineEdit* txtMailSubject_ = nullptr;
     SpinEdit* interval_ = nullptr;
+    SpinEdit* checksAtOnce_ = nullptr;
     QLineEdit* txtTimeout_ = nullptr;
     QCheckBox* cbxOpenLast_ = nullptr;
     QCheckBox* cbxDoLog_ = nullptr;

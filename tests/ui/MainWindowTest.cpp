@@ -434,6 +434,12 @@ class MainWindowTest : public QObject {
         QCOMPARE(interval->text(), QStringLiteral("1"));
         QCOMPARE(settings().interval, 1);
 
+        auto atOnce = [this] { return win->app().liveConfig().extra().monitor.checksAtOnce; };
+        c<QLineEdit>("txtChecksAtOnce")->setText(QStringLiteral("16"));
+        QCOMPARE(atOnce(), 16);
+        c<QLineEdit>("txtChecksAtOnce")->setText(QStringLiteral("1000"));
+        QCOMPARE(atOnce(), 256);
+
         auto* timeout = c<QLineEdit>("txtTimeout");
         timeout->clear();
         QCOMPARE(settings().connectTimeout, 0);
@@ -562,11 +568,13 @@ class MainWindowTest : public QObject {
         QVERIFY(c<QCheckBox>("cbxOpenLast")->isChecked());
         QVERIFY(!std::filesystem::exists(expected));
         c<QLineEdit>("txtInterval")->setText(QStringLiteral("3"));
+        c<QLineEdit>("txtChecksAtOnce")->setText(QStringLiteral("8"));
         win->close();
         win.reset();
         QVERIFY(std::filesystem::exists(expected));
         open();  // second start: what the first one saved
         QCOMPARE(c<QLineEdit>("txtInterval")->text(), QStringLiteral("3"));
+        QCOMPARE(c<QLineEdit>("txtChecksAtOnce")->text(), QStringLiteral("8"));
         if (saved.isNull()) {
             qunsetenv("XDG_CONFIG_HOME");
         } else {
