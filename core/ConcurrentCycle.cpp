@@ -5,8 +5,6 @@
 #include <deque>
 #include <mutex>
 #include <optional>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -27,7 +25,7 @@ struct Slot {
 class Cycle {
   public:
     explicit Cycle(MonitorContext& ctx) : ctx_(ctx) {}
-    bool run(std::size_t workers);
+    void run(std::size_t workers);
 
   private:
     void work(HostProbes& probes);
@@ -95,25 +93,12 @@ bool Cycle::due() const {
     return head.result || !shown_ || shown_->first != head_ || shown_->second != head.pingTry;
 }
 
-bool Cycle::run(std::size_t workers) {
-    std::vector<std::thread> threads;
+void Cycle::run(std::size_t workers) {
     {
         std::lock_guard lock(mutex_);
         working_ = workers;
     }
-    for (std::size_t k = 0; k < workers; ++k) {
-        try {
-            threads.emplace_back([this, &probes = ctx_.pool->at(k)] { work(probes); });
-        } catch (const std::system_error&) {
-            // Fewer threads than wanted: the ones there are do the work.
-            std::lock_guard lock(mutex_);
-            working_ -= workers - k;
-            break;
-        }
-    }
-    if (threads.empty()) {
-        return false;
-    }
+    ctx_.pool->start(workers, [this](HostProbes& probes) { work(probes); });
 
     std::unique_lock lock(mutex_);
     for (;;) {
@@ -159,10 +144,9 @@ bool Cycle::run(std::size_t workers) {
         lock.lock();
     }
     lock.unlock();
-    for (std::thread& t : threads) {
-        t.join();
-    }
-    return true;
+    // Until every worker has left the cycle, including those still waiting on a cancelled
+    // probe after the close.
+    ctx_.pool->wait();
 }
 
 }  // namespace
@@ -173,5 +157,6 @@ bool runConcurrentCycle(MonitorContext& ctx, std::size_t workers) {
     if (workers == 0) {
         return false;
     }
-    return Cycle(ctx).run(workers);
+    Cycle(ctx).run(workers);
+    return true;
 }

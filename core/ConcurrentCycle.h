@@ -10,5 +10,6 @@
 #include "core/Monitor.h"
 
 // Checks every host of ctx.doc once with up to `workers` probes at once (ctx.pool must be
-// set). Returns false when no worker could be had; nothing was checked then.
+// set). Returns false when no worker could be had (or the list is empty); nothing was
+// checked then.
 bool runConcurrentCycle(MonitorContext& ctx, std::size_t workers);
