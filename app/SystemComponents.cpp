@@ -2,6 +2,7 @@
 
 #include "alerts/MonitorAlerts.h"
 #include "app/SystemProbes.h"
+#include "platform/OpenFileLimit.h"
 #include "platform/Processes.h"
 #include "platform/SoundPlayer.h"
 #include "probes/ServiceControl.h"
@@ -36,6 +37,8 @@ class SystemDialogServices : public DialogServices {
 }  // namespace
 
 AppComponents makeSystemComponents(const ComponentContext& context) {
+    // Room for the descriptors of every check that runs beside others.
+    raiseOpenFileLimit();
     AppComponents parts;
     parts.clock = std::make_unique<SystemClock>();
     auto probes = std::make_unique<SystemProbes>(context.cfg, context.flags.connectState);

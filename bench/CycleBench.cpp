@@ -18,6 +18,7 @@
 #include "app/SystemProbes.h"
 #include "core/Monitor.h"
 #include "core/ProbePool.h"
+#include "platform/OpenFileLimit.h"
 
 namespace {
 
@@ -190,16 +191,6 @@ BENCHMARK(BM_CycleOverTcpHosts)
     ->Iterations(3)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
-
-// Each check beside others holds a socket, a pinger and a service connection of its own,
-// and each peer a listener: more descriptors than a session's usual soft limit.
-void raiseOpenFileLimit() {
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-    }
-}
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 // commands with their question and failure messages, the host commands with their refresh
 // rules, the log options and shutdown.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <deque>
@@ -405,6 +406,24 @@ TEST(SystemComponents, AProbeSetBesideOthersLeavesTheMailClientsFlagAlone) {
     flags.connectState = 7;
     EXPECT_FALSE(parts.makeProbes()->checkTcpConnect("127.0.0.1", refusing.port()));
     EXPECT_EQ(flags.connectState, 7);
+}
+
+TEST(SystemComponents, TheMostChecksAtOnceFitASessionsUsualDescriptorLimit) {
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    if (limit.rlim_max < 4096) {
+        GTEST_SKIP() << "the hard limit on descriptors is below 4,096";
+    }
+    limit.rlim_cur = 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+    LiveConfig cfg;
+    MonitorFlags flags;
+    Journal journal;
+    RecordingView view(journal);
+    FakeMessages messages(journal);
+    AppComponents parts = makeSystemComponents(ComponentContext{cfg, flags, view, messages});
+    ProbePool pool(parts.makeProbes);
+    EXPECT_EQ(pool.reserve(MonitorSettings::kMostChecksAtOnce), 256u);
 }
 
 TEST_F(AppTest, StartStopAndCheckNowDriveTheFlags) {
