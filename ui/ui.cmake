@@ -1,8 +1,9 @@
 # The Qt windows (vardo_ui) and the program (vardomon).
-find_package(Qt6 REQUIRED COMPONENTS Widgets Svg)
+find_package(Qt6 REQUIRED COMPONENTS Widgets Svg DBus)
 
 add_library(vardo_ui STATIC
   ${CMAKE_CURRENT_LIST_DIR}/AboutBox.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DesktopNotifier.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DigitFilters.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DisplayText.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FileDialog.cpp
@@ -19,7 +20,7 @@ add_library(vardo_ui STATIC
   ${CMAKE_CURRENT_LIST_DIR}/SpinEdit.cpp
   ${CMAKE_CURRENT_LIST_DIR}/icons/icons.qrc)
 set_target_properties(vardo_ui PROPERTIES AUTOMOC ON AUTORCC ON)
-target_link_libraries(vardo_ui PUBLIC vardo_app Qt6::Widgets PRIVATE Qt6::Svg)
+target_link_libraries(vardo_ui PUBLIC vardo_app Qt6::Widgets Qt6::DBus PRIVATE Qt6::Svg)
 
 # The help page lives beside the program.
 set(VARDO_HELP_PAGE ${CMAKE_CURRENT_LIST_DIR}/help/KsVardomon.html)
@@ -27,6 +28,7 @@ set(VARDO_HELP_PAGE ${CMAKE_CURRENT_LIST_DIR}/help/KsVardomon.html)
 add_executable(vardomon ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 set_target_properties(vardomon PROPERTIES AUTOMOC ON)
 target_link_libraries(vardomon PRIVATE vardo_ui)
+target_compile_definitions(vardomon PRIVATE VARDO_VERSION="${PROJECT_VERSION}")
 add_custom_command(TARGET vardomon POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${VARDO_HELP_PAGE} $<TARGET_FILE_DIR:vardomon>/KsVardomon.html
   VERBATIM)
