@@ -42,14 +42,25 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/desktop/kestrune-vardomon.desktop
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/icons/vardomon.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
         RENAME kestrune-vardomon.svg)
-# Ping needs a raw ICMP socket where unprivileged ICMP sockets are not allowed.
+# Documents open from the file manager: their type, and the program's icon for them.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/desktop/kestrune-vardomon.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/icons/vardomon.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/mimetypes
+        RENAME application-x-kestrune-vardomon.svg)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/desktop/example.kestrune.vardomon.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+# Ping needs a raw ICMP socket where unprivileged ICMP sockets are not allowed. A staged
+# install (DESTDIR: a package being built) leaves that to the package's installation.
 install(CODE [[
-  set(prog "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/bin/vardomon")
-  execute_process(COMMAND setcap cap_net_raw+ep "${prog}" RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
-  if(NOT rc EQUAL 0)
-    message(STATUS "Ping needs the raw-socket capability; as root run: setcap cap_net_raw+ep ${prog}")
-  else()
-    message(STATUS "Gave ${prog} the raw-socket capability for ping")
+  set(prog "${CMAKE_INSTALL_PREFIX}/bin/vardomon")
+  if("$ENV{DESTDIR}" STREQUAL "")
+    execute_process(COMMAND setcap cap_net_raw+ep "${prog}" RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
+    if(NOT rc EQUAL 0)
+      message(STATUS "Ping needs the raw-socket capability; as root run: setcap cap_net_raw+ep ${prog}")
+    else()
+      message(STATUS "Gave ${prog} the raw-socket capability for ping")
+    endif()
   endif()
 ]])
 
