@@ -32,10 +32,11 @@ class HostLookupFailed : public ESocketError {
 }
 
 // Outcomes of connect() that arrive later as the connection's result on other systems;
-// they are reported as a failed connection, not as a system error of the call.
+// they are reported as a failed connection, not as a system error of the call. A network
+// without a route, or one that is down, is such an outcome like an unreachable host.
 bool isConnectOutcome(int systemError) {
     return systemError == ECONNREFUSED || systemError == ETIMEDOUT || systemError == ECONNRESET ||
-           systemError == EHOSTUNREACH;
+           systemError == EHOSTUNREACH || systemError == ENETUNREACH || systemError == ENETDOWN;
 }
 
 }  // namespace
