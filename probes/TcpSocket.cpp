@@ -61,7 +61,11 @@ std::string NthField(const std::string& text, char delimiter, int n) {
 // Switches the time limit off on every way out of a timed operation.
 class TTcpSocket::TimerScope {
   public:
-    explicit TimerScope(TTcpSocket& socket) : socket_(socket) { socket_.TimerOn(); }
+    explicit TimerScope(TTcpSocket& socket,
+                        std::optional<std::chrono::steady_clock::time_point> until = std::nullopt)
+        : socket_(socket) {
+        socket_.TimerOn(until);
+    }
     ~TimerScope() { socket_.TimerOff(); }
     TimerScope(const TimerScope&) = delete;
     TimerScope& operator=(const TimerScope&) = delete;
@@ -161,7 +165,7 @@ void TTcpSocket::ErrorManager(int systemError) {
     }
 }
 
-void TTcpSocket::TimerOn() {
+void TTcpSocket::TimerOn(std::optional<std::chrono::steady_clock::time_point> until) {
     StatusMessage(kLevelDetail, "Timer On");
     timedOut_ = false;
     if (TimeOut < 0) {
@@ -169,7 +173,7 @@ void TTcpSocket::TimerOn() {
     }
     deadline_.reset();
     if (TimeOut > 0) {
-        deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeOut);
+        deadline_ = until.value_or(std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeOut));
     }
 }
 
@@ -573,6 +577,14 @@ std::string TTcpSocket::Read(std::uint16_t count) {
 }
 
 std::string TTcpSocket::ReadLn() {
+    return readLine(std::nullopt);
+}
+
+std::string TTcpSocket::ReadLnBy(std::chrono::steady_clock::time_point until) {
+    return readLine(until);
+}
+
+std::string TTcpSocket::readLine(std::optional<std::chrono::steady_clock::time_point> until) {
     StatusMessage(kLevelDetail, "ReadLn");
     const int fd = handle();
     char* const buf = buffer_.get();
@@ -580,8 +592,13 @@ std::string TTcpSocket::ReadLn() {
     std::size_t taken = 0;
     std::size_t lineEnd = 0;
     {
-        TimerScope timer(*this);
+        TimerScope timer(*this, until);
         for (;;) {
+            if (deadline_ && std::chrono::steady_clock::now() >= *deadline_) {
+                // Lines that keep arriving never make the wait below time out by itself.
+                TimerFired();
+                break;
+            }
             if (taken >= kBufferSize) {
                 // The line does not fit the buffer.
                 throw ESocketError(socketErrorMessage(kWsaMessageTooLong));
