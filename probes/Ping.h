@@ -81,7 +81,8 @@ class TIcmpEcho {
     // A different text (exact comparison) forgets the earlier resolution; the same text keeps
     // it, so a name is looked up once per change of address, not on every request.
     void SetAddress(const std::string& text);
-    // Turns Address into IPAddress: a dotted address directly, a name through the resolver.
+    // Turns Address into IPAddress: a dotted address directly, a name through the resolver
+    // within Timeout (OnDisplay then says "Host Lookup Timed Out").
     void ResolveAddr();
     // Sends one request and waits for its reply: 1 when it came, else 0 with LastError set.
     std::int32_t Ping();
@@ -114,9 +115,10 @@ class TIcmpEcho {
   private:
     void display(const std::string& msg);
     std::vector<std::uint8_t> requestData() const;
-    bool lookUp(const std::string& name, HostLookupResult& result);
+    IcmpSocket::Wait lookUp(const std::string& name, HostLookupResult& result);
 
     IcmpSocket socket_;
+    AbandonedLookups abandoned_;
     std::optional<TIcmpException> initError_;
     IcmpEchoReply reply_;
     std::vector<std::uint8_t> replyData_;
@@ -126,7 +128,9 @@ class TIcmpEcho {
     std::uint32_t ipAddress_ = 0xFFFFFFFFu;
     std::int32_t lastError_ = 0;
     bool addrResolved_ = false;
-    bool lookupCancelled_ = false;
+    // The status of a lookup that did not end: General failure when cancelled, Request
+    // timed out when it took longer than Timeout.
+    std::optional<std::int32_t> lookupFailure_;
 };
 
 // The ping component: owns one TIcmpEcho and forwards its events with itself as sender.

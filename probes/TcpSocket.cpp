@@ -280,11 +280,17 @@ void TTcpSocket::ResolveRemoteHost() {
         TimerScope timer(*this);
         lookupDone_ = false;
         std::shared_ptr<PendingLookup> lookup;
-        try {
-            lookup = PendingLookup::start(host);
-        } catch (const std::system_error&) {
-            succeed_ = false;
-            lookupDone_ = true;
+        if (abandoned_.full()) {
+            // The resolver has not answered the earlier lookups either: this one would only
+            // leave one more thread behind.
+            TimerFired();
+        } else {
+            try {
+                lookup = PendingLookup::start(host);
+            } catch (const std::system_error&) {
+                succeed_ = false;
+                lookupDone_ = true;
+            }
         }
         while (!lookupDone_ && !timedOut_ && !canceled_) {
             if (waitFor(lookup->readyDescriptor(), POLLIN, true).woke == Woke::Ready) {
@@ -296,9 +302,11 @@ void TTcpSocket::ResolveRemoteHost() {
                 succeed_ = found.has_value();
             }
         }
+        // Kept only while it still runs: one given up on by the time limit or Cancel.
+        abandoned_.add(lookup);
     }
     if (timedOut_) {
-        throw ESocketError("Host Lookup Timed Out");
+        throw ESocketError(kLookupTimedOutText);
     }
     if (canceled_) {
         throw ESocketError("Host Lookup Canceled");

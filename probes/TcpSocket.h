@@ -20,6 +20,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "probes/HostLookup.h"
 #include "probes/UniqueFd.h"
 #include "probes/WakeupEvent.h"
 
@@ -164,6 +165,7 @@ class TTcpSocket {
 
     UniqueFd socket_;
     WakeupEvent wake_;
+    AbandonedLookups abandoned_;
     std::unique_ptr<char[]> buffer_;
 
     bool connected_ = false;
