@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <system_error>
 #include <utility>
@@ -134,6 +135,7 @@ std::vector<std::uint8_t> TIcmpEcho::requestData() const {
 
 std::int32_t TIcmpEcho::Ping() {
     lastError_ = 0;
+    noSocket_ = false;
     socket_.resetCancel();
     if (!addrResolved_) {
         ResolveAddr();
@@ -159,6 +161,8 @@ std::int32_t TIcmpEcho::Ping() {
     std::int32_t result = 0;
     if (!socket_.isOpen()) {
         lastError_ = socket_.openError();
+        noSocket_ = true;
+        display(noSocketText());
     } else if (!sizeOk) {
         lastError_ = IcmpStatus::BadRequest;
     } else {
@@ -187,6 +191,21 @@ std::int32_t TIcmpEcho::Ping() {
         OnEchoReply(*this, result);
     }
     return result;
+}
+
+std::string TIcmpEcho::GetErrorString() const {
+    return noSocket_ ? noSocketText() : ErrorText(lastError_);
+}
+
+std::string TIcmpEcho::noSocketText() const {
+    const int error = socket_.openError();
+    const std::string reason = std::generic_category().message(error);
+    if (error == EPERM || error == EACCES) {
+        return "No permission to send ICMP echo requests (" + reason +
+               "): allow unprivileged ping for the user's group with net.ipv4.ping_group_range, or give "
+               "the program the cap_net_raw capability";
+    }
+    return "Unable to open an ICMP socket (" + reason + ")";
 }
 
 std::string TIcmpEcho::ErrorText(std::int32_t code) {

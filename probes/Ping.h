@@ -86,7 +86,8 @@ class TIcmpEcho {
     void ResolveAddr();
     // Sends one request and waits for its reply: 1 when it came, else 0 with LastError set.
     std::int32_t Ping();
-    std::string GetErrorString() const { return ErrorText(lastError_); }
+    // The text of LastError; after a Ping that had no ICMP socket, why not and what allows it.
+    std::string GetErrorString() const;
 
     // The text for a status code; "ICMP error #" and the number for codes without one.
     static std::string ErrorText(std::int32_t code);
@@ -98,7 +99,7 @@ class TIcmpEcho {
     std::uint32_t IPAddress() const { return ipAddress_; }
     bool AddrResolved() const { return addrResolved_; }
     // The status of the last Ping: an IcmpStatus code, or the errno that kept the socket from
-    // opening when there is none.
+    // opening when there is none (GetErrorString then tells what it means).
     std::int32_t LastError() const { return lastError_; }
     const IcmpEchoReply& Reply() const { return reply_; }
     const std::vector<std::uint8_t>& ReplyData() const { return replyData_; }
@@ -116,6 +117,7 @@ class TIcmpEcho {
     void display(const std::string& msg);
     std::vector<std::uint8_t> requestData() const;
     IcmpSocket::Wait lookUp(const std::string& name, HostLookupResult& result);
+    std::string noSocketText() const;
 
     IcmpSocket socket_;
     AbandonedLookups abandoned_;
@@ -128,6 +130,7 @@ class TIcmpEcho {
     std::uint32_t ipAddress_ = 0xFFFFFFFFu;
     std::int32_t lastError_ = 0;
     bool addrResolved_ = false;
+    bool noSocket_ = false;  // the last Ping failed for want of a socket
     // The status of a lookup that did not end: General failure when cancelled, Request
     // timed out when it took longer than Timeout.
     std::optional<std::int32_t> lookupFailure_;
