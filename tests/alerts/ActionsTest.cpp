@@ -195,6 +195,13 @@ TEST_F(Actions, RebootOutcomesAreLoggedWithTheTimeOfWriting) {
     it.events.shutdownMachine.clear();
     runDownActions(it, kCheck, f.fx);
     EXPECT_EQ(journal(), Lines{});
+
+    // One that expands to nothing would name this machine: no reboot, and the log says why.
+    it.events.shutdownMachine = "%a";
+    it.address.clear();
+    runDownActions(it, kCheck, f.fx);
+    EXPECT_EQ(journal(),
+              Lines{"log No machine to shut down for item: Backup (\"%a\" expands to nothing) @1700000000"});
 }
 
 TEST_F(Actions, NetMessageTargetsAreExpandedThenSplitEmptyItemsIncluded) {
