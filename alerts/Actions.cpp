@@ -13,6 +13,12 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
+std::string trimBlanks(const std::string& text) {
+    const auto first = std::find_if_not(text.begin(), text.end(), isBlank);
+    const auto last = std::find_if_not(text.rbegin(), text.rend(), isBlank).base();
+    return first < last ? std::string(first, last) : std::string();
+}
+
 // Blanks and the backslashes of a Windows-style name ("\\%a") name no machine either.
 bool namesNoMachine(const std::string& machine) {
     return std::all_of(machine.begin(), machine.end(), [](char c) { return isBlank(c) || c == '\\'; });
@@ -34,8 +40,9 @@ void sendNetMessages(const ServerItem& item, std::time_t now, ActionEffects& fx,
     const std::string text = expandTemplate(item, message, now);
     for (const std::string& target : splitList(expandTemplate(item, item.notify.netSendList, now), ',')) {
         // One process per target, an empty one included; a target that cannot be reached
-        // is no reason to skip the next.
-        fx.netMessages.sendNetMessage(target, text);
+        // is no reason to skip the next. The blanks around a target are no part of its name
+        // ("alpha, beta" names beta).
+        fx.netMessages.sendNetMessage(trimBlanks(target), text);
     }
 }
 
