@@ -20,4 +20,5 @@ void MonitorAlerts::runDownActions(const ServerItem& item, std::time_t now) {
 
 void MonitorAlerts::cancel() {
     mailer_.cancel();
+    processes_.cancel();
 }
