@@ -38,11 +38,17 @@ class SystemDialogServices : public DialogServices {
 AppComponents makeSystemComponents(const ComponentContext& context) {
     AppComponents parts;
     parts.clock = std::make_unique<SystemClock>();
-    auto probes = std::make_unique<SystemProbes>(context.cfg, context.flags.connectState);
-    parts.startupError = probes->startupError();
-    parts.probes = std::move(probes);
     parts.alerts = std::make_unique<MonitorAlerts>(context.cfg, context.view, context.messages, *parts.clock,
                                                    context.flags.connectState);
+    // What keeps a probe from checking at all goes to the status bar and the log.
+    auto report = [&view = context.view, log = parts.alerts.get(),
+                   clock = parts.clock.get()](const std::string& text) {
+        view.setStatusText(text);
+        log->logEvent(text, clock->now());
+    };
+    auto probes = std::make_unique<SystemProbes>(context.cfg, context.flags.connectState, report);
+    parts.startupError = probes->startupError();
+    parts.probes = std::move(probes);
     return parts;
 }
 

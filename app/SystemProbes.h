@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "core/LiveConfig.h"
@@ -15,7 +16,11 @@
 
 class SystemProbes : public HostProbes {
   public:
-    SystemProbes(LiveConfig& cfg, std::atomic<std::int32_t>& connectState);
+    // Says why a check could not even be tried (no ICMP socket), for the status bar and the
+    // log; called on the monitor thread.
+    using Report = std::function<void(const std::string& text)>;
+
+    SystemProbes(LiveConfig& cfg, std::atomic<std::int32_t>& connectState, Report report = {});
 
     bool checkTcpConnect(const std::string& address, std::int32_t port) override;
     bool checkTcpReceive(const ServerItem& item) override;
@@ -37,4 +42,7 @@ class SystemProbes : public HostProbes {
     TPinger png_;
     BusCancel serviceCancel_;
     std::string startupError_;
+    Report report_;
+    std::string pingAddress_;
+    bool pingReported_ = false;  // the reason went out once in this check
 };
