@@ -20,4 +20,7 @@ void MonitorAlerts::runDownActions(const ServerItem& item, std::time_t now) {
 
 void MonitorAlerts::cancel() {
     mailer_.cancel();
+    services_.cancel();
+    reboot_.cancel();
+    processes_.cancel();
 }

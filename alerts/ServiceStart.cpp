@@ -3,7 +3,7 @@
 #include "probes/ServiceControl.h"
 
 ServiceHandle SystemdServiceStarter::openServiceManager(const std::string& machine) {
-    return OpenServiceManager(machine);
+    return OpenServiceManager(machine, &cancel_);
 }
 
 bool SystemdServiceStarter::startServiceByName(ServiceManagerHandle& handle, const std::string& service) {

@@ -23,6 +23,11 @@ class DialogServices {
     // Runs the command line through the shell and waits for it; its status is ignored.
     virtual void runShellCommand(const std::string& command) = 0;
     // The services of machine in the order the system lists them. The connection to the
-    // machine's service manager is closed before this returns, chosen or not.
+    // machine's service manager is closed before this returns, chosen or not. It may wait for
+    // the machine (up to the service calls' limit), so the dialog calls it on a thread of its
+    // own.
     virtual ServiceListing listServices(const std::string& machine) = 0;
+    // Ends a listServices that is waiting on another thread: it then returns an error at
+    // once. Safe from any thread.
+    virtual void cancelListing() {}
 };

@@ -13,7 +13,7 @@ class SystemDialogServices : public DialogServices {
     void playSound(const std::string& file) override { sounds_.play(file); }
     void runShellCommand(const std::string& command) override { processes_.runShellCommand(command); }
     ServiceListing listServices(const std::string& machine) override {
-        ServiceList list = BuildServiceList(machine);
+        ServiceList list = BuildServiceList(machine, &listingCancel_);
         ServiceListing out;
         if (!list.ok) {
             out.error = list.errorText;
@@ -25,10 +25,12 @@ class SystemDialogServices : public DialogServices {
         }
         return out;
     }
+    void cancelListing() override { listingCancel_.cancel(); }
 
   private:
     CanberraSoundPlayer sounds_;
     PosixProcessRunner processes_;
+    BusCancel listingCancel_;
 };
 
 }  // namespace
@@ -36,11 +38,17 @@ class SystemDialogServices : public DialogServices {
 AppComponents makeSystemComponents(const ComponentContext& context) {
     AppComponents parts;
     parts.clock = std::make_unique<SystemClock>();
-    auto probes = std::make_unique<SystemProbes>(context.cfg, context.flags.connectState);
-    parts.startupError = probes->startupError();
-    parts.probes = std::move(probes);
     parts.alerts = std::make_unique<MonitorAlerts>(context.cfg, context.view, context.messages, *parts.clock,
                                                    context.flags.connectState);
+    // What keeps a probe from checking at all goes to the status bar and the log.
+    auto report = [&view = context.view, log = parts.alerts.get(),
+                   clock = parts.clock.get()](const std::string& text) {
+        view.setStatusText(text);
+        log->logEvent(text, clock->now());
+    };
+    auto probes = std::make_unique<SystemProbes>(context.cfg, context.flags.connectState, report);
+    parts.startupError = probes->startupError();
+    parts.probes = std::move(probes);
     return parts;
 }
 

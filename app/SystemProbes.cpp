@@ -2,8 +2,8 @@
 
 #include "probes/ServiceControl.h"
 
-SystemProbes::SystemProbes(LiveConfig& cfg, std::atomic<std::int32_t>& connectState)
-    : tcp_(sock_, cfg, connectState) {
+SystemProbes::SystemProbes(LiveConfig& cfg, std::atomic<std::int32_t>& connectState, Report report)
+    : tcp_(sock_, cfg, connectState), report_(std::move(report)) {
     // A program without the right to send ICMP still runs; it says why once, at first show.
     if (!png_.InitError().empty()) {
         startupError_ = png_.InitErrorDetail().empty() ? png_.InitError() : png_.InitErrorDetail();
@@ -24,14 +24,22 @@ bool SystemProbes::checkTcpSendReceive(const ServerItem& item) {
 
 void SystemProbes::setPingAddress(const std::string& address) {
     png_.SetAddress(address);
+    pingAddress_ = address;
+    pingReported_ = false;
 }
 
 int SystemProbes::ping() {
-    return png_.Ping();
+    const int replies = png_.Ping();
+    // Without an ICMP socket every ping fails; the host's check says why, once per check.
+    if (replies == 0 && !png_.InitError().empty() && !pingReported_ && report_) {
+        pingReported_ = true;
+        report_("Unable to ping " + pingAddress_ + ": " + png_.GetErrorString());
+    }
+    return replies;
 }
 
 ServiceHandle SystemProbes::openServiceManager(const std::string& machine) {
-    return OpenServiceManager(machine);
+    return OpenServiceManager(machine, &serviceCancel_);
 }
 
 bool SystemProbes::queryServiceRunning(ServiceManagerHandle& handle, const std::string& service,
@@ -46,4 +54,5 @@ void SystemProbes::closeServiceManager(ServiceHandle handle) {
 void SystemProbes::cancel() {
     tcp_.cancel();
     png_.cancel();
+    serviceCancel_.cancel();
 }

@@ -4,17 +4,23 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "core/LiveConfig.h"
 #include "core/Monitor.h"
+#include "platform/SystemBus.h"
 #include "probes/Ping.h"
 #include "probes/TcpProbe.h"
 #include "probes/TcpSocket.h"
 
 class SystemProbes : public HostProbes {
   public:
-    SystemProbes(LiveConfig& cfg, std::atomic<std::int32_t>& connectState);
+    // Says why a check could not even be tried (no ICMP socket), for the status bar and the
+    // log; called on the monitor thread.
+    using Report = std::function<void(const std::string& text)>;
+
+    SystemProbes(LiveConfig& cfg, std::atomic<std::int32_t>& connectState, Report report = {});
 
     bool checkTcpConnect(const std::string& address, std::int32_t port) override;
     bool checkTcpReceive(const ServerItem& item) override;
@@ -34,5 +40,9 @@ class SystemProbes : public HostProbes {
     TTcpSocket sock_;
     TcpProbe tcp_;
     TPinger png_;
+    BusCancel serviceCancel_;
     std::string startupError_;
+    Report report_;
+    std::string pingAddress_;
+    bool pingReported_ = false;  // the reason went out once in this check
 };

@@ -1,12 +1,8 @@
 #include "platform/RemoteReboot.h"
 
 #include <systemd/sd-bus.h>
-#include <unistd.h>
 
-#include <cctype>
 #include <cstdint>
-#include <cstring>
-#include <memory>
 
 #include "platform/SystemBus.h"
 
@@ -27,35 +23,48 @@ RebootResult classify(const BusError& error) {
     return RebootResult::Refused;
 }
 
-BusPtr openBus(const std::string& machine) {
-    BusPtr bus;
-    openSystemBus(machine, bus);
-    return bus;
+// Calls a method of logind's manager with the arguments that types describes.
+template <typename... Args>
+int callLogind(sd_bus* bus, BusCancel& cancel, BusError& error, const char* member, const char* types,
+               Args... args) {
+    MessagePtr call;
+    int r = newMethodCall(bus, kLogind, kLogindPath, kLogindManager, member, call);
+    if (r >= 0) {
+        r = sd_bus_message_append(call.get(), types, args...);
+    }
+    MessagePtr reply;
+    return r < 0 ? r : callMethod(bus, call.get(), BusLimit::fromNow(&cancel), error, reply);
 }
 
 }  // namespace
 
 RebootResult LogindRebootRequester::requestReboot(const std::string& machine, const std::string& message,
                                                   std::chrono::seconds delay) {
-    BusPtr bus = openBus(machine);
-    if (!bus) {
+    cancel_.clear();
+    BusPtr bus;
+    if (openSystemBus(machine, bus) < 0) {
         return RebootResult::Refused;
     }
     {
         // The wall message is a courtesy: a login manager too old to take one still
-        // reboots, so only a missing login manager ends the request here.
+        // reboots, so only a missing login manager ends the request here, or a machine that
+        // gave no answer at all (cut off, too slow or cancelled): asking again would only
+        // wait as long once more.
         BusError error;
-        if (sd_bus_call_method(bus.get(), kLogind, kLogindPath, kLogindManager, "SetWallMessage", error.get(),
-                               nullptr, "sb", message.c_str(), 1) < 0 &&
-            classify(error) == RebootResult::NoFacility) {
-            return RebootResult::NoFacility;
+        if (callLogind(bus.get(), cancel_, error, "SetWallMessage", "sb", message.c_str(), 1) < 0) {
+            if (!error.isSet() || error.is(SD_BUS_ERROR_NO_REPLY)) {
+                return RebootResult::Refused;
+            }
+            if (classify(error) == RebootResult::NoFacility) {
+                return RebootResult::NoFacility;
+            }
         }
     }
     const auto when = std::chrono::system_clock::now() + delay;
     const auto usec = std::chrono::duration_cast<std::chrono::microseconds>(when.time_since_epoch()).count();
     BusError error;
-    if (sd_bus_call_method(bus.get(), kLogind, kLogindPath, kLogindManager, "ScheduleShutdown", error.get(),
-                           nullptr, "st", "reboot", static_cast<std::uint64_t>(usec)) < 0) {
+    if (callLogind(bus.get(), cancel_, error, "ScheduleShutdown", "st", "reboot",
+                   static_cast<std::uint64_t>(usec)) < 0) {
         return classify(error);
     }
     return RebootResult::Requested;

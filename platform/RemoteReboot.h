@@ -5,6 +5,8 @@
 #include <chrono>
 #include <string>
 
+#include "platform/SystemBus.h"
+
 enum class RebootResult {
     Requested,   // the reboot is scheduled
     Refused,     // the machine could not be reached or refused the request
@@ -21,8 +23,14 @@ class RebootRequester {
 
 // Through logind over sd-bus: this machine on the system bus, another machine through
 // "ssh machine systemd-stdio-bridge" (as systemctl -H does).
+// Each call waits at most kBusCallLimit, the connection included in the first.
 class LogindRebootRequester final : public RebootRequester {
   public:
     RebootResult requestReboot(const std::string& machine, const std::string& message,
                                std::chrono::seconds delay) override;
+    // Ends a request that waits for the machine: it is then refused. Safe from any thread.
+    void cancel() noexcept { cancel_.cancel(); }
+
+  private:
+    BusCancel cancel_;
 };

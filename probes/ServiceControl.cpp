@@ -1,15 +1,11 @@
 #include "probes/ServiceControl.h"
 
 #include <systemd/sd-bus.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <map>
 #include <memory>
+#include <string>
 
 #include "platform/SystemBus.h"
 
@@ -19,9 +15,8 @@ constexpr const char* kDestination = "org.freedesktop.systemd1";
 constexpr const char* kManagerPath = "/org/freedesktop/systemd1";
 constexpr const char* kManagerInterface = "org.freedesktop.systemd1.Manager";
 constexpr const char* kUnitInterface = "org.freedesktop.systemd1.Unit";
+constexpr const char* kPropertiesInterface = "org.freedesktop.DBus.Properties";
 constexpr const char* kServiceSuffix = ".service";
-// A machine reached over SSH may be slow to answer, but a check must not hang the monitor.
-constexpr std::uint64_t kCallTimeoutUsec = 15ULL * 1000 * 1000;
 
 thread_local int lastError = 0;
 
@@ -34,23 +29,52 @@ bool failed(int r) {
     return false;
 }
 
+// The connection of one operation sequence, and what cancels its calls.
 class SystemdManager final : public ServiceManagerHandle {
   public:
-    explicit SystemdManager(BusPtr bus) : bus_(std::move(bus)) {}
+    SystemdManager(BusPtr bus, BusCancel* cancel) : bus_(std::move(bus)), cancel_(cancel) {}
     sd_bus* bus() const { return bus_.get(); }
+    BusCancel* cancel() const { return cancel_; }
 
   private:
     BusPtr bus_;
+    BusCancel* cancel_;
 };
 
-// The bus of a handle that OpenServiceManager made; null (and EINVAL) for any other handle.
-sd_bus* busOf(ServiceManagerHandle& manager) {
+// A handle that OpenServiceManager made; null (and EINVAL) for any other handle.
+SystemdManager* systemdOf(ServiceManagerHandle& manager) {
     auto* systemd = dynamic_cast<SystemdManager*>(&manager);
     if (systemd == nullptr) {
         lastError = EINVAL;
-        return nullptr;
     }
-    return systemd->bus();
+    return systemd;
+}
+
+// Calls a method of systemd with the arguments that types describes.
+template <typename... Args>
+bool call(const SystemdManager& m, const char* path, const char* interface, const char* member,
+          MessagePtr& reply, const BusLimit& limit, const char* types = nullptr, Args... args) {
+    MessagePtr message;
+    if (failed(newMethodCall(m.bus(), kDestination, path, interface, member, message))) {
+        return false;
+    }
+    if (types != nullptr && failed(sd_bus_message_append(message.get(), types, args...))) {
+        return false;
+    }
+    BusError error;
+    return !failed(callMethod(m.bus(), message.get(), limit, error, reply));
+}
+
+template <typename... Args>
+bool callManager(const SystemdManager& m, const char* member, MessagePtr& reply, const char* types = nullptr,
+                 Args... args) {
+    return call(m, kManagerPath, kManagerInterface, member, reply, BusLimit::fromNow(m.cancel()), types,
+                args...);
+}
+
+// Whether a unit in this state runs: a reload does not stop it.
+bool isRunning(const std::string& activeState) {
+    return activeState == "active" || activeState == "reloading";
 }
 
 bool endsWith(const std::string& text, const std::string& suffix) {
@@ -58,27 +82,24 @@ bool endsWith(const std::string& text, const std::string& suffix) {
            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-bool getStringProperty(sd_bus* bus, const std::string& path, const char* name, std::string& value) {
-    BusError error;
-    char* text = nullptr;
-    if (failed(sd_bus_get_property_string(bus, kDestination, path.c_str(), kUnitInterface, name, error.get(),
-                                          &text))) {
+bool getStringProperty(const SystemdManager& m, const std::string& path, const char* interface,
+                       const char* name, const BusLimit& limit, std::string& value) {
+    MessagePtr reply;
+    const char* text = nullptr;
+    if (!call(m, path.c_str(), kPropertiesInterface, "Get", reply, limit, "ss", interface, name) ||
+        failed(sd_bus_message_read(reply.get(), "v", "s", &text))) {
         return false;
     }
     value = text;
-    std::free(text);
     return true;
 }
 
 // The object of the unit, loaded if it was not: a stopped service is often not in memory.
-bool loadUnit(sd_bus* bus, const std::string& unit, std::string& path) {
-    BusError error;
-    sd_bus_message* raw = nullptr;
-    if (failed(sd_bus_call_method(bus, kDestination, kManagerPath, kManagerInterface, "LoadUnit", error.get(),
-                                  &raw, "s", unit.c_str()))) {
+bool loadUnit(const SystemdManager& m, const std::string& unit, std::string& path) {
+    MessagePtr reply;
+    if (!callManager(m, "LoadUnit", reply, "s", unit.c_str())) {
         return false;
     }
-    MessagePtr reply(raw);
     const char* object = nullptr;
     if (failed(sd_bus_message_read(reply.get(), "o", &object))) {
         return false;
@@ -94,15 +115,17 @@ struct UnitState {
 };
 
 // The object path and states of a unit that is known to the manager.
-bool unitState(sd_bus* bus, const std::string& unit, std::string& path, UnitState& state) {
-    if (!loadUnit(bus, unit, path) || !getStringProperty(bus, path, "LoadState", state.loadState)) {
+bool unitState(const SystemdManager& m, const std::string& unit, std::string& path, UnitState& state) {
+    if (!loadUnit(m, unit, path) || !getStringProperty(m, path, kUnitInterface, "LoadState",
+                                                       BusLimit::fromNow(m.cancel()), state.loadState)) {
         return false;
     }
     if (state.loadState == "not-found") {
         lastError = ENOENT;
         return false;
     }
-    return getStringProperty(bus, path, "ActiveState", state.activeState);
+    return getStringProperty(m, path, kUnitInterface, "ActiveState", BusLimit::fromNow(m.cancel()),
+                             state.activeState);
 }
 
 // Reads the units of a ListUnits-style reply into units (services only).
@@ -139,27 +162,18 @@ bool readUnitList(sd_bus_message* reply, std::map<std::string, UnitState>& units
     return !failed(sd_bus_message_exit_container(reply));
 }
 
-bool listLoadedServices(sd_bus* bus, std::map<std::string, UnitState>& units) {
-    BusError error;
-    sd_bus_message* raw = nullptr;
-    if (failed(sd_bus_call_method(bus, kDestination, kManagerPath, kManagerInterface, "ListUnits",
-                                  error.get(), &raw, ""))) {
-        return false;
-    }
-    MessagePtr reply(raw);
-    return readUnitList(reply.get(), units);
+bool listLoadedServices(const SystemdManager& m, std::map<std::string, UnitState>& units) {
+    MessagePtr reply;
+    return callManager(m, "ListUnits", reply) && readUnitList(reply.get(), units);
 }
 
 // The service units that have a file, by name; templates ("name@.service") and aliases of
 // other units are left out, since neither is a service one could start by that name.
-bool listServiceFiles(sd_bus* bus, std::vector<std::string>& names) {
-    BusError error;
-    sd_bus_message* raw = nullptr;
-    if (failed(sd_bus_call_method(bus, kDestination, kManagerPath, kManagerInterface, "ListUnitFiles",
-                                  error.get(), &raw, ""))) {
+bool listServiceFiles(const SystemdManager& m, std::vector<std::string>& names) {
+    MessagePtr reply;
+    if (!callManager(m, "ListUnitFiles", reply)) {
         return false;
     }
-    MessagePtr reply(raw);
     if (failed(sd_bus_message_enter_container(reply.get(), SD_BUS_TYPE_ARRAY, "(ss)"))) {
         return false;
     }
@@ -183,17 +197,16 @@ bool listServiceFiles(sd_bus* bus, std::vector<std::string>& names) {
 }
 
 // Loads the named units and reads their descriptions and states in one call.
-bool listServicesByName(sd_bus* bus, const std::vector<std::string>& names,
+bool listServicesByName(const SystemdManager& m, const std::vector<std::string>& names,
                         std::map<std::string, UnitState>& units) {
     if (names.empty()) {
         return true;
     }
-    sd_bus_message* rawCall = nullptr;
-    if (failed(sd_bus_message_new_method_call(bus, &rawCall, kDestination, kManagerPath, kManagerInterface,
-                                              "ListUnitsByNames"))) {
+    MessagePtr call;
+    if (failed(newMethodCall(m.bus(), kDestination, kManagerPath, kManagerInterface, "ListUnitsByNames",
+                             call))) {
         return false;
     }
-    MessagePtr call(rawCall);
     std::vector<char*> strv;
     strv.reserve(names.size() + 1);
     for (const std::string& n : names) {
@@ -204,16 +217,13 @@ bool listServicesByName(sd_bus* bus, const std::vector<std::string>& names,
         return false;
     }
     BusError error;
-    sd_bus_message* raw = nullptr;
-    if (failed(sd_bus_call(bus, call.get(), 0, error.get(), &raw))) {
-        return false;
-    }
-    MessagePtr reply(raw);
-    return readUnitList(reply.get(), units);
+    MessagePtr reply;
+    return !failed(callMethod(m.bus(), call.get(), BusLimit::fromNow(m.cancel()), error, reply)) &&
+           readUnitList(reply.get(), units);
 }
 
 std::uint32_t stateOf(const std::string& activeState) {
-    if (activeState == "active") {
+    if (isRunning(activeState)) {
         return ServiceState::Running;
     }
     if (activeState == "activating") {
@@ -232,26 +242,28 @@ int ServiceLastError() {
 }
 
 std::string ServiceUnitName(const std::string& name) {
-    return name.find('.') == std::string::npos ? name + kServiceSuffix : name;
+    return endsWith(name, kServiceSuffix) ? name : name + kServiceSuffix;
 }
 
-ServiceHandle OpenServiceManager(const std::string& machine) {
+ServiceHandle OpenServiceManager(const std::string& machine, BusCancel* cancel) {
     lastError = 0;
+    if (cancel != nullptr) {
+        cancel->clear();
+    }
+    // Opening a bus only starts the connection (over SSH, only the ssh process). Asking the
+    // manager for its version proves that it is there and answers; the connection and this
+    // answer share one limit.
+    const BusLimit limit = BusLimit::fromNow(cancel);
     BusPtr bus;
     if (failed(openSystemBus(machine, bus))) {
         return nullptr;
     }
-    sd_bus_set_method_call_timeout(bus.get(), kCallTimeoutUsec);
-    // Opening a bus only starts the connection (over SSH, only the ssh process). Asking the
-    // manager for its version proves that it is there and answers.
-    BusError error;
-    char* version = nullptr;
-    if (failed(sd_bus_get_property_string(bus.get(), kDestination, kManagerPath, kManagerInterface, "Version",
-                                          error.get(), &version))) {
+    auto manager = std::make_unique<SystemdManager>(std::move(bus), cancel);
+    std::string version;
+    if (!getStringProperty(*manager, kManagerPath, kManagerInterface, "Version", limit, version)) {
         return nullptr;
     }
-    std::free(version);
-    return std::make_unique<SystemdManager>(std::move(bus));
+    return manager;
 }
 
 void CloseServiceManager(ServiceHandle handle) {
@@ -260,46 +272,39 @@ void CloseServiceManager(ServiceHandle handle) {
 
 bool QueryServiceRunning(ServiceManagerHandle& manager, const std::string& name, bool& running) {
     lastError = 0;
-    sd_bus* bus = busOf(manager);
+    const SystemdManager* m = systemdOf(manager);
     std::string path;
     UnitState state;
-    if (bus == nullptr || !unitState(bus, ServiceUnitName(name), path, state)) {
+    if (m == nullptr || !unitState(*m, ServiceUnitName(name), path, state)) {
         return false;
     }
-    running = state.activeState == "active";
+    running = isRunning(state.activeState);
     return true;
 }
 
 bool StartServiceByName(ServiceManagerHandle& manager, const std::string& name) {
     lastError = 0;
-    sd_bus* bus = busOf(manager);
+    const SystemdManager* m = systemdOf(manager);
     const std::string unit = ServiceUnitName(name);
     std::string path;
     UnitState state;
-    if (bus == nullptr || !unitState(bus, unit, path, state)) {
+    if (m == nullptr || !unitState(*m, unit, path, state)) {
         return false;
     }
-    if (state.activeState == "active" || state.activeState == "activating" ||
-        state.activeState == "reloading") {
+    if (isRunning(state.activeState) || state.activeState == "activating") {
         lastError = EALREADY;
         return false;
     }
-    BusError error;
-    sd_bus_message* raw = nullptr;
-    if (failed(sd_bus_call_method(bus, kDestination, kManagerPath, kManagerInterface, "StartUnit",
-                                  error.get(), &raw, "ss", unit.c_str(), "replace"))) {
-        return false;
-    }
-    MessagePtr reply(raw);
-    return true;
+    MessagePtr reply;
+    return callManager(*m, "StartUnit", reply, "ss", unit.c_str(), "replace");
 }
 
 std::vector<ServiceInfo> EnumerateServices(ServiceManagerHandle& manager) {
     lastError = 0;
-    sd_bus* bus = busOf(manager);
+    const SystemdManager* m = systemdOf(manager);
     std::map<std::string, UnitState> units;  // ordered by name
     std::vector<std::string> files;
-    if (bus == nullptr || !listLoadedServices(bus, units) || !listServiceFiles(bus, files)) {
+    if (m == nullptr || !listLoadedServices(*m, units) || !listServiceFiles(*m, files)) {
         return {};
     }
     std::vector<std::string> notLoaded;
@@ -308,7 +313,7 @@ std::vector<ServiceInfo> EnumerateServices(ServiceManagerHandle& manager) {
             notLoaded.push_back(f);
         }
     }
-    if (!listServicesByName(bus, notLoaded, units)) {
+    if (!listServicesByName(*m, notLoaded, units)) {
         return {};
     }
     std::vector<ServiceInfo> list;
@@ -324,9 +329,9 @@ std::vector<ServiceInfo> EnumerateServices(ServiceManagerHandle& manager) {
     return list;
 }
 
-ServiceList BuildServiceList(const std::string& machine) {
+ServiceList BuildServiceList(const std::string& machine, BusCancel* cancel) {
     ServiceList out;
-    ServiceHandle handle = OpenServiceManager(machine);
+    ServiceHandle handle = OpenServiceManager(machine, cancel);
     if (!handle) {
         out.errorText = "Failed to open Service Control Manager for " + machine + " (" +
                         std::to_string(ServiceLastError()) + ")";

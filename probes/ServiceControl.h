@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/Monitor.h"
+#include "platform/SystemBus.h"
 
 // Current states of a service, as the status record carries them.
 namespace ServiceState {
@@ -44,11 +45,13 @@ constexpr std::uint32_t kServiceOwnProcess = 0x10;
 
 // Opens the service manager of the machine: empty, ".", "localhost", "127.0.0.1" or this
 // machine's own name mean this machine; leading backslashes are ignored. Null on failure,
-// with ServiceLastError() telling why.
-ServiceHandle OpenServiceManager(const std::string& machine);
+// with ServiceLastError() telling why. The open (over SSH too) and each later call on the
+// handle wait at most kBusCallLimit; cancel, when given, ends them early from another thread
+// (ECANCELED). A cancel given before the open is forgotten.
+ServiceHandle OpenServiceManager(const std::string& machine, BusCancel* cancel = nullptr);
 void CloseServiceManager(ServiceHandle handle);
-// ok is false when the service is unknown or cannot be queried; running only for a service
-// whose state is active.
+// ok is false when the service is unknown or cannot be queried; running for a service that
+// is active or reloading.
 bool QueryServiceRunning(ServiceManagerHandle& manager, const std::string& name, bool& running);
 // True when a start of the service was accepted; false for an unknown service, one that
 // already runs or is starting, and any refusal.
@@ -64,10 +67,11 @@ struct ServiceList {
     std::vector<std::string> lines;
     std::string errorText;
 };
-ServiceList BuildServiceList(const std::string& machine);
+ServiceList BuildServiceList(const std::string& machine, BusCancel* cancel = nullptr);
 
 // The errno of the last failed service operation of the calling thread (0 after a success).
 int ServiceLastError();
 
-// The systemd unit a service name means: ".service" is added to a name without a dot.
+// The systemd unit a service name means: ".service" is added to every name that does not end
+// in it, so the names the list shows ("org.example.relay") come back as their units.
 std::string ServiceUnitName(const std::string& name);

@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "app/DialogServices.h"
+#include "ui/BusyCall.h"
 #include "ui/DigitFilters.h"
 #include "ui/DisplayText.h"
 #include "ui/FileNameEdit.h"
@@ -451,7 +452,21 @@ void TAddHostDlg::btnFindServiceClick(bool fromEvents) {
         MessageBox::information(this, QStringLiteral("You must fill out an address on the \"General\" tab."));
         return;
     }
-    const ServiceListing listing = services_.listServices(stored(txtAddress_, record.address));
+    // Listing another machine's services may take a while: the dialog keeps painting and
+    // takes a Cancel (ending the search), but nothing else until the list is there.
+    const std::string machine = stored(txtAddress_, record.address);
+    auto* ok = findChild<QPushButton*>(QStringLiteral("btnOk"));
+    pages_->setEnabled(false);
+    ok->setEnabled(false);
+    finding_ = Finding::Yes;
+    const ServiceListing listing = callWhileBusy([&] { return services_.listServices(machine); });
+    const bool cancelled = finding_ == Finding::Cancelled;
+    finding_ = Finding::No;
+    pages_->setEnabled(true);
+    ok->setEnabled(true);
+    if (cancelled) {
+        return;
+    }
     if (!listing.error.empty()) {
         MessageBox::information(this, toQt(listing.error));
         return;
@@ -470,6 +485,15 @@ void TAddHostDlg::btnFindServiceClick(bool fromEvents) {
     }
     const QString name = toQt(listing.names[static_cast<std::size_t>(chosen)]);
     (fromEvents ? txtStartService_ : txtService_)->setText(name);
+}
+
+void TAddHostDlg::reject() {
+    if (finding_ != Finding::No) {
+        finding_ = Finding::Cancelled;
+        services_.cancelListing();
+        return;
+    }
+    QDialog::reject();
 }
 
 void TAddHostDlg::actionHelpExecute() {

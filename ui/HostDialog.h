@@ -29,6 +29,10 @@ class TAddHostDlg : public QDialog {
     // The dialog record: read when the dialog shows, written only by an accepted OK.
     ServerItem record;
 
+    // Cancel, Escape and the window's close button; while Find waits for a machine's list
+    // they end the search instead, and the dialog stays.
+    void reject() override;
+
   protected:
     void showEvent(QShowEvent* event) override;
 
@@ -57,6 +61,8 @@ class TAddHostDlg : public QDialog {
 
     DialogServices& services_;
     TListDlg& listDialog_;
+    enum class Finding { No, Yes, Cancelled };
+    Finding finding_ = Finding::No;
 
     QTabWidget* pages_;
     // General

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "probes/TcpSocket.h"
 #include "support/ActionFakes.h"
 #include "support/AiosmtpdServer.h"
+#include "support/DbusMock.h"
 #include "support/LoopbackServer.h"
 #include "support/MonitorFakes.h"
 #include "support/ScriptedSmtpServer.h"
@@ -175,6 +177,53 @@ TEST(MonitorWithRealAlerts, ShutdownEndsAStalledMailDialogueAtOnce) {
     monitor.cancelAndJoin();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_TRUE(flags.threadDone);
+}
+
+}  // namespace
+
+namespace {
+
+// Closing the window while the down actions wait for systemd to start a service and then for
+// logind to take a reboot, both of which never answer: each wait ends at once, not after the
+// calls' time limit.
+TEST(MonitorWithRealAlerts, ShutdownEndsStalledServiceStartAndReboot) {
+    TempDir dir;
+    DbusMock bus;
+    SystemdMock systemd(bus);
+    systemd.addUnit({"relay.service", "Relay", "inactive"});
+    const std::string stall =
+        "import time\nopen('" + dir.file("stalled") + "', 'a').close()\ntime.sleep(60)\n";
+    bus.addMethod(SystemdMock::kBusName, SystemdMock::kPath, "org.freedesktop.systemd1.Manager", "LoadUnit",
+                  "s", "o", stall);
+    bus.startTemplate("logind", "org.freedesktop.login1");
+    bus.addMethod("org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                  "SetWallMessage", "sb", "", stall);
+    RefusingPort down;
+    Journal journal;
+    RecordingView view(journal);
+    FakeClock clock(journal);
+    FakeMessages messages(journal);
+    MonitorFlags flags;
+    LiveConfig cfg;
+    TcpConnectProbes probes(cfg, flags.connectState);
+    ServerItem host;
+    host.name = "Relay";
+    host.address = "localhost";
+    host.tcpPort = down.port();
+    host.events.startService = true;
+    host.events.startServiceName = "relay";
+    host.events.shutdown = true;
+    host.events.shutdownMachine = "localhost";
+    ServerDoc doc;
+    doc.append(host);
+    MonitorAlerts alerts(cfg, view, messages, clock, flags.connectState);
+    MonitorContext ctx{doc, cfg, flags, probes, alerts, view, clock};
+    Monitor monitor(ctx);
+    monitor.start();
+    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(dir.file("stalled")); }));
+    const auto start = std::chrono::steady_clock::now();
+    monitor.cancelAndJoin();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
 }  // namespace

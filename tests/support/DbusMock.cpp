@@ -264,6 +264,10 @@ ret = dbus.ObjectPath(self.units[name])
                    std::string(kRowFunction) + R"(
 if getattr(self, 'vardo_list_error', ''):
     raise dbus.exceptions.DBusException('listing refused', name=self.vardo_list_error)
+if getattr(self, 'vardo_list_delay', 0):
+    import time
+    delay, self.vardo_list_delay = self.vardo_list_delay, 0
+    time.sleep(delay)
 ret = []
 for name, path in self.units.items():
     if getattr(objects[path], 'vardo_loaded', True):
@@ -287,6 +291,8 @@ for name in args[0]:
                    "self.vardo_files = getattr(self, 'vardo_files', []) + [(str(args[0]), str(args[1]))]");
     bus_.addMethod(kBusName, kPath, kControlInterface, "SetListError", "s", "",
                    "self.vardo_list_error = str(args[0])");
+    bus_.addMethod(kBusName, kPath, kControlInterface, "SetListDelay", "i", "",
+                   "self.vardo_list_delay = int(args[0])");
     bus_.addMethod(kBusName, kPath, kControlInterface, "SetUnitLoaded", "sb", "",
                    "objects[self.units[str(args[0])]].vardo_loaded = bool(args[1])");
 }
@@ -353,6 +359,14 @@ void SystemdMock::failListings(const std::string& errorName) {
     if (sd_bus_call_method(bus_.bus(), kBusName, kPath, kControlInterface, "SetListError", error.get(),
                            nullptr, "s", errorName.c_str()) < 0) {
         throw std::runtime_error("SetListError: " + error.text());
+    }
+}
+
+void SystemdMock::delayNextListing(int seconds) {
+    CallError error;
+    if (sd_bus_call_method(bus_.bus(), kBusName, kPath, kControlInterface, "SetListDelay", error.get(),
+                           nullptr, "i", seconds) < 0) {
+        throw std::runtime_error("SetListDelay: " + error.text());
     }
 }
 

@@ -81,6 +81,9 @@ class SystemdMock {
     void setActiveState(const std::string& name, const std::string& state);
     // Makes ListUnits answer with the D-Bus error of that name; "" lists again.
     void failListings(const std::string& errorName);
+    // Makes the next ListUnits answer only after that many seconds (the mock answers nothing
+    // else meanwhile).
+    void delayNextListing(int seconds);
     // A unit file without a unit object (a template, an alias).
     void addUnitFile(const std::string& path, const std::string& state);
     // The names of the methods called on the manager, in order.

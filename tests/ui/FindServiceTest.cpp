@@ -1,10 +1,12 @@
 // The host dialog's Find and Test buttons through the program's own services: the service
 // listing against python3-dbusmock's systemd on a private bus standing in for the system
 // bus, and the test command through the shell.
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 
 #include "UiTestHelpers.h"
@@ -110,6 +112,39 @@ class FindServiceTest : public QObject {
         QVERIFY(MessageBox::shownTexts().front().startsWith(
             QStringLiteral("Failed to list services for localhost (")));
         dlg->reject();
+    }
+
+    // A machine slow to list its services: the dialog keeps handling events under a busy
+    // cursor, takes no OK meanwhile, and its Cancel ends the search, not the dialog.
+    void findWaitsWithoutFreezingAndCancelEndsTheSearch() {
+        dlg->record = ServerItem{};
+        dlg->record.address = "localhost";
+        dlg->show();
+        MessageBox::clearShown();
+        systemd->delayNextListing(3);
+        bool busy = false;
+        bool okTaken = true;
+        QTimer::singleShot(300, [&] {
+            busy = QApplication::overrideCursor() != nullptr &&
+                   QApplication::overrideCursor()->shape() == Qt::BusyCursor;
+            okTaken = child<QPushButton>(dlg.get(), "btnOk")->isEnabled();
+            if (auto* l = qobject_cast<TListDlg*>(QApplication::activeModalWidget())) {
+                l->reject();  // a search that froze the dialog has shown its list by now
+            }
+            child<QPushButton>(dlg.get(), "btnCancel")->click();
+        });
+        QElapsedTimer waited;
+        waited.start();
+        child<QPushButton>(dlg.get(), "btnFindService")->click();
+        QVERIFY(busy);
+        QVERIFY(!okTaken);
+        QVERIFY(waited.elapsed() < 2000);
+        QVERIFY(dlg->isVisible());
+        QVERIFY(MessageBox::shownTexts().isEmpty());
+        QVERIFY(QApplication::overrideCursor() == nullptr);
+        QVERIFY(child<QPushButton>(dlg.get(), "btnOk")->isEnabled());
+        dlg->reject();
+        QVERIFY(!dlg->isVisible());
     }
 };
 
