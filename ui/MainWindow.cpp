@@ -582,9 +582,13 @@ void TForm1::RemoveServer1Click() {
 
 void TForm1::mnuExitClick() {
     exiting_ = true;
+    const bool inTray = isHidden();
     if (!close()) {
         // Refused (a wanted save did not happen): the window stays, and so does the tray.
         exiting_ = false;
+    } else if (inTray) {
+        // No window closed in front of the user, so none ends the program by itself.
+        QCoreApplication::quit();
     }
 }
 

@@ -53,7 +53,9 @@ TrayIcon::~TrayIcon() {
 }
 
 void TrayIcon::setWanted(bool wanted) {
-    icon_->setVisible(wanted && QSystemTrayIcon::isSystemTrayAvailable());
+    // Wanted but without a tray (a panel that starts after the program): the icon goes into
+    // the tray once there is one.
+    icon_->setVisible(wanted);
 }
 
 bool TrayIcon::isShown() const {

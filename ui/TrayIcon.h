@@ -18,7 +18,7 @@ class TrayIcon : public QObject {
     TrayIcon(QAction* startStop, QAction* checkNow, QAction* exit, QObject* parent);
     ~TrayIcon() override;
 
-    // Shows the icon when wanted and the desktop has a tray, hides it otherwise.
+    // Shows the icon when wanted, as soon as the desktop has a tray; hides it otherwise.
     void setWanted(bool wanted);
     // Whether the icon is in a tray now: only then can the window close into it.
     bool isShown() const;
