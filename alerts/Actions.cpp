@@ -1,5 +1,6 @@
 #include "alerts/Actions.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "alerts/Templates.h"
@@ -7,6 +8,21 @@
 namespace {
 
 constexpr std::chrono::seconds kRebootDelay{15};
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string trimBlanks(const std::string& text) {
+    const auto first = std::find_if_not(text.begin(), text.end(), isBlank);
+    const auto last = std::find_if_not(text.rbegin(), text.rend(), isBlank).base();
+    return first < last ? std::string(first, last) : std::string();
+}
+
+// Blanks and the backslashes of a Windows-style name ("\\%a") name no machine either.
+bool namesNoMachine(const std::string& machine) {
+    return std::all_of(machine.begin(), machine.end(), [](char c) { return isBlank(c) || c == '\\'; });
+}
 
 // Runs one step; whatever it throws is dropped, so a failing step never keeps the steps
 // after it (or the monitor) from running.
@@ -24,8 +40,9 @@ void sendNetMessages(const ServerItem& item, std::time_t now, ActionEffects& fx,
     const std::string text = expandTemplate(item, message, now);
     for (const std::string& target : splitList(expandTemplate(item, item.notify.netSendList, now), ',')) {
         // One process per target, an empty one included; a target that cannot be reached
-        // is no reason to skip the next.
-        fx.netMessages.sendNetMessage(target, text);
+        // is no reason to skip the next. The blanks around a target are no part of its name
+        // ("alpha, beta" names beta).
+        fx.netMessages.sendNetMessage(trimBlanks(target), text);
     }
 }
 
@@ -61,6 +78,14 @@ void startService(const ServerItem& item, std::time_t now, ActionEffects& fx) {
 
 void rebootMachine(const ServerItem& item, std::time_t now, ActionEffects& fx) {
     const std::string machine = expandTemplate(item, item.events.shutdownMachine, now);
+    if (namesNoMachine(machine)) {
+        // An empty name means this machine to the reboot: a template that expands to nothing
+        // ("%a" of a host without an address) must not reboot the monitor's own machine.
+        fx.log.logEvent("No machine to shut down for item: " + item.name + " (\"" +
+                            item.events.shutdownMachine + "\" expands to nothing)",
+                        fx.clock.now());
+        return;
+    }
     fx.status.setStatusText("Shutting down remote machine: " + machine + "...");
     const RebootResult result = fx.reboot.requestReboot(machine, kRebootMessage, kRebootDelay);
     // These lines carry the moment they are written, not the time of the check.
@@ -101,7 +126,8 @@ void runUpActions(const ServerItem& item, std::time_t now, ActionEffects& fx) {
         return;
     }
     if (nt.msgBox) {
-        guarded([&] { fx.messages.showMessageAsync(expandTemplate(item, nt.upMsg, now)); });
+        guarded(
+            [&] { fx.messages.showAlert(AlertKind::Up, item.name, expandTemplate(item, nt.upMsg, now)); });
     }
     if (nt.netSend) {
         guarded([&] { sendNetMessages(item, now, fx, nt.upMsg, "Sending Server Up Message..."); });
@@ -130,7 +156,9 @@ void runDownActions(const ServerItem& item, std::time_t now, ActionEffects& fx) 
         return;
     }
     if (nt.msgBox) {
-        guarded([&] { fx.messages.showMessageAsync(expandTemplate(item, nt.downMsg, now)); });
+        guarded([&] {
+            fx.messages.showAlert(AlertKind::Down, item.name, expandTemplate(item, nt.downMsg, now));
+        });
     }
     if (nt.netSend) {
         guarded([&] { sendNetMessages(item, now, fx, nt.downMsg, "Sending Server Down Message..."); });

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 
@@ -20,8 +21,10 @@ std::mutex& logMutex() {
 
 class LogFile {
   public:
+    // Without blocking: a FIFO nobody reads would otherwise hold the caller (the window or
+    // the monitor) until a reader comes; it fails instead, and a full one drops the line.
     explicit LogFile(const std::string& path)
-        : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666)) {}
+        : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666)) {}
     ~LogFile() {
         if (fd_ >= 0) {
             ::close(fd_);
@@ -67,9 +70,14 @@ void logEvent(const LiveConfig& cfg, std::string text, std::time_t time) {
     if (!s.on || s.file.empty()) {
         return;
     }
+    // A line break inside the text (a host name from a document) would start a line that
+    // looks like an event of its own.
+    text = cutAtNul(text);
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
     // The whole line goes out in one write so that lines of other writers appending to the
     // same file never land inside it.
-    const std::string line = dateText(time) + ": " + cutAtNul(text) + "\r\n";
+    const std::string line = dateText(time) + ": " + text + "\r\n";
     std::lock_guard lock(logMutex());
     LogFile file(s.file);
     if (file.isOpen()) {

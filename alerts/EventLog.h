@@ -9,8 +9,9 @@
 #include "core/LiveConfig.h"
 #include "platform/MessageSink.h"
 
-// Appends "<date text>: <text>" and CR LF when doLog is on and logFile is set. A line that
-// cannot be written is dropped without a word. Safe from any thread.
+// Appends "<date text>: <text>" and CR LF when doLog is on and logFile is set; a CR or LF
+// inside the text becomes a blank, so one event is always one line. A line that cannot be
+// written at once (a FIFO without a reader) is dropped without a word. Safe from any thread.
 void logEvent(const LiveConfig& cfg, std::string text, std::time_t time);
 
 // Opens the log file the way logEvent does (creating it) and closes it at once; when that

@@ -22,4 +22,5 @@ void MonitorAlerts::cancel() {
     mailer_.cancel();
     services_.cancel();
     reboot_.cancel();
+    processes_.cancel();
 }

@@ -23,8 +23,8 @@ class MonitorAlerts final : public HostAlerts {
     void logEvent(std::string text, std::time_t time) override;
     void runUpActions(const ServerItem& item, std::time_t now) override;
     void runDownActions(const ServerItem& item, std::time_t now) override;
-    // Ends a waiting mail dialogue, service start or reboot request at once; safe from any
-    // thread.
+    // Ends a waiting mail dialogue, service start, reboot request or command at once; safe
+    // from any thread.
     void cancel() override;
 
     TSmtpClient& mailClient() { return mailer_.client(); }

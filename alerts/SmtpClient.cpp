@@ -38,9 +38,15 @@ TSmtpClient::TSmtpClient() {
     TimeOut = kSmtpTimeLimitMs;
 }
 
-std::string TSmtpClient::ReadExtraLines(std::string line) {
+std::chrono::steady_clock::time_point TSmtpClient::replyLimit() const {
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeOut);
+}
+
+std::string TSmtpClient::ReadExtraLines(std::string line, std::chrono::steady_clock::time_point until) {
+    // A limit per line would let a server that keeps sending continuation lines hold the
+    // client for ever.
     while (!line.empty() && (line[0] == ' ' || (line.size() > 3 && line[3] == '-'))) {
-        std::string next = ReadLn();
+        std::string next = ReadLnBy(until);
         if (next.empty()) {
             break;  // the server closed the connection
         }
@@ -69,19 +75,21 @@ void TSmtpClient::sendBytes(const std::string& bytes) {
 }
 
 void TSmtpClient::sayHello() {
-    const std::string greeting = ReadLn();
+    const auto greetingLimit = replyLimit();
+    const std::string greeting = ReadLnBy(greetingLimit);
     if (greeting.empty()) {
         throw ESmtpError("Connection closed by the mail server");
     }
     const int code = leadingNumber(greeting);
-    const std::string last = ReadExtraLines(greeting);
+    const std::string last = ReadExtraLines(greeting, greetingLimit);
     if (code >= 400) {
         throw ESmtpError(last);
     }
     bool askedOnce = false;
     for (;;) {
+        const auto heloLimit = replyLimit();
         const int helo = command("HELO " + cleanHeaderValue(UserID));
-        ReadExtraLines(LastReply());
+        ReadExtraLines(LastReply(), heloLimit);
         if (helo < 300) {
             return;
         }

@@ -4,6 +4,7 @@
 // exception when the server refuses; the events fire on that thread before the call ends.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
@@ -13,7 +14,8 @@
 #include "probes/TcpSocket.h"
 
 // A stalled mail server must not hold the monitor for ever: no connect, send or reply wait
-// of the mail dialogue lasts longer than this (milliseconds).
+// of the mail dialogue lasts longer than this (milliseconds); the lines of a reply share one
+// such limit. TimeOut holds it and may be changed.
 inline constexpr std::int32_t kSmtpTimeLimitMs = 60000;
 
 // A refusal of the mail server (the reply line is the message), "Authentication failed" or
@@ -72,8 +74,11 @@ class TSmtpClient : public TTcpSocket {
   private:
     // Sends command, takes the reply; a connection closed instead of a reply is a failure.
     int command(const std::string& line);
-    // Reads the continuation lines of a reply of which line is the first; the last line.
-    std::string ReadExtraLines(std::string line);
+    // Reads the continuation lines of a reply of which line is the first, all of them by
+    // `until`; the last line.
+    std::string ReadExtraLines(std::string line, std::chrono::steady_clock::time_point until);
+    // When a reply that begins now must have ended.
+    std::chrono::steady_clock::time_point replyLimit() const;
     void sendBytes(const std::string& bytes);
     void sayHello();
 

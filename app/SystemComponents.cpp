@@ -41,12 +41,18 @@ AppComponents makeSystemComponents(const ComponentContext& context) {
     raiseOpenFileLimit();
     AppComponents parts;
     parts.clock = std::make_unique<SystemClock>();
-    auto probes = std::make_unique<SystemProbes>(context.cfg, context.flags.connectState);
+    parts.alerts = std::make_unique<MonitorAlerts>(context.cfg, context.view, context.messages, *parts.clock,
+                                                   context.flags.connectState);
+    // What keeps a probe from checking at all goes to the status bar and the log.
+    auto report = [&view = context.view, log = parts.alerts.get(),
+                   clock = parts.clock.get()](const std::string& text) {
+        view.setStatusText(text);
+        log->logEvent(text, clock->now());
+    };
+    auto probes = std::make_unique<SystemProbes>(context.cfg, context.flags.connectState, report);
     parts.startupError = probes->startupError();
     parts.probes = std::move(probes);
     parts.makeProbes = [&cfg = context.cfg] { return std::make_unique<SystemProbes>(cfg); };
-    parts.alerts = std::make_unique<MonitorAlerts>(context.cfg, context.view, context.messages, *parts.clock,
-                                                   context.flags.connectState);
     return parts;
 }
 

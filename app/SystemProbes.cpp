@@ -2,8 +2,8 @@
 
 #include "probes/ServiceControl.h"
 
-SystemProbes::SystemProbes(LiveConfig& cfg, std::atomic<std::int32_t>& connectState)
-    : tcp_(sock_, cfg, connectState) {
+SystemProbes::SystemProbes(LiveConfig& cfg, std::atomic<std::int32_t>& connectState, Report report)
+    : tcp_(sock_, cfg, connectState), report_(std::move(report)) {
     notePingError();
 }
 
@@ -32,10 +32,18 @@ bool SystemProbes::checkTcpSendReceive(const ServerItem& item) {
 
 void SystemProbes::setPingAddress(const std::string& address) {
     png_.SetAddress(address);
+    pingAddress_ = address;
+    pingReported_ = false;
 }
 
 int SystemProbes::ping() {
-    return png_.Ping();
+    const int replies = png_.Ping();
+    // Without an ICMP socket every ping fails; the host's check says why, once per check.
+    if (replies == 0 && !png_.InitError().empty() && !pingReported_ && report_) {
+        pingReported_ = true;
+        report_("Unable to ping " + pingAddress_ + ": " + png_.GetErrorString());
+    }
+    return replies;
 }
 
 ServiceHandle SystemProbes::openServiceManager(const std::string& machine) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "core/LiveConfig.h"
@@ -15,10 +16,15 @@
 
 class SystemProbes : public HostProbes {
   public:
+    // Says why a check could not even be tried (no ICMP socket), for the status bar and the
+    // log; called on the monitor thread.
+    using Report = std::function<void(const std::string& text)>;
+
     // connectState: the outcome flag the socket's events set, shared with the mail client
     // of the monitor thread.
-    SystemProbes(LiveConfig& cfg, std::atomic<std::int32_t>& connectState);
-    // A set for a check that runs beside others, with an outcome flag of its own.
+    SystemProbes(LiveConfig& cfg, std::atomic<std::int32_t>& connectState, Report report = {});
+    // A set for a check that runs beside others, with an outcome flag of its own; it
+    // reports nothing, since it does not run on the monitor thread.
     explicit SystemProbes(LiveConfig& cfg);
 
     bool checkTcpConnect(const std::string& address, std::int32_t port) override;
@@ -44,4 +50,7 @@ class SystemProbes : public HostProbes {
     TPinger png_;
     BusCancel serviceCancel_;
     std::string startupError_;
+    Report report_;
+    std::string pingAddress_;
+    bool pingReported_ = false;  // the reason went out once in this check
 };

@@ -1,11 +1,17 @@
 #include "platform/Processes.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/eventfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <cstdint>
 #include <utility>
 
 #include "platform/ChildReaper.h"
@@ -59,6 +65,75 @@ class Fd {
   private:
     int fd_ = -1;
 };
+
+class SpawnAttributes {
+  public:
+    SpawnAttributes() { ok_ = ::posix_spawnattr_init(&attributes_) == 0; }
+    ~SpawnAttributes() {
+        if (ok_) {
+            ::posix_spawnattr_destroy(&attributes_);
+        }
+    }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    bool ok() const { return ok_; }
+    posix_spawnattr_t* get() { return &attributes_; }
+
+  private:
+    posix_spawnattr_t attributes_{};
+    bool ok_ = false;
+};
+
+int openPidFd(pid_t pid) {
+#ifdef SYS_pidfd_open
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+    (void)pid;
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+enum class ChildWait { Ended, Cancelled, TimedOut };
+
+// Waits until the child has ended (it is not reaped), cancelFd (when not negative) becomes
+// readable, or timeoutMs (negative: no limit) have passed. Without a pidfd (an old kernel) the
+// child is looked at every 50 ms.
+ChildWait waitForChild(pid_t pid, int pidfd, int cancelFd, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    for (;;) {
+        if (pidfd < 0) {
+            siginfo_t info{};
+            if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                info.si_pid == pid) {
+                return ChildWait::Ended;
+            }
+        }
+        int slice = -1;
+        if (timeoutMs >= 0) {
+            slice = static_cast<int>(std::max<long long>(
+                std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count(), 0));
+        }
+        if (pidfd < 0 && (slice < 0 || slice > 50)) {
+            slice = 50;
+        }
+        pollfd fds[2] = {{cancelFd, POLLIN, 0}, {pidfd, POLLIN, 0}};
+        const int n = ::poll(fds, 2, slice);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
+            return ChildWait::Ended;
+        }
+        if ((fds[0].revents & POLLIN) != 0) {
+            return ChildWait::Cancelled;
+        }
+        if (timeoutMs >= 0 && Clock::now() >= end) {
+            return ChildWait::TimedOut;
+        }
+    }
+}
 
 std::vector<char*> argvOf(std::vector<std::string>& words) {
     std::vector<char*> argv;
@@ -162,12 +237,58 @@ bool spawnDetached(const std::vector<std::string>& argvIn, const std::string& wo
     return true;
 }
 
+PosixProcessRunner::PosixProcessRunner() : cancelFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+PosixProcessRunner::~PosixProcessRunner() {
+    if (cancelFd_ >= 0) {
+        ::close(cancelFd_);
+    }
+}
+
+void PosixProcessRunner::cancel() {
+    std::lock_guard lock(mutex_);
+    if (waiting_ && cancelFd_ >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(cancelFd_, &one, sizeof one);
+    }
+}
+
 void PosixProcessRunner::runShellCommand(const std::string& commandLine) {
     std::vector<std::string> words{"sh", "-c", commandLine};
     std::vector<char*> argv = argvOf(words);
-    pid_t pid = 0;
-    if (::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv.data(), environ) != 0) {
+    SpawnAttributes attributes;
+    if (!attributes.ok() || ::posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETPGROUP) != 0 ||
+        ::posix_spawnattr_setpgroup(attributes.get(), 0) != 0) {
         return;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        // A cancel that came while no command ran is not meant for this one.
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t n = ::read(cancelFd_, &count, sizeof count);
+        waiting_ = true;
+    }
+    struct WaitingEnds {
+        PosixProcessRunner& runner;
+        ~WaitingEnds() {
+            std::lock_guard lock(runner.mutex_);
+            runner.waiting_ = false;
+        }
+    } waitingEnds{*this};
+
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, "/bin/sh", nullptr, attributes.get(), argv.data(), environ) != 0) {
+        return;
+    }
+    const Fd pidfd(openPidFd(pid));
+    if (waitForChild(pid, pidfd.get(), cancelFd_, -1) == ChildWait::Cancelled) {
+        // The group's id is the shell's, which stays taken until the shell is reaped below.
+        ::kill(-pid, SIGTERM);
+        ::kill(-pid, SIGCONT);  // a stopped command takes its SIGTERM only when it runs again
+        if (waitForChild(pid, pidfd.get(), -1, static_cast<int>(kTerminateGrace.count())) !=
+            ChildWait::Ended) {
+            ::kill(-pid, SIGKILL);
+        }
     }
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {

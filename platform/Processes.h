@@ -2,6 +2,8 @@
 // for, and a program started without a shell and left to run on its own.
 #pragma once
 
+#include <chrono>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,12 +22,32 @@ class ProcessRunner {
     // Starts the program the line names, with the line's words as its arguments, without a
     // shell, in the folder "/"; it is not waited for. Whether it could be started.
     virtual bool launchCommand(const std::string& commandLine) = 0;
+    // Ends the command runShellCommand is waiting for, if any, so the wait ends soon; safe
+    // from any thread. A command started later is not affected.
+    virtual void cancel() {}
 };
 
 class PosixProcessRunner final : public ProcessRunner {
   public:
+    // How long a cancelled command has to end after SIGTERM before it gets SIGKILL.
+    static constexpr std::chrono::milliseconds kTerminateGrace{500};
+
+    PosixProcessRunner();
+    ~PosixProcessRunner() override;
+    PosixProcessRunner(const PosixProcessRunner&) = delete;
+    PosixProcessRunner& operator=(const PosixProcessRunner&) = delete;
+
+    // The command runs in a process group of its own, so that a cancel reaches everything it
+    // started (a pipeline, a program it waits for).
     void runShellCommand(const std::string& commandLine) override;
     bool launchCommand(const std::string& commandLine) override;
+    // SIGTERM to the command's process group, SIGKILL after kTerminateGrace.
+    void cancel() override;
+
+  private:
+    std::mutex mutex_;
+    bool waiting_ = false;  // runShellCommand waits for a command
+    int cancelFd_ = -1;     // readable once a cancel has come for that command
 };
 
 // Starts argv[0] (looked up on PATH) with argv, without a shell, in workingDir, the

@@ -88,3 +88,14 @@ void PendingLookup::run(const Completion& onDone) {
         onDone(r);
     }
 }
+
+void AbandonedLookups::add(std::shared_ptr<PendingLookup> lookup) {
+    if (lookup && !lookup->done()) {
+        running_.push_back(std::move(lookup));
+    }
+}
+
+bool AbandonedLookups::full() {
+    std::erase_if(running_, [](const std::shared_ptr<PendingLookup>& l) { return l->done(); });
+    return running_.size() >= kLimit;
+}

@@ -3,11 +3,17 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
+
+// What a lookup that did not end in time reports, and one refused because too many of its
+// owner's abandoned lookups still run.
+inline constexpr const char* kLookupTimedOutText = "Host Lookup Timed Out";
 
 struct HostLookupResult {
     // 0, or the getaddrinfo error (EAI_*) that ended the lookup.
@@ -53,4 +59,21 @@ class PendingLookup : public std::enable_shared_from_this<PendingLookup> {
     mutable std::mutex mutex_;
     HostLookupResult result_;
     std::atomic<bool> done_{false};
+};
+
+// The lookups an owner stopped waiting for (timed out or cancelled) while they still run. A
+// lookup cannot be interrupted, so a resolver that hangs would leave one thread behind per
+// check for as long as it hangs; with kLimit of them still running, the owner starts no more
+// and fails the check at once instead.
+class AbandonedLookups {
+  public:
+    static constexpr std::size_t kLimit = 4;
+
+    // A lookup that was not waited for to its end.
+    void add(std::shared_ptr<PendingLookup> lookup);
+    // Whether kLimit of the lookups added still run; those that have ended are forgotten.
+    bool full();
+
+  private:
+    std::vector<std::shared_ptr<PendingLookup>> running_;
 };

@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -152,18 +153,24 @@ bool IcmpSocket::cancelPending() const {
     return cancelFd_ >= 0 && ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
 }
 
-bool IcmpSocket::waitReadable(int fd) {
+IcmpSocket::Wait IcmpSocket::waitReadable(int fd, std::int32_t timeoutMs) {
+    const SteadyClock::time_point end =
+        SteadyClock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     pollfd fds[2] = {{fd, POLLIN, 0}, {cancelFd_, POLLIN, 0}};
     for (;;) {
-        const int n = ::poll(fds, cancelFd_ >= 0 ? 2 : 1, -1);
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - SteadyClock::now()).count();
+        const int n = ::poll(fds, cancelFd_ >= 0 ? 2 : 1, static_cast<int>(std::max<long long>(left, 0)));
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n < 0 || (fds[1].revents & POLLIN) != 0) {
-            return false;
+            return Wait::Cancelled;
         }
         if ((fds[0].revents & (POLLIN | POLLERR | POLLHUP)) != 0) {
-            return true;
+            return Wait::Ready;
+        }
+        if (SteadyClock::now() >= end) {
+            return Wait::TimedOut;
         }
     }
 }

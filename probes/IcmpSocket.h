@@ -58,8 +58,9 @@ class IcmpSocket {
     // cancel(). Must not be called while closed.
     Outcome echo(const Request& request);
 
-    // Waits until fd is readable; false when cancel() came first.
-    bool waitReadable(int fd);
+    enum class Wait { Ready, Cancelled, TimedOut };
+    // Waits until fd is readable, cancel() comes, or timeoutMs (0 or less: no wait) have passed.
+    Wait waitReadable(int fd, std::int32_t timeoutMs);
     // Forgets a cancel() that arrived before this point.
     void resetCancel();
     // Ends the wait in progress (or the next one) at once. Safe from any thread.

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <system_error>
 #include <utility>
@@ -69,33 +70,46 @@ void TIcmpEcho::SetAddress(const std::string& text) {
     }
 }
 
-bool TIcmpEcho::lookUp(const std::string& name, HostLookupResult& result) {
+IcmpSocket::Wait TIcmpEcho::lookUp(const std::string& name, HostLookupResult& result) {
+    if (abandoned_.full()) {
+        // The resolver has not answered the earlier lookups either: this one would only leave
+        // one more thread behind.
+        return IcmpSocket::Wait::TimedOut;
+    }
     std::shared_ptr<PendingLookup> pending;
     try {
         pending = PendingLookup::start(name);
     } catch (const std::system_error&) {
-        // No thread to spare: wait for the answer here, without the chance to cancel.
-        result = lookupHostV4(name);
-        return true;
+        // No thread to spare, and waiting here would have no limit: the name is not found.
+        result.error = EAI_SYSTEM;
+        return IcmpSocket::Wait::Ready;
     }
-    if (!socket_.waitReadable(pending->readyDescriptor())) {
-        return false;
+    const IcmpSocket::Wait end = socket_.waitReadable(pending->readyDescriptor(), Timeout);
+    if (end == IcmpSocket::Wait::Ready) {
+        result = pending->result();
+    } else {
+        abandoned_.add(pending);
     }
-    result = pending->result();
-    return true;
+    return end;
 }
 
 void TIcmpEcho::ResolveAddr() {
-    lookupCancelled_ = false;
+    lookupFailure_.reset();
     std::uint32_t address = kNoAddress;
     if (parseDotted(address_, address)) {
         ipAddress_ = address;
         hostName_ = address_;
     } else {
         HostLookupResult found;
-        if (!lookUp(address_, found)) {
-            lookupCancelled_ = true;
+        const IcmpSocket::Wait end = lookUp(address_, found);
+        if (end != IcmpSocket::Wait::Ready) {
             ipAddress_ = kNoAddress;
+            if (end == IcmpSocket::Wait::TimedOut) {
+                lookupFailure_ = IcmpStatus::RequestTimedOut;
+                display(kLookupTimedOutText);
+            } else {
+                lookupFailure_ = IcmpStatus::GeneralFailure;
+            }
             return;
         }
         if (found.error != 0) {
@@ -121,13 +135,14 @@ std::vector<std::uint8_t> TIcmpEcho::requestData() const {
 
 std::int32_t TIcmpEcho::Ping() {
     lastError_ = 0;
+    noSocket_ = false;
     socket_.resetCancel();
     if (!addrResolved_) {
         ResolveAddr();
     }
-    if (lookupCancelled_) {
-        lookupCancelled_ = false;
-        lastError_ = IcmpStatus::GeneralFailure;
+    if (lookupFailure_) {
+        lastError_ = *lookupFailure_;
+        lookupFailure_.reset();
         return 0;
     }
     if (ipAddress_ == kNoAddress) {
@@ -146,6 +161,8 @@ std::int32_t TIcmpEcho::Ping() {
     std::int32_t result = 0;
     if (!socket_.isOpen()) {
         lastError_ = socket_.openError();
+        noSocket_ = true;
+        display(noSocketText());
     } else if (!sizeOk) {
         lastError_ = IcmpStatus::BadRequest;
     } else {
@@ -174,6 +191,21 @@ std::int32_t TIcmpEcho::Ping() {
         OnEchoReply(*this, result);
     }
     return result;
+}
+
+std::string TIcmpEcho::GetErrorString() const {
+    return noSocket_ ? noSocketText() : ErrorText(lastError_);
+}
+
+std::string TIcmpEcho::noSocketText() const {
+    const int error = socket_.openError();
+    const std::string reason = std::generic_category().message(error);
+    if (error == EPERM || error == EACCES) {
+        return "No permission to send ICMP echo requests (" + reason +
+               "): allow unprivileged ping for the user's group with net.ipv4.ping_group_range, or give "
+               "the program the cap_net_raw capability";
+    }
+    return "Unable to open an ICMP socket (" + reason + ")";
 }
 
 std::string TIcmpEcho::ErrorText(std::int32_t code) {

@@ -81,11 +81,13 @@ class TIcmpEcho {
     // A different text (exact comparison) forgets the earlier resolution; the same text keeps
     // it, so a name is looked up once per change of address, not on every request.
     void SetAddress(const std::string& text);
-    // Turns Address into IPAddress: a dotted address directly, a name through the resolver.
+    // Turns Address into IPAddress: a dotted address directly, a name through the resolver
+    // within Timeout (OnDisplay then says "Host Lookup Timed Out").
     void ResolveAddr();
     // Sends one request and waits for its reply: 1 when it came, else 0 with LastError set.
     std::int32_t Ping();
-    std::string GetErrorString() const { return ErrorText(lastError_); }
+    // The text of LastError; after a Ping that had no ICMP socket, why not and what allows it.
+    std::string GetErrorString() const;
 
     // The text for a status code; "ICMP error #" and the number for codes without one.
     static std::string ErrorText(std::int32_t code);
@@ -97,7 +99,7 @@ class TIcmpEcho {
     std::uint32_t IPAddress() const { return ipAddress_; }
     bool AddrResolved() const { return addrResolved_; }
     // The status of the last Ping: an IcmpStatus code, or the errno that kept the socket from
-    // opening when there is none.
+    // opening when there is none (GetErrorString then tells what it means).
     std::int32_t LastError() const { return lastError_; }
     const IcmpEchoReply& Reply() const { return reply_; }
     const std::vector<std::uint8_t>& ReplyData() const { return replyData_; }
@@ -114,9 +116,11 @@ class TIcmpEcho {
   private:
     void display(const std::string& msg);
     std::vector<std::uint8_t> requestData() const;
-    bool lookUp(const std::string& name, HostLookupResult& result);
+    IcmpSocket::Wait lookUp(const std::string& name, HostLookupResult& result);
+    std::string noSocketText() const;
 
     IcmpSocket socket_;
+    AbandonedLookups abandoned_;
     std::optional<TIcmpException> initError_;
     IcmpEchoReply reply_;
     std::vector<std::uint8_t> replyData_;
@@ -126,7 +130,10 @@ class TIcmpEcho {
     std::uint32_t ipAddress_ = 0xFFFFFFFFu;
     std::int32_t lastError_ = 0;
     bool addrResolved_ = false;
-    bool lookupCancelled_ = false;
+    bool noSocket_ = false;  // the last Ping failed for want of a socket
+    // The status of a lookup that did not end: General failure when cancelled, Request
+    // timed out when it took longer than Timeout.
+    std::optional<std::int32_t> lookupFailure_;
 };
 
 // The ping component: owns one TIcmpEcho and forwards its events with itself as sender.

@@ -32,10 +32,11 @@ class HostLookupFailed : public ESocketError {
 }
 
 // Outcomes of connect() that arrive later as the connection's result on other systems;
-// they are reported as a failed connection, not as a system error of the call.
+// they are reported as a failed connection, not as a system error of the call. A network
+// without a route, or one that is down, is such an outcome like an unreachable host.
 bool isConnectOutcome(int systemError) {
     return systemError == ECONNREFUSED || systemError == ETIMEDOUT || systemError == ECONNRESET ||
-           systemError == EHOSTUNREACH;
+           systemError == EHOSTUNREACH || systemError == ENETUNREACH || systemError == ENETDOWN;
 }
 
 }  // namespace
@@ -60,7 +61,11 @@ std::string NthField(const std::string& text, char delimiter, int n) {
 // Switches the time limit off on every way out of a timed operation.
 class TTcpSocket::TimerScope {
   public:
-    explicit TimerScope(TTcpSocket& socket) : socket_(socket) { socket_.TimerOn(); }
+    explicit TimerScope(TTcpSocket& socket,
+                        std::optional<std::chrono::steady_clock::time_point> until = std::nullopt)
+        : socket_(socket) {
+        socket_.TimerOn(until);
+    }
     ~TimerScope() { socket_.TimerOff(); }
     TimerScope(const TimerScope&) = delete;
     TimerScope& operator=(const TimerScope&) = delete;
@@ -160,7 +165,7 @@ void TTcpSocket::ErrorManager(int systemError) {
     }
 }
 
-void TTcpSocket::TimerOn() {
+void TTcpSocket::TimerOn(std::optional<std::chrono::steady_clock::time_point> until) {
     StatusMessage(kLevelDetail, "Timer On");
     timedOut_ = false;
     if (TimeOut < 0) {
@@ -168,7 +173,7 @@ void TTcpSocket::TimerOn() {
     }
     deadline_.reset();
     if (TimeOut > 0) {
-        deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeOut);
+        deadline_ = until.value_or(std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeOut));
     }
 }
 
@@ -275,11 +280,17 @@ void TTcpSocket::ResolveRemoteHost() {
         TimerScope timer(*this);
         lookupDone_ = false;
         std::shared_ptr<PendingLookup> lookup;
-        try {
-            lookup = PendingLookup::start(host);
-        } catch (const std::system_error&) {
-            succeed_ = false;
-            lookupDone_ = true;
+        if (abandoned_.full()) {
+            // The resolver has not answered the earlier lookups either: this one would only
+            // leave one more thread behind.
+            TimerFired();
+        } else {
+            try {
+                lookup = PendingLookup::start(host);
+            } catch (const std::system_error&) {
+                succeed_ = false;
+                lookupDone_ = true;
+            }
         }
         while (!lookupDone_ && !timedOut_ && !canceled_) {
             if (waitFor(lookup->readyDescriptor(), POLLIN, true).woke == Woke::Ready) {
@@ -291,9 +302,11 @@ void TTcpSocket::ResolveRemoteHost() {
                 succeed_ = found.has_value();
             }
         }
+        // Kept only while it still runs: one given up on by the time limit or Cancel.
+        abandoned_.add(lookup);
     }
     if (timedOut_) {
-        throw ESocketError("Host Lookup Timed Out");
+        throw ESocketError(kLookupTimedOutText);
     }
     if (canceled_) {
         throw ESocketError("Host Lookup Canceled");
@@ -572,6 +585,14 @@ std::string TTcpSocket::Read(std::uint16_t count) {
 }
 
 std::string TTcpSocket::ReadLn() {
+    return readLine(std::nullopt);
+}
+
+std::string TTcpSocket::ReadLnBy(std::chrono::steady_clock::time_point until) {
+    return readLine(until);
+}
+
+std::string TTcpSocket::readLine(std::optional<std::chrono::steady_clock::time_point> until) {
     StatusMessage(kLevelDetail, "ReadLn");
     const int fd = handle();
     char* const buf = buffer_.get();
@@ -579,8 +600,13 @@ std::string TTcpSocket::ReadLn() {
     std::size_t taken = 0;
     std::size_t lineEnd = 0;
     {
-        TimerScope timer(*this);
+        TimerScope timer(*this, until);
         for (;;) {
+            if (deadline_ && std::chrono::steady_clock::now() >= *deadline_) {
+                // Lines that keep arriving never make the wait below time out by itself.
+                TimerFired();
+                break;
+            }
             if (taken >= kBufferSize) {
                 // The line does not fit the buffer.
                 throw ESocketError(socketErrorMessage(kWsaMessageTooLong));

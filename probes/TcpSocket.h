@@ -20,6 +20,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "probes/HostLookup.h"
 #include "probes/UniqueFd.h"
 #include "probes/WakeupEvent.h"
 
@@ -122,6 +123,9 @@ class TTcpSocket {
     std::string Status() const;
 
   protected:
+    // ReadLn within the time left until `until` rather than a TimeOut of its own, so that the
+    // lines of one reply share one limit. Without a TimeOut there is no limit.
+    std::string ReadLnBy(std::chrono::steady_clock::time_point until);
     // Reports text when level ≤ ReportLevel; a failing OnStatus is ignored.
     void StatusMessage(int level, const std::string& text);
     // Closes a descriptor the way close(2) does; a test replaces it to make a close fail.
@@ -140,7 +144,8 @@ class TTcpSocket {
     int handle();
     void ResolveRemoteHost();
     void RequestCloseSocket();
-    void TimerOn();
+    // Starts the time limit: TimeOut from now, or at `until` when given.
+    void TimerOn(std::optional<std::chrono::steady_clock::time_point> until = std::nullopt);
     void TimerOff();
     void TimerFired();
     // Raises the text of a system error unless it only means "try again".
@@ -156,9 +161,11 @@ class TTcpSocket {
     void onCloseNotification();
     void servicePendingClose();
     void sendAll(const char* data, std::size_t length, bool useTimer, bool reportPackets);
+    std::string readLine(std::optional<std::chrono::steady_clock::time_point> until);
 
     UniqueFd socket_;
     WakeupEvent wake_;
+    AbandonedLookups abandoned_;
     std::unique_ptr<char[]> buffer_;
 
     bool connected_ = false;

@@ -1,9 +1,14 @@
 #include "probes/WinsockErrors.h"
 
 #include <cerrno>
+#include <optional>
 #include <string_view>
+#include <system_error>
 
 namespace {
+
+// How many system error numbers kSystemErrorBase leaves room for.
+constexpr int kSystemErrorSpan = 4096;
 
 struct CodeText {
     int code;
@@ -120,31 +125,40 @@ constexpr ErrnoCode kFromErrno[] = {
     {EREMOTE, 10071},
 };
 
-}  // namespace
-
-std::string winsockErrorText(int code) {
+// The text of a known number, table or system; none for an unknown one.
+std::optional<std::string> knownText(int code) {
     for (const CodeText& entry : kTexts) {
         if (entry.code == code) {
             return std::string(entry.text);
         }
     }
-    return "Unknown Error No. " + std::to_string(code);
+    if (code > kSystemErrorBase && code < kSystemErrorBase + kSystemErrorSpan) {
+        return std::generic_category().message(code - kSystemErrorBase);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string winsockErrorText(int code) {
+    return knownText(code).value_or("Unknown Error No. " + std::to_string(code));
 }
 
 int winsockCodeOf(int systemError) {
+    if (systemError <= 0) {
+        return systemError;  // no error at all
+    }
     for (const ErrnoCode& entry : kFromErrno) {
         if (entry.systemError == systemError) {
             return entry.code;
         }
     }
-    return 10000 + systemError;
+    // Numbering it 10000 + errno, as Windows Sockets numbers the BSD errors, would give it the
+    // text of an unrelated entry (or make it would-block): Linux numbers its errors otherwise.
+    return kSystemErrorBase + systemError;
 }
 
 std::string socketErrorMessage(int code) {
-    for (const CodeText& entry : kTexts) {
-        if (entry.code == code) {
-            return std::to_string(code) + ":" + std::string(entry.text);
-        }
-    }
-    return "Unknown Error No. " + std::to_string(code);
+    const std::optional<std::string> text = knownText(code);
+    return text ? std::to_string(code) + ":" + *text : "Unknown Error No. " + std::to_string(code);
 }

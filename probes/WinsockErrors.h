@@ -13,10 +13,15 @@ inline constexpr int kWsaMessageTooLong = 10040;
 // The text of a socket error number; "Unknown Error No. " and the number for one not known.
 std::string winsockErrorText(int code);
 
-// The number of a system error (errno). EAGAIN and EINPROGRESS become would-block; errors
-// without a counterpart keep their value above 10000 and read as unknown.
+// Errors of the system without a Windows Sockets number are numbered from here on, far above
+// the table, and read as the system's own text.
+inline constexpr int kSystemErrorBase = 20000;
+
+// The number of a system error (errno). EAGAIN and EINPROGRESS become would-block; an error
+// without a counterpart becomes kSystemErrorBase + its value.
 int winsockCodeOf(int systemError);
 
 // What an ESocketError carries: the number, a colon and the text, e.g. '10054:Connection
-// reset by peer'; an unknown number gives only "Unknown Error No. " and the number.
+// reset by peer' or '20071:Protocol error'; an unknown number gives only "Unknown Error No. "
+// and the number.
 std::string socketErrorMessage(int code);

@@ -119,6 +119,16 @@ void readMonitor(Reader& r, MonitorSettings& monitor) {
     }
 }
 
+void readDesktop(Reader& r, DesktopSettings& desktop) {
+    const toml::table* t = r.section("desktop");
+    if (t == nullptr) {
+        return;
+    }
+    Reader::flag(*t, "notifications", desktop.notifications);
+    Reader::flag(*t, "tray", desktop.tray);
+    Reader::flag(*t, "close_to_tray", desktop.closeToTray);
+}
+
 // Writes the known keys into the kept table: a key the file held is replaced, a key it did not
 // hold is added only when its value differs from the default, so the file stays as short as
 // its owner made it.
@@ -177,6 +187,17 @@ void writeMonitor(Writer& w, const MonitorSettings& monitor) {
                 static_cast<std::int64_t>(d.checksAtOnce));
 }
 
+void writeDesktop(Writer& w, const DesktopSettings& desktop) {
+    const DesktopSettings d;
+    if (desktop == d && !w.holds("desktop")) {
+        return;
+    }
+    toml::table& t = w.section("desktop");
+    Writer::put(t, "notifications", desktop.notifications, d.notifications);
+    Writer::put(t, "tray", desktop.tray, d.tray);
+    Writer::put(t, "close_to_tray", desktop.closeToTray, d.closeToTray);
+}
+
 }  // namespace
 
 SettingsFile::SettingsFile() : kept_(std::make_unique<Kept>()) {}
@@ -202,6 +223,7 @@ bool SettingsFile::load(const std::string& path) {
         Reader r(table);
         readMail(r, read.mail);
         readMonitor(r, read.monitor);
+        readDesktop(r, read.desktop);
         kept_->table = std::move(table);
     } catch (const toml::parse_error& e) {
         errorText = located(path, e.source().begin.line, std::string(e.description()));
@@ -219,6 +241,7 @@ bool SettingsFile::save() {
     Writer w(table);
     writeMail(w, settings.mail);
     writeMonitor(w, settings.monitor);
+    writeDesktop(w, settings.desktop);
     std::ostringstream out;
     out << table << '\n';
     std::string reason;

@@ -77,7 +77,7 @@ TEST_F(Actions, DownRunsEveryStepInOrder) {
                   "status Shutting down remote machine: 10.9.8.7...",
                   "reboot 10.9.8.7 in 15s: Kestrune Vardomon is rebooting this system due to failure.",
                   "log Shutdown remoate machine: 10.9.8.7 @1700000000",
-                  "box Backup is down",
+                  "box down Backup: Backup is down",
                   "status Sending Server Down Message...",
                   "net [alpha] Backup is down",
                   "net [beta] Backup is down",
@@ -93,7 +93,7 @@ TEST_F(Actions, UpRunsItsStepsInOrderAndNeverStartsServicesOrReboots) {
               (Lines{
                   "sound up.wav",
                   "shell up-cmd Backup",
-                  "box Backup is up",
+                  "box up Backup: Backup is up",
                   "status Sending Server Up Message...",
                   "net [alpha] Backup is up",
                   "net [beta] Backup is up",
@@ -195,9 +195,16 @@ TEST_F(Actions, RebootOutcomesAreLoggedWithTheTimeOfWriting) {
     it.events.shutdownMachine.clear();
     runDownActions(it, kCheck, f.fx);
     EXPECT_EQ(journal(), Lines{});
+
+    // One that expands to nothing would name this machine: no reboot, and the log says why.
+    it.events.shutdownMachine = "%a";
+    it.address.clear();
+    runDownActions(it, kCheck, f.fx);
+    EXPECT_EQ(journal(),
+              Lines{"log No machine to shut down for item: Backup (\"%a\" expands to nothing) @1700000000"});
 }
 
-TEST_F(Actions, NetMessageTargetsAreExpandedThenSplitEmptyItemsIncluded) {
+TEST_F(Actions, NetMessageTargetsAreExpandedSplitAndTrimmedEmptyItemsIncluded) {
     ServerItem it;
     it.name = "Backup";
     it.address = "pc9";
@@ -205,7 +212,7 @@ TEST_F(Actions, NetMessageTargetsAreExpandedThenSplitEmptyItemsIncluded) {
     it.notify.netSend = true;
     it.notify.downMsg = "down";
 
-    it.notify.netSendList = "%a,,x";
+    it.notify.netSendList = " %a ,, x";
     runDownActions(it, kCheck, f.fx);
     EXPECT_EQ(journal(), (Lines{"status Sending Server Down Message...", "net [pc9] down", "net [] down",
                                 "net [x] down"}));

@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,6 +50,30 @@ TEST_F(EventLog, LineBytesAndAppendOrder) {
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
+}
+
+TEST_F(EventLog, AnEventTextCannotForgeLinesAndAFifoNeverBlocks) {
+    logEvent(cfg, "Server Down: Backup\r\nMon Mar 05 14:02:10 2001: Server Up: Backup", kMarch);
+    EXPECT_EQ(
+        readFileBytes(path),
+        "Mon Mar 05 14:02:09 2001: Server Down: Backup  Mon Mar 05 14:02:10 2001: Server Up: Backup\r\n");
+
+    // Nobody reads the FIFO: the test and the line fail instead of waiting for a reader.
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    setLog(true, fifo);
+    auto writer = std::async(std::launch::async, [&] {
+        testOpenLog(cfg, messages);
+        logEvent(cfg, "Server Down: Backup", kMarch);
+    });
+    const bool ended = writer.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!ended) {
+        // A reader lets a blocked writer through, so the test can end.
+        const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        writer.wait();
+        ::close(reader);
+    }
+    EXPECT_TRUE(ended);
 }
 
 TEST_F(EventLog, KeepsWhatOtherWritersAppend) {

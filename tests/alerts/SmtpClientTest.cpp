@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -232,6 +233,26 @@ TEST_F(SmtpClient, ASilentGreetingIsGivenUpAfterTheTimeLimit) {
     prepare(server);
     smtp.TimeOut = 300;
     EXPECT_EQ(failureOf([&] { smtp.Connect(); }), "Socket readln aborted");
+    EXPECT_FALSE(smtp.Connected());
+}
+
+TEST_F(SmtpClient, ADrippingReplyIsGivenUpAfterOneTimeLimit) {
+    ScriptedSmtpServer server(ScriptedSmtpServer::kDrip);
+    prepare(server);
+    smtp.TimeOut = 300;
+    // Ends the wait of a client that would give every line a limit of its own.
+    std::promise<void> finished;
+    std::thread guard([&, done = finished.get_future()] {
+        if (done.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            smtp.Cancel();
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(failureOf([&] { smtp.Connect(); }), "Socket readln aborted");
+    const auto took = std::chrono::steady_clock::now() - start;
+    finished.set_value();
+    guard.join();
+    EXPECT_LT(took, std::chrono::seconds(3));
     EXPECT_FALSE(smtp.Connected());
 }
 

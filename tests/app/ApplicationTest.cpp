@@ -2,14 +2,17 @@
 // commands with their question and failure messages, the host commands with their refresh
 // rules, the log options and shutdown.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/resource.h>
 
 #include <chrono>
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <thread>
 
+#include "alerts/MonitorAlerts.h"
 #include "app/Application.h"
 #include "app/SystemComponents.h"
 #include "support/ActionFakes.h"
@@ -80,15 +83,21 @@ ServerItem host(const std::string& name) {
 
 class AppTest : public ::testing::Test {
   protected:
-    std::unique_ptr<Application> start(std::string startupError = "") {
-        auto factory = [this, startupError](const ComponentContext&) {
+    // realAlerts: the program's own log and actions instead of recording ones.
+    std::unique_ptr<Application> start(std::string startupError = "", bool realAlerts = false) {
+        auto factory = [this, startupError, realAlerts](const ComponentContext& context) {
             AppComponents parts;
             auto p = std::make_unique<FakeProbes>(journal);
             probes = p.get();
             parts.probes = std::move(p);
-            parts.alerts = std::make_unique<RecordingAlerts>(journal);
             auto c = std::make_unique<FakeClock>(journal);
             clock = c.get();
+            if (realAlerts) {
+                parts.alerts = std::make_unique<MonitorAlerts>(context.cfg, context.view, context.messages,
+                                                               *c, context.flags.connectState);
+            } else {
+                parts.alerts = std::make_unique<RecordingAlerts>(journal);
+            }
             parts.clock = std::move(c);
             parts.startupError = startupError;
             return parts;
@@ -424,6 +433,38 @@ TEST(SystemComponents, TheMostChecksAtOnceFitASessionsUsualDescriptorLimit) {
     AppComponents parts = makeSystemComponents(ComponentContext{cfg, flags, view, messages});
     ProbePool pool(parts.makeProbes);
     EXPECT_EQ(pool.reserve(MonitorSettings::kMostChecksAtOnce), 256u);
+}
+
+TEST_F(AppTest, ClosingDuringADownCommandThatNeverEndsEndsItAndSavesTheSettings) {
+    auto app = start("", true);
+    const std::string pidFile = dir.file("pid");
+    ServerItem hung = host("hung");
+    hung.events.downCmd = true;
+    hung.events.downCmdLine = "echo $$ > '" + pidFile + "'; sleep 1000";
+    hung.notify.sendMails = false;
+    app->document().append(hung);
+    app->document().modified = false;
+    probes->tcpFallback = false;  // the first check fails, so the host goes down at once
+    EXPECT_TRUE(app->toggleMonitor());
+    pid_t shell = 0;
+    for (int i = 0; i < 1000 && shell == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::ifstream(pidFile) >> shell;
+    }
+    ASSERT_GT(shell, 0) << "the down command did not start";
+
+    user.answers = {false};
+    const auto closeAsked = std::chrono::steady_clock::now();
+    auto closing = std::async(std::launch::async, [&] { return app->shutdown(); });
+    if (closing.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ::kill(shell, SIGKILL);  // lets a close that waits for the command end the test
+    }
+    EXPECT_TRUE(closing.get());
+    // The wait for the thread takes no time on the test's clock: all of this is the cancel.
+    EXPECT_LT(std::chrono::steady_clock::now() - closeAsked, std::chrono::seconds(3));
+    EXPECT_TRUE(app->flags().threadDone);
+    EXPECT_TRUE(std::filesystem::exists(cfgPath));
+    EXPECT_EQ(::kill(shell, 0), -1);  // ended and reaped
 }
 
 TEST_F(AppTest, StartStopAndCheckNowDriveTheFlags) {

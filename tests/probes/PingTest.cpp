@@ -346,12 +346,19 @@ TEST(PingPermissions, WithoutAnIcmpSocketTheEngineStillWorksAndSaysWhy) {
         EXPECT_NE(png.InitErrorDetail().find("net.ipv4.ping_group_range"), std::string::npos);
         EXPECT_EQ(png.Icmp().SocketKind(), IcmpSocket::Kind::None);
         int replies = -1;
+        std::vector<std::string> shown;
         png.OnEchoReply = [&](TPinger&, TIcmpEcho&, std::int32_t n) { replies = n; };
+        png.OnDisplay = [&](TPinger&, TIcmpEcho&, const std::string& msg) { shown.push_back(msg); };
         png.SetAddress("127.0.0.1");
         EXPECT_EQ(png.Ping(), 0);
         EXPECT_EQ(replies, 0);
         EXPECT_EQ(png.GetErrorCode(), EPERM);
-        EXPECT_EQ(png.GetErrorString(), "ICMP error #" + std::to_string(EPERM));
+        // Every ping says why it failed and what would allow it.
+        const std::string why = png.GetErrorString();
+        EXPECT_TRUE(why.starts_with("No permission to send ICMP echo requests")) << why;
+        EXPECT_NE(why.find("net.ipv4.ping_group_range"), std::string::npos) << why;
+        EXPECT_NE(why.find("cap_net_raw"), std::string::npos) << why;
+        EXPECT_EQ(shown, std::vector<std::string>{why});
     }));
 }
 

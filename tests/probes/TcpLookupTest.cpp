@@ -1,10 +1,13 @@
 // Host lookups that fail or hang, each in a network of its own whose resolver is a local
-// address, so no query leaves the sandbox.
+// address, so no query leaves the sandbox: the TCP socket's and the ping's.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 
 #include "TcpTestHelpers.h"
+#include "probes/HostLookup.h"
+#include "probes/Ping.h"
 #include "probes/TcpSocket.h"
 #include "support/ResolverSandbox.h"
 
@@ -66,6 +69,40 @@ TEST(TcpSocketLookup, CancelEndsAnUnlimitedLookup) {
         runWithPrivateResolver("nameserver 127.0.0.1\noptions timeout:30 attempts:1\n", true,
                                [] { return connectToUnknown(0, 200); });
     expectOutcome(outcome, "Host Lookup Canceled", 150, 10000);
+}
+
+// The ping's lookup of a name the resolver never answers ends with its Timeout; the lookups
+// given up on still run, and once there are as many as the limit allows, a ping fails at once.
+TEST(PingLookup, AHangingLookupEndsWithTheTimeoutAndAbandonedOnesAreCapped) {
+    const SandboxOutcome outcome =
+        runWithPrivateResolver("nameserver 127.0.0.1\noptions timeout:3 attempts:1\n", true, [] {
+            TIcmpEcho echo;
+            echo.Timeout = 300;
+            echo.SetAddress(kUnknownName);
+            std::string shown;
+            echo.OnDisplay = [&](TIcmpEcho&, const std::string& msg) { shown = msg; };
+            std::string took;
+            for (std::size_t i = 0; i <= AbandonedLookups::kLimit; ++i) {
+                const auto start = Clock::now();
+                echo.Ping();
+                took += std::to_string(msSince(start)) + " ";
+            }
+            return took + "| " + shown;
+        });
+    if (!outcome.ran) {
+        GTEST_SKIP() << "network namespaces are not available: " << outcome.reason;
+    }
+    std::istringstream in(outcome.output);
+    for (std::size_t i = 0; i < AbandonedLookups::kLimit; ++i) {
+        long long ms = -1;
+        in >> ms;
+        EXPECT_GE(ms, 250) << outcome.output;
+        EXPECT_LT(ms, 2500) << outcome.output;
+    }
+    long long capped = -1;
+    in >> capped;
+    EXPECT_LT(capped, 150) << outcome.output;
+    EXPECT_TRUE(outcome.output.ends_with("| Host Lookup Timed Out")) << outcome.output;
 }
 
 }  // namespace

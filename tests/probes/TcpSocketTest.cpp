@@ -11,6 +11,7 @@
 #include "probes/TcpSocket.h"
 #include "probes/WinsockErrors.h"
 #include "support/LoopbackServer.h"
+#include "support/NetNamespace.h"
 
 using namespace tcptest;
 
@@ -56,6 +57,10 @@ TEST(SocketErrorTexts, SystemErrorsReadAsTheirWindowsSocketsText) {
     EXPECT_EQ(socketErrorMessage(11004), "11004:Valid name, no data record of requested type");
     EXPECT_EQ(socketErrorMessage(10072), "Unknown Error No. 10072");
     EXPECT_EQ(winsockErrorText(10093), "Successful WSAStartup not yet performed");
+    // Errors without a Windows Sockets number keep the system's own text under a number of
+    // their own, and never pass for another entry or for would-block.
+    EXPECT_EQ(socketErrorMessage(winsockCodeOf(EPROTO)), "20071:Protocol error");
+    EXPECT_NE(winsockCodeOf(EDEADLK), kWsaWouldBlock);
 }
 
 // ---------------------------------------------------------------- Connect
@@ -103,6 +108,23 @@ TEST(TcpSocketConnect, CancelFromAnotherThreadEndsAnUnlimitedConnect) {
     EXPECT_LT(msSince(start), 5000);
     EXPECT_FALSE(sock.TimedOut());
     sock.Disconnect();
+}
+
+TEST(TcpSocketConnect, AnUnreachableNetworkIsAFailedConnection) {
+    // A namespace without routes: connect() itself reports the network unreachable.
+    const std::string why = netns::run([] {
+        TTcpSocket sock;
+        int failed = 0;
+        sock.OnConnectionFailed = [&](TTcpSocket&) { ++failed; };
+        sock.Host = "192.0.2.1";
+        sock.Port = 80;
+        sock.TimeOut = 5000;
+        EXPECT_EQ(socketErrorOf([&] { sock.Connect(); }), "Connection Failed");
+        EXPECT_EQ(failed, 1);
+    });
+    if (!why.empty()) {
+        GTEST_SKIP() << why;
+    }
 }
 
 TEST(TcpSocketConnect, NullAddressIsRefusedWithoutALookup) {

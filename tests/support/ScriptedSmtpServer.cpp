@@ -111,7 +111,30 @@ void ScriptedSmtpServer::run() {
     }
 }
 
+void ScriptedSmtpServer::drip(int fd, const std::string& prefix) {
+    char buf[4096];
+    for (;;) {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+        const int n = ::poll(fds, 2, 50);
+        if ((n < 0 && errno != EINTR) || fds[1].revents != 0) {
+            return;
+        }
+        if (fds[0].revents != 0) {
+            if (::recv(fd, buf, sizeof buf, 0) <= 0) {
+                note("<close>");
+                return;
+            }
+        } else if (n == 0) {
+            sendAll(fd, prefix + "more to come\r\n");
+        }
+    }
+}
+
 void ScriptedSmtpServer::serve(int fd) {
+    if (greeting_ == kDrip) {
+        drip(fd, "220-");
+        return;
+    }
     sendAll(fd, greeting_ + "\r\n");
     std::string pending;
     bool inData = false;
@@ -144,6 +167,10 @@ void ScriptedSmtpServer::serve(int fd) {
             }
             inData = false;
             const std::string reply = replies_(line);
+            if (reply == kDrip) {
+                drip(fd, "250-");
+                return;
+            }
             if (reply.empty()) {
                 silent = true;
                 break;

@@ -21,6 +21,10 @@ class ScriptedSmtpServer {
     // Replies "250 OK" to everything and "354 go ahead" to DATA unless told otherwise.
     static std::string standardReply(const std::string& command);
 
+    // As greeting or reply: continuation lines ("220-" for the greeting, "250-" for a reply),
+    // one every 50 ms, and never the last line, until the client goes.
+    static constexpr const char* kDrip = "<drip>";
+
     explicit ScriptedSmtpServer(std::string greeting = "220 scripted ready", Replies replies = standardReply);
     ~ScriptedSmtpServer();
     ScriptedSmtpServer(const ScriptedSmtpServer&) = delete;
@@ -38,6 +42,7 @@ class ScriptedSmtpServer {
   private:
     void run();
     void serve(int fd);
+    void drip(int fd, const std::string& prefix);
     void note(std::string line);
 
     std::string greeting_;
