@@ -52,7 +52,7 @@ AppComponents makeSystemComponents(const ComponentContext& context) {
     auto probes = std::make_unique<SystemProbes>(context.cfg, context.flags.connectState, report);
     parts.startupError = probes->startupError();
     parts.probes = std::move(probes);
-    parts.makeProbes = [&cfg = context.cfg] { return std::make_unique<SystemProbes>(cfg); };
+    parts.makeProbes = [&cfg = context.cfg, report] { return std::make_unique<SystemProbes>(cfg, report); };
     return parts;
 }
 

@@ -1,5 +1,7 @@
 #include "app/SystemProbes.h"
 
+#include <utility>
+
 #include "probes/ServiceControl.h"
 
 SystemProbes::SystemProbes(LiveConfig& cfg, std::atomic<std::int32_t>& connectState, Report report)
@@ -7,7 +9,8 @@ SystemProbes::SystemProbes(LiveConfig& cfg, std::atomic<std::int32_t>& connectSt
     notePingError();
 }
 
-SystemProbes::SystemProbes(LiveConfig& cfg) : tcp_(sock_, cfg, ownConnectState_) {
+SystemProbes::SystemProbes(LiveConfig& cfg, Report report)
+    : tcp_(sock_, cfg, ownConnectState_), report_(std::move(report)), holdReports_(true) {
     notePingError();
 }
 
@@ -41,9 +44,21 @@ int SystemProbes::ping() {
     // Without an ICMP socket every ping fails; the host's check says why, once per check.
     if (replies == 0 && !png_.InitError().empty() && !pingReported_ && report_) {
         pingReported_ = true;
-        report_("Unable to ping " + pingAddress_ + ": " + png_.GetErrorString());
+        say("Unable to ping " + pingAddress_ + ": " + png_.GetErrorString());
     }
     return replies;
+}
+
+void SystemProbes::say(const std::string& text) {
+    if (holdReports_) {
+        held_.push_back([report = report_, text] { report(text); });
+    } else {
+        report_(text);
+    }
+}
+
+std::vector<std::function<void()>> SystemProbes::takeHeldReports() {
+    return std::exchange(held_, {});
 }
 
 ServiceHandle SystemProbes::openServiceManager(const std::string& machine) {

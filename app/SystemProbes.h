@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "core/LiveConfig.h"
 #include "core/Monitor.h"
@@ -23,9 +24,9 @@ class SystemProbes : public HostProbes {
     // connectState: the outcome flag the socket's events set, shared with the mail client
     // of the monitor thread.
     SystemProbes(LiveConfig& cfg, std::atomic<std::int32_t>& connectState, Report report = {});
-    // A set for a check that runs beside others, with an outcome flag of its own; it
-    // reports nothing, since it does not run on the monitor thread.
-    explicit SystemProbes(LiveConfig& cfg);
+    // A set for a check that runs beside others: an outcome flag of its own, and what it has
+    // to report held back until the monitor thread takes it with the check's result.
+    SystemProbes(LiveConfig& cfg, Report report);
 
     bool checkTcpConnect(const std::string& address, std::int32_t port) override;
     bool checkTcpReceive(const ServerItem& item) override;
@@ -37,12 +38,14 @@ class SystemProbes : public HostProbes {
                              bool& running) override;
     void closeServiceManager(ServiceHandle handle) override;
     void cancel() override;
+    std::vector<std::function<void()>> takeHeldReports() override;
 
     // Why a part could not be set up; empty when all is well.
     const std::string& startupError() const { return startupError_; }
 
   private:
     void notePingError();
+    void say(const std::string& text);
 
     std::atomic<std::int32_t> ownConnectState_{0};
     TTcpSocket sock_;
@@ -51,6 +54,8 @@ class SystemProbes : public HostProbes {
     BusCancel serviceCancel_;
     std::string startupError_;
     Report report_;
+    bool holdReports_ = false;
+    std::vector<std::function<void()>> held_;
     std::string pingAddress_;
     bool pingReported_ = false;  // the reason went out once in this check
 };

@@ -58,14 +58,10 @@ ProbeResult serviceQuery(HostProbes& probes, const std::atomic<bool>& abort, Clo
     return result;
 }
 
-}  // namespace
-
-std::string pingStatusText(const ServerItem& item, std::int32_t k) {
-    return "Checking: " + item.name + " (Ping " + stringify(k) + " of " + stringify(item.numPings) + ")";
-}
-
-ProbeResult runProbe(HostProbes& probes, const std::atomic<bool>& abort, Clock& clock, const ServerItem& item,
-                     const std::function<void(std::int32_t)>& onPingTry, bool keepHandle) {
+// The probe of the host's type.
+ProbeResult probeOnce(HostProbes& probes, const std::atomic<bool>& abort, Clock& clock,
+                      const ServerItem& item, const std::function<void(std::int32_t)>& onPingTry,
+                      bool keepHandle) {
     ProbeResult result;
     if (item.type == HostTcpIp) {
         bool ok = false;
@@ -94,11 +90,27 @@ ProbeResult runProbe(HostProbes& probes, const std::atomic<bool>& abort, Clock& 
     return serviceQuery(probes, abort, clock, item, keepHandle);
 }
 
+}  // namespace
+
+std::string pingStatusText(const ServerItem& item, std::int32_t k) {
+    return "Checking: " + item.name + " (Ping " + stringify(k) + " of " + stringify(item.numPings) + ")";
+}
+
+ProbeResult runProbe(HostProbes& probes, const std::atomic<bool>& abort, Clock& clock, const ServerItem& item,
+                     const std::function<void(std::int32_t)>& onPingTry, bool keepHandle) {
+    ProbeResult result = probeOnce(probes, abort, clock, item, onPingTry, keepHandle);
+    result.heldReports = probes.takeHeldReports();
+    return result;
+}
+
 bool applyResult(MonitorContext& ctx, const ServerDoc::Snapshot& taken, ProbeResult result, std::time_t now) {
     if (result.end == End::CutShort) {
         // A probe cancelled by the close says nothing about the host: no counters, no
         // write-back, no row update and, above all, no down event while exiting.
         return false;
+    }
+    for (const std::function<void()>& report : result.heldReports) {
+        report();
     }
     ServerItem snap = taken.item;
     snap.status = StatusChecking;

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "core/Monitor.h"
 
@@ -28,6 +29,8 @@ struct ProbeResult {
     // monitor thread itself (the order of one host after another closes it after the log
     // line of its result).
     ServiceHandle openHandle;
+    // What the probe set held back during the check, said before the result is applied.
+    std::vector<std::function<void()>> heldReports;
 };
 
 // "Checking: name (Ping k of total)", shown before ping try k of a host.

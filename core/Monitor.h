@@ -5,10 +5,12 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/Clock.h"
 #include "core/LiveConfig.h"
@@ -55,6 +57,10 @@ class HostProbes {
     virtual void closeServiceManager(ServiceHandle handle) = 0;
     // Ends a waiting check at once; safe from any thread. Used only at shutdown.
     virtual void cancel() {}
+    // What a set that checks beside others held back during its last check instead of
+    // saying it (why the check could not even be tried). The monitor thread says it when it
+    // applies the check's result, so it comes in list order like the rest.
+    virtual std::vector<std::function<void()>> takeHeldReports() { return {}; }
 };
 
 // The log and the actions of a transition.

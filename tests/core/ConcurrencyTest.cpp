@@ -147,12 +147,12 @@ class SeveralAtOnce : public ::testing::Test {
             doc.append(it);
         }
     }
-    // What applying results does: log lines, actions, counts and status of rows.
+    // What applying results does: held reports, log lines, actions, counts and status of rows.
     Strings applied() const {
         Strings out;
         for (const std::string& e : journal.entries()) {
-            if (e.starts_with("log") || e.starts_with("down") || e.starts_with("up") ||
-                e.starts_with("view counts") || e.starts_with("view status")) {
+            if (e.starts_with("held") || e.starts_with("log") || e.starts_with("down") ||
+                e.starts_with("up") || e.starts_with("view counts") || e.starts_with("view status")) {
                 out.push_back(e);
             }
         }
@@ -175,9 +175,11 @@ class SeveralAtOnce : public ::testing::Test {
     RecordingView view{journal};
     FakeClock clock{journal};
     Gate gate;
+    bool holdReports = false;  // set before the monitor starts
     std::vector<FakeProbes*> sets;
     ProbePool pool{[this] {
         auto set = std::make_unique<FakeProbes>(journal);
+        set->holdReports = holdReports;
         set->byAddress = [this, &self = *set](const std::string& address) {
             return gate.pass(address, self);
         };
@@ -190,6 +192,7 @@ class SeveralAtOnce : public ::testing::Test {
 TEST_F(SeveralAtOnce, ResultsApplyInListOrderWhateverOrderTheProbesEndIn) {
     hosts({"h0", "h1", "h2", "h3", "h4"});
     gate.failing = {"h1", "h3"};
+    holdReports = true;
     Monitor monitor(ctx);
     monitor.start();
     ASSERT_TRUE(gate.entered("h2"));
@@ -204,10 +207,11 @@ TEST_F(SeveralAtOnce, ResultsApplyInListOrderWhateverOrderTheProbesEndIn) {
     gate.open("h0");
     ASSERT_TRUE(threadEnded());
     EXPECT_EQ(applied(),
-              (Strings{"view counts 0 1/0", "view status 0 1 c0", "view counts 1 0/1",
-                       "log Server Down: h1 @1700000000", "down actions h1 @1700000000", "view status 1 0 c1",
-                       "view counts 2 1/0", "view status 2 1 c0", "view counts 3 0/1",
-                       "log Server Down: h3 @1700000000", "down actions h3 @1700000000", "view status 3 0 c1",
+              (Strings{"held report h0", "view counts 0 1/0", "view status 0 1 c0", "held report h1",
+                       "view counts 1 0/1", "log Server Down: h1 @1700000000", "down actions h1 @1700000000",
+                       "view status 1 0 c1", "held report h2", "view counts 2 1/0", "view status 2 1 c0",
+                       "held report h3", "view counts 3 0/1", "log Server Down: h3 @1700000000",
+                       "down actions h3 @1700000000", "view status 3 0 c1", "held report h4",
                        "view counts 4 1/0", "view status 4 1 c0"}));
     // The status text names the first host not yet applied.
     EXPECT_EQ(journal.matching("status Checking"),

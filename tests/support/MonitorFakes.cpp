@@ -1,6 +1,7 @@
 #include "support/MonitorFakes.h"
 
 #include <thread>
+#include <utility>
 
 void Journal::add(std::string entry) {
     std::lock_guard lock(mutex_);
@@ -53,6 +54,9 @@ bool FakeProbes::nextTcp(const std::string& address) {
     if (duringProbe) {
         duringProbe();
     }
+    if (holdReports) {
+        held_.push_back([this, address] { journal_.add("held report " + address); });
+    }
     if (byAddress) {
         return byAddress(address);
     }
@@ -78,6 +82,10 @@ bool FakeProbes::checkTcpReceive(const ServerItem& item) {
 bool FakeProbes::checkTcpSendReceive(const ServerItem& item) {
     note("probe send " + item.name);
     return nextTcp(item.address);
+}
+
+std::vector<std::function<void()>> FakeProbes::takeHeldReports() {
+    return std::exchange(held_, {});
 }
 
 void FakeProbes::setPingAddress(const std::string& address) {

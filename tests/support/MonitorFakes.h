@@ -49,6 +49,8 @@ class FakeProbes : public HostProbes {
     // When set, decides every TCP check by the host's address instead of the
     // scripts, on the thread that checks: a test can hold checks and end them in any order.
     std::function<bool(const std::string& address)> byAddress;
+    // Every TCP check holds back a report ("held report <address>") for the monitor thread.
+    bool holdReports = false;
     bool quiet = false;  // record nothing (benchmarks)
 
     bool checkTcpConnect(const std::string& address, std::int32_t port) override;
@@ -61,6 +63,7 @@ class FakeProbes : public HostProbes {
                              bool& running) override;
     void closeServiceManager(ServiceHandle handle) override;
     void cancel() override { ++cancels; }
+    std::vector<std::function<void()>> takeHeldReports() override;
 
     std::atomic<int> cancels{0};
 
@@ -73,6 +76,7 @@ class FakeProbes : public HostProbes {
     std::deque<bool> tcp_;
     std::deque<int> ping_;
     std::deque<ServiceResult> service_;
+    std::vector<std::function<void()>> held_;
     ServiceResult current_;
 };
 
