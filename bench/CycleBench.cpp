@@ -134,8 +134,8 @@ void BM_CycleOverTcpHosts(benchmark::State& state) {
     cfg.update([](ServerCfg& c) { c.connectTimeout = kTimeoutMs; });
     cfg.updateExtra([atOnce](Settings& s) { s.monitor.checksAtOnce = atOnce; });
     MonitorFlags flags;
-    SystemProbes probes(cfg);
-    ProbePool pool([&cfg] { return std::make_unique<SystemProbes>(cfg); });
+    SystemProbes probes(cfg, {});
+    ProbePool pool([&cfg] { return std::make_unique<SystemProbes>(cfg, SystemProbes::Report{}); });
     if (pool.reserve(static_cast<std::size_t>(atOnce)) < static_cast<std::size_t>(atOnce)) {
         state.SkipWithError("not enough probe sets (open file limit?)");
         return;
