@@ -1,6 +1,7 @@
 #include "platform/Processes.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,6 +31,39 @@ class SpawnActions {
 
   private:
     posix_spawn_file_actions_t actions_{};
+    bool ok_ = false;
+};
+
+// A child starts with no signal blocked and with the default action for the signals a front
+// end blocks or ignores (the daemon takes SIGTERM, SIGINT and SIGHUP through a descriptor and
+// ignores SIGPIPE): both would otherwise pass through exec, and a command could then not be
+// stopped the usual way.
+class SpawnAttributes {
+  public:
+    SpawnAttributes() {
+        ok_ = ::posix_spawnattr_init(&attr_) == 0;
+        if (!ok_) {
+            return;
+        }
+        sigset_t none;
+        sigset_t defaults;
+        sigemptyset(&none);
+        sigemptyset(&defaults);
+        for (const int s : {SIGHUP, SIGINT, SIGTERM, SIGPIPE}) {
+            sigaddset(&defaults, s);
+        }
+        ok_ = ::posix_spawnattr_setsigmask(&attr_, &none) == 0 &&
+              ::posix_spawnattr_setsigdefault(&attr_, &defaults) == 0 &&
+              ::posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
+    }
+    ~SpawnAttributes() { ::posix_spawnattr_destroy(&attr_); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    bool ok() const { return ok_; }
+    const posix_spawnattr_t* get() const { return &attr_; }
+
+  private:
+    posix_spawnattr_t attr_{};
     bool ok_ = false;
 };
 
@@ -154,8 +188,12 @@ bool spawnDetached(const std::vector<std::string>& argvIn, const std::string& wo
         ::posix_spawn_file_actions_addchdir_np(actions.get(), workingDir.c_str()) != 0) {
         return false;
     }
+    SpawnAttributes attributes;
+    if (!attributes.ok()) {
+        return false;
+    }
     pid_t pid = 0;
-    if (::posix_spawnp(&pid, argv[0], actions.get(), nullptr, argv.data(), environ) != 0) {
+    if (::posix_spawnp(&pid, argv[0], actions.get(), attributes.get(), argv.data(), environ) != 0) {
         return false;
     }
     ChildReaper::instance().adopt(pid);
@@ -165,8 +203,10 @@ bool spawnDetached(const std::vector<std::string>& argvIn, const std::string& wo
 void PosixProcessRunner::runShellCommand(const std::string& commandLine) {
     std::vector<std::string> words{"sh", "-c", commandLine};
     std::vector<char*> argv = argvOf(words);
+    SpawnAttributes attributes;
     pid_t pid = 0;
-    if (::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv.data(), environ) != 0) {
+    if (!attributes.ok() ||
+        ::posix_spawn(&pid, "/bin/sh", nullptr, attributes.get(), argv.data(), environ) != 0) {
         return;
     }
     int status = 0;
