@@ -26,8 +26,17 @@ struct MailSettings {
     bool operator==(const MailSettings&) const = default;
 };
 
+// The Prometheus exposition: served only when listen names an address and a port.
+struct MetricsSettings {
+    // "127.0.0.1:9469", "[::1]:9469"; empty: no metrics.
+    std::string listen;
+
+    bool operator==(const MetricsSettings&) const = default;
+};
+
 struct Settings {
     MailSettings mail;
+    MetricsSettings metrics;
 
     bool operator==(const Settings&) const = default;
 };

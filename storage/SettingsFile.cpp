@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string_view>
 
+#include "core/ListenAddress.h"
 #include "storage/SafeFile.h"
 
 struct SettingsFile::Kept {
@@ -104,6 +105,18 @@ void readMail(Reader& r, MailSettings& mail) {
     Reader::text(*t, "ca_file", mail.caFile);
 }
 
+void readMetrics(Reader& r, MetricsSettings& metrics) {
+    const toml::table* t = r.section("metrics");
+    if (t == nullptr) {
+        return;
+    }
+    Reader::text(*t, "listen", metrics.listen);
+    if (!metrics.listen.empty() && !parseListenAddress(metrics.listen)) {
+        throw BadValue{"listen must be an address and a port, such as \"127.0.0.1:9469\" or \"[::1]:9469\"",
+                       t->get("listen")->source()};
+    }
+}
+
 // Writes the known keys into the kept table: a key the file held is replaced, a key it did not
 // hold is added only when its value differs from the default, so the file stays as short as
 // its owner made it.
@@ -119,6 +132,8 @@ class Writer {
         }
         return *node->as_table();
     }
+
+    bool holds(const char* name) const { return root_.contains(name); }
 
     template <typename T, typename D>
     static void put(toml::table& t, const char* key, const T& value, const D& fallback) {
@@ -147,6 +162,14 @@ void writeMail(Writer& w, const MailSettings& mail) {
     Writer::put(t, "ca_file", mail.caFile, d.caFile);
 }
 
+void writeMetrics(Writer& w, const MetricsSettings& metrics) {
+    const MetricsSettings d;
+    if (metrics == d && !w.holds("metrics")) {
+        return;
+    }
+    Writer::put(w.section("metrics"), "listen", metrics.listen, d.listen);
+}
+
 }  // namespace
 
 SettingsFile::SettingsFile() : kept_(std::make_unique<Kept>()) {}
@@ -171,6 +194,7 @@ bool SettingsFile::load(const std::string& path) {
         toml::table table = toml::parse(bytes, path);
         Reader r(table);
         readMail(r, read.mail);
+        readMetrics(r, read.metrics);
         kept_->table = std::move(table);
     } catch (const toml::parse_error& e) {
         errorText = located(path, e.source().begin.line, std::string(e.description()));
@@ -187,6 +211,7 @@ bool SettingsFile::save() {
     toml::table table = kept_->table;
     Writer w(table);
     writeMail(w, settings.mail);
+    writeMetrics(w, settings.metrics);
     std::ostringstream out;
     out << table << '\n';
     std::string reason;
