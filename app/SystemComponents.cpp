@@ -31,17 +31,25 @@ class SystemDialogServices : public DialogServices {
     PosixProcessRunner processes_;
 };
 
-}  // namespace
-
-AppComponents makeSystemComponents(const ComponentContext& context) {
+AppComponents systemComponents(const ComponentContext& context, EventLogger* logCopy) {
     AppComponents parts;
     parts.clock = std::make_unique<SystemClock>();
     auto probes = std::make_unique<SystemProbes>(context.cfg, context.flags.connectState);
     parts.startupError = probes->startupError();
     parts.probes = std::move(probes);
     parts.alerts = std::make_unique<MonitorAlerts>(context.cfg, context.view, context.messages, *parts.clock,
-                                                   context.flags.connectState);
+                                                   context.flags.connectState, logCopy);
     return parts;
+}
+
+}  // namespace
+
+AppComponents makeSystemComponents(const ComponentContext& context) {
+    return systemComponents(context, nullptr);
+}
+
+AppComponents makeSystemComponentsLoggingTo(const ComponentContext& context, EventLogger& logCopy) {
+    return systemComponents(context, &logCopy);
 }
 
 std::unique_ptr<DialogServices> makeSystemDialogServices() {
