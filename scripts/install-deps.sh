@@ -7,7 +7,7 @@ PACKAGES=(
   qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
   libgtest-dev libgmock-dev libbenchmark-dev
   libsystemd-dev dbus python3-dbusmock python3-aiosmtpd libtomlplusplus-dev
-  libcpp-httplib-dev
+  libcli11-dev libcpp-httplib-dev
   libcanberra-dev alsa-utils sox smbclient
   xvfb xauth imagemagick iproute2 procps libcap2-bin
   monitoring-plugins-basic fping
