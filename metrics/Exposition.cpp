@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <optional>
-#include <unordered_map>
 
 namespace {
 
@@ -54,26 +53,6 @@ void seconds(std::string& out, long long ms) {
     out.append(buffer, static_cast<std::size_t>(n));
 }
 
-// The label set of every host between braces. Two hosts with the same name, address and type
-// would make two series of one identity, which a scraper drops; a later one carries the
-// label duplicate="2" (then "3", ...).
-std::vector<std::string> labelSets(const std::vector<HostLabels>& labels) {
-    std::vector<std::string> out;
-    out.reserve(labels.size());
-    std::unordered_map<std::string, int> seen;
-    for (const HostLabels& l : labels) {
-        std::string set = "{name=\"" + escapeLabelValue(l.name) + "\",address=\"" +
-                          escapeLabelValue(l.address) + "\",type=\"" + l.type + "\"";
-        const int copies = ++seen[set];
-        if (copies > 1) {
-            set += ",duplicate=\"" + std::to_string(copies) + "\"";
-        }
-        set += "} ";
-        out.push_back(std::move(set));
-    }
-    return out;
-}
-
 // A host's value of one family; nothing for no sample.
 using Value = std::optional<long long> (*)(const HostNumbers&);
 
@@ -107,30 +86,9 @@ std::optional<long long> ifKnown(long long value) {
 
 }  // namespace
 
-std::string escapeLabelValue(std::string_view utf8) {
-    std::string out;
-    out.reserve(utf8.size());
-    for (const char c : utf8) {
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '"':
-                out += "\\\"";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
-}
-
 std::string renderExposition(const MetricsSnapshot& snapshot, bool monitorRunning) {
-    static const std::vector<HostLabels> kNone;
-    const std::vector<std::string> sets = labelSets(snapshot.labels ? *snapshot.labels : kNone);
+    static const std::vector<std::string> kNone;
+    const std::vector<std::string>& sets = snapshot.labels ? snapshot.labels->sets : kNone;
     const std::vector<HostNumbers>& hosts = snapshot.hosts;
 
     std::string out;

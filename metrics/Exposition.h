@@ -2,13 +2,9 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 
 #include "metrics/MetricsView.h"
 
 inline constexpr const char* kExpositionContentType = "text/plain; version=0.0.4; charset=utf-8";
-
-// A label value between its double quotes: backslash, double quote and line feed escaped.
-std::string escapeLabelValue(std::string_view utf8);
 
 std::string renderExposition(const MetricsSnapshot& snapshot, bool monitorRunning);

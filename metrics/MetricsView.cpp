@@ -3,8 +3,6 @@
 #include <unordered_map>
 #include <utility>
 
-#include "core/Utf8Text.h"
-
 namespace {
 
 HostNumbers numbersOf(const ServerItem& item) {
@@ -23,43 +21,37 @@ std::string key(const HostLabels& l) {
 
 }  // namespace
 
-HostLabels labelsOf(const ServerItem& item) {
-    HostLabels l;
-    l.name = asUtf8(cutAtNul(item.name));
-    l.address = asUtf8(cutAtNul(item.address));
-    // The monitor checks every type it does not know as a service.
-    l.type = item.type == HostTcpIp ? "tcp" : item.type == HostPing ? "ping" : "service";
-    return l;
-}
-
 MetricsView::MetricsView(const ServerDoc& doc, Clock& clock)
-    : doc_(doc), clock_(clock), labels_(std::make_shared<std::vector<HostLabels>>()) {
+    : doc_(doc), clock_(clock), labels_(std::make_shared<LabelTable>()) {
     rebuild();
 }
 
 void MetricsView::rebuild() {
     const std::vector<ServerItem> items = doc_.items();
-    auto labels = std::make_shared<std::vector<HostLabels>>();
-    labels->reserve(items.size());
+    auto table = std::make_shared<LabelTable>();
+    std::vector<HostLabels>& labels = table->hosts;
+    labels.reserve(items.size());
     std::vector<HostNumbers> hosts;
     hosts.reserve(items.size());
     for (const ServerItem& item : items) {
-        labels->push_back(labelsOf(item));
+        labels.push_back(labelsOf(item));
         hosts.push_back(numbersOf(item));
     }
+    table->sets = labelSets(labels);
     std::lock_guard lock(mutex_);
+    applyPendingLocked();
     // The timings stay with their host, wherever the list moved it; usually it has not moved.
-    const std::vector<HostLabels>& old = *labels_;
+    const std::vector<HostLabels>& old = labels_->hosts;
     std::unordered_map<std::string, std::size_t> moved;
     for (std::size_t i = 0; i < hosts.size(); ++i) {
         std::size_t from = i;
-        if (i >= old.size() || !(old[i] == (*labels)[i])) {
+        if (i >= old.size() || !(old[i] == labels[i])) {
             if (moved.empty()) {
                 for (std::size_t k = old.size(); k-- > 0;) {
                     moved[key(old[k])] = k;
                 }
             }
-            const auto it = moved.find(key((*labels)[i]));
+            const auto it = moved.find(key(labels[i]));
             if (it == moved.end()) {
                 continue;
             }
@@ -74,7 +66,7 @@ void MetricsView::rebuild() {
             now.status = StatusChecking;
         }
     }
-    labels_ = std::move(labels);
+    labels_ = std::move(table);
     hosts_ = std::move(hosts);
 }
 
@@ -101,43 +93,65 @@ void MetricsView::cycleStarted() {
 }
 
 void MetricsView::markRowChecking(std::size_t row) {
-    const long long now = clock_.elapsed().count();
-    std::lock_guard lock(mutex_);
-    if (row < hosts_.size()) {
-        hosts_[row].status = StatusChecking;
-        hosts_[row].checkStartedMs = now;
+    report(Change{Change::Checking, row, {}, clock_.elapsed().count(), 0});
+}
+
+void MetricsView::showRowCounts(std::size_t row, const ServerItem& item) {
+    report(Change{Change::Counted, row, numbersOf(item), clock_.elapsed().count(), clock_.now()});
+}
+
+void MetricsView::showRowStatus(std::size_t row, const ServerItem& item) {
+    report(Change{Change::Shown, row, numbersOf(item), 0, 0});
+}
+
+void MetricsView::report(const Change& change) {
+    std::unique_lock lock(mutex_, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        // A scrape is copying the numbers: rather than wait, the change goes in first with
+        // the next call that holds the lock (a later change, or the next scrape).
+        std::lock_guard waiting(pendingMutex_);
+        pending_.push_back(change);
+        return;
+    }
+    applyPendingLocked();
+    applyLocked(change);
+}
+
+void MetricsView::applyPendingLocked() {
+    std::vector<Change> waiting;
+    {
+        std::lock_guard lock(pendingMutex_);
+        waiting.swap(pending_);
+    }
+    for (const Change& c : waiting) {
+        applyLocked(c);
     }
 }
 
-void MetricsView::apply(std::size_t row, const ServerItem& item, bool checkEnded) {
-    const long long now = clock_.elapsed().count();
-    const std::time_t wall = checkEnded ? clock_.now() : 0;
-    std::lock_guard lock(mutex_);
-    if (row >= hosts_.size()) {
+void MetricsView::applyLocked(const Change& change) {
+    if (change.row >= hosts_.size()) {
         return;
     }
-    HostNumbers& h = hosts_[row];
+    HostNumbers& h = hosts_[change.row];
+    if (change.kind == Change::Checking) {
+        h.status = StatusChecking;
+        h.checkStartedMs = change.at;
+        return;
+    }
     const HostNumbers was = h;
-    h = numbersOf(item);
+    h = change.numbers;
     h.lastDurationMs = was.lastDurationMs;
     h.lastCheckTime = was.lastCheckTime;
     // The check ends when its result is counted: the down actions that may follow are no
     // part of it.
-    if (checkEnded && was.checkStartedMs >= 0) {
-        h.lastDurationMs = now - was.checkStartedMs;
-        h.lastCheckTime = wall;
+    if (change.kind == Change::Counted && was.checkStartedMs >= 0) {
+        h.lastDurationMs = change.at - was.checkStartedMs;
+        h.lastCheckTime = change.wall;
     }
 }
 
-void MetricsView::showRowCounts(std::size_t row, const ServerItem& item) {
-    apply(row, item, true);
-}
-
-void MetricsView::showRowStatus(std::size_t row, const ServerItem& item) {
-    apply(row, item, false);
-}
-
-MetricsSnapshot MetricsView::snapshot() const {
+MetricsSnapshot MetricsView::snapshot() {
     std::lock_guard lock(mutex_);
+    applyPendingLocked();
     return MetricsSnapshot{labels_, hosts_, lastCycleMs_};
 }
