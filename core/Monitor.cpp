@@ -209,6 +209,7 @@ int MonitorThreadProc(MonitorContext& ctx) {
     while (carryOn(ctx.flags)) {
         ctx.flags.checkNow = false;
         const std::chrono::milliseconds started = ctx.clock.elapsed();
+        ctx.view.cycleStarted();
         for (std::size_t i = 0; i < ctx.doc.count() && !ctx.flags.abort; ++i) {
             checkHost(ctx, i);
         }
@@ -216,7 +217,7 @@ int MonitorThreadProc(MonitorContext& ctx) {
             continue;
         }
         ctx.view.refreshHostRows();
-        const long long steps = static_cast<long long>(ctx.cfg.interval()) * 60;
+        const long long steps = ctx.cfg.intervalSeconds();
         if (steps > 0) {
             countdown(ctx, steps);
         } else if (const auto spent = ctx.clock.elapsed() - started; spent < kShortestCycle) {

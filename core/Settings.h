@@ -38,9 +38,18 @@ struct DesktopSettings {
     bool operator==(const DesktopSettings&) const = default;
 };
 
+// The Prometheus exposition: served only when listen names an address and a port.
+struct MetricsSettings {
+    // "127.0.0.1:9469", "[::1]:9469"; empty: no metrics.
+    std::string listen;
+
+    bool operator==(const MetricsSettings&) const = default;
+};
+
 struct Settings {
     MailSettings mail;
     DesktopSettings desktop;
+    MetricsSettings metrics;
 
     bool operator==(const Settings&) const = default;
 };
