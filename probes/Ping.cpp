@@ -112,13 +112,14 @@ void TIcmpEcho::ResolveAddr() {
             }
             return;
         }
-        if (found.error != 0) {
+        // Pinging goes over IPv4 only for now: a name with IPv6 addresses alone is not found.
+        if (found.error != 0 || found.address.family != AF_INET) {
             lastError_ = IcmpStatus::BadDestination;
             ipAddress_ = kNoAddress;
             display("Unable to resolve " + address_);
             return;
         }
-        ipAddress_ = found.address;
+        ipAddress_ = found.address.v4;
         hostName_ = found.officialName;
     }
     hostIP_ = dotted(ipAddress_);
@@ -343,7 +344,8 @@ void TPinger::DnsLookup(const std::string& hostName) {
     const std::uint64_t id = lookup_->nextId++;
     lookup_->pending = id;
     auto completion = [state = lookup_, id, dispatcher = lookup_->dispatcher](const HostLookupResult& r) {
-        auto finish = [state, id, error = r.error, found = r.address] {
+        const bool v4 = r.address.family == AF_INET;
+        auto finish = [state, id, error = r.error != 0 || v4 ? r.error : EAI_NONAME, found = r.address.v4] {
             std::lock_guard inner(state->mutex);
             if (state->owner != nullptr) {
                 state->owner->lookupDone(id, error, found);
