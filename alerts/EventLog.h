@@ -33,3 +33,20 @@ class FileEventLogger final : public EventLogger {
   private:
     const LiveConfig& cfg_;
 };
+
+// The file log, and a copy of every line for a second logger (the daemon's standard output)
+// that takes it whatever the log settings say.
+class CopyingEventLogger final : public EventLogger {
+  public:
+    CopyingEventLogger(EventLogger& log, EventLogger* copy) : log_(log), copy_(copy) {}
+    void logEvent(const std::string& text, std::time_t time) override {
+        log_.logEvent(text, time);
+        if (copy_ != nullptr) {
+            copy_->logEvent(text, time);
+        }
+    }
+
+  private:
+    EventLogger& log_;
+    EventLogger* copy_;
+};

@@ -1,13 +1,13 @@
 #include "alerts/MonitorAlerts.h"
 
 MonitorAlerts::MonitorAlerts(const LiveConfig& cfg, MonitorView& view, MessageSink& messages, Clock& clock,
-                             std::atomic<std::int32_t>& connectState)
-    : cfg_(cfg), log_(cfg), mailer_(connectState), fx_{cfg,      log_,         view,      clock,
-                                                       sounds_,  processes_,   services_, reboot_,
-                                                       messages, netMessages_, mailer_} {}
+                             std::atomic<std::int32_t>& connectState, EventLogger* logCopy)
+    : file_(cfg), log_(file_, logCopy), mailer_(connectState), fx_{cfg,      log_,         view,      clock,
+                                                                   sounds_,  processes_,   services_, reboot_,
+                                                                   messages, netMessages_, mailer_} {}
 
 void MonitorAlerts::logEvent(std::string text, std::time_t time) {
-    ::logEvent(cfg_, std::move(text), time);
+    log_.logEvent(text, time);
 }
 
 void MonitorAlerts::runUpActions(const ServerItem& item, std::time_t now) {

@@ -16,9 +16,10 @@
 class MonitorAlerts final : public HostAlerts {
   public:
     // cfg: the live settings (log, mail); view: the status bar; messages: the message
-    // boxes; connectState: the flag the mail client's events set.
+    // boxes; connectState: the flag the mail client's events set; logCopy: where every log
+    // line goes as well, if anywhere.
     MonitorAlerts(const LiveConfig& cfg, MonitorView& view, MessageSink& messages, Clock& clock,
-                  std::atomic<std::int32_t>& connectState);
+                  std::atomic<std::int32_t>& connectState, EventLogger* logCopy = nullptr);
 
     void logEvent(std::string text, std::time_t time) override;
     void runUpActions(const ServerItem& item, std::time_t now) override;
@@ -30,8 +31,8 @@ class MonitorAlerts final : public HostAlerts {
     TSmtpClient& mailClient() { return mailer_.client(); }
 
   private:
-    const LiveConfig& cfg_;
-    FileEventLogger log_;
+    FileEventLogger file_;
+    CopyingEventLogger log_;
     CanberraSoundPlayer sounds_;
     PosixProcessRunner processes_;
     SystemdServiceStarter services_;

@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "alerts/EventLog.h"
+#include "core/ListenAddress.h"
+#include "metrics/MetricsExporter.h"
 
 namespace {
 
@@ -33,9 +35,10 @@ Settings loadExtra(SettingsFile& file, const std::string& configPath) {
 Application::Application(Ui ui, const std::string& configPath, const ComponentFactory& makeComponents)
     : ui_(ui),
       cfg_(loadSettings(configPath), loadExtra(extraFile_, configPath)),
-      parts_(checked(makeComponents(ComponentContext{cfg_, flags_, ui.view, ui.messages}))),
+      view_(ui.view),
+      parts_(checked(makeComponents(ComponentContext{cfg_, flags_, view_, ui.messages}))),
       pool_(parts_.makeProbes),
-      monitor_(MonitorContext{doc_, cfg_, flags_, *parts_.probes, *parts_.alerts, ui.view, *parts_.clock,
+      monitor_(MonitorContext{doc_, cfg_, flags_, *parts_.probes, *parts_.alerts, view_, *parts_.clock,
                               parts_.makeProbes ? &pool_ : nullptr}) {}
 
 Application::~Application() {
@@ -49,6 +52,9 @@ void Application::firstShow() {
     if (!extraFile_.errorText.empty()) {
         ui_.questions.showMessage(extraFile_.errorText);
     }
+    if (!serveMetrics()) {
+        ui_.questions.showMessage(metricsError_);
+    }
     testOpenLog();
     const ServerCfg cfg = cfg_.get();
     if (cfg.openLast != 0 && !cfg.lastDoc.empty()) {
@@ -56,7 +62,7 @@ void Application::firstShow() {
             ui_.questions.showMessage("Failed to open last document:\r\n" + doc_.errorText);
         }
     }
-    ui_.view.refreshAllRows();
+    view_.refreshAllRows();
 }
 
 bool Application::promptAndReset() {
@@ -66,7 +72,7 @@ bool Application::promptAndReset() {
         }
     }
     doc_.reset();
-    ui_.view.refreshAllRows();
+    view_.refreshAllRows();
     return true;
 }
 
@@ -96,7 +102,7 @@ bool Application::openPath(const std::string& path) {
         return false;
     }
     const bool ok = loadInto(path);
-    ui_.view.refreshAllRows();
+    view_.refreshAllRows();
     return ok;
 }
 
@@ -131,16 +137,16 @@ bool Application::saveDocumentAs() {
 
 void Application::newCommand() {
     promptAndReset();
-    ui_.view.refreshAllRows();
+    view_.refreshAllRows();
 }
 
 void Application::openCommand() {
     openDocument();
-    ui_.view.refreshAllRows();
+    view_.refreshAllRows();
 }
 
 bool Application::shutdown() {
-    ui_.view.setStatusText("Shutting Down...");
+    view_.setStatusText("Shutting Down...");
     const bool wasMonitoring = flags_.running;
     monitor_.stop();
     if (!promptAndReset()) {
@@ -148,7 +154,7 @@ bool Application::shutdown() {
         if (wasMonitoring) {
             monitor_.start();
         } else {
-            ui_.view.setStatusText("Idle");
+            view_.setStatusText("Idle");
         }
         return false;
     }
@@ -167,6 +173,34 @@ bool Application::shutdown() {
     return true;
 }
 
+bool Application::serveMetrics() {
+    const std::string listen = cfg_.extra().metrics.listen;
+    if (listen.empty() || metrics_) {
+        return true;
+    }
+    const std::optional<ListenAddress> at = parseListenAddress(listen);
+    if (!at) {
+        metricsError_ = "Cannot serve the metrics on \"" + listen + "\": not an address and a port";
+        return false;
+    }
+    auto metrics = std::make_unique<MetricsExporter>(doc_, *parts_.clock, flags_.running);
+    if (!metrics->start(*at)) {
+        metricsError_ = "Cannot serve the metrics on " + metrics->error();
+        return false;
+    }
+    metrics_ = std::move(metrics);
+    view_.add(metrics_->view());
+    return true;
+}
+
+std::string Application::metricsAddress() const {
+    return metrics_ ? metrics_->address().text() : std::string();
+}
+
+void Application::haltMonitor() {
+    monitor_.cancelAndJoin();
+}
+
 bool Application::toggleMonitor() {
     return monitor_.toggle();
 }
@@ -176,7 +210,7 @@ void Application::addHost() {
     if (ui_.editor.editHost(record)) {
         doc_.append(record);
     }
-    ui_.view.refreshAllRows();
+    view_.refreshAllRows();
 }
 
 void Application::editHost(std::optional<std::size_t> index, GridSource source) {
@@ -193,7 +227,7 @@ void Application::editHost(std::optional<std::size_t> index, GridSource source) 
     }
     // A cancelled edit from the result grid leaves both grids (and their selection) alone.
     if (confirmed || source == GridSource::HostGrid) {
-        ui_.view.refreshAllRows();
+        view_.refreshAllRows();
     }
 }
 
@@ -205,7 +239,7 @@ void Application::removeHost(std::optional<std::size_t> index) {
         return;
     }
     doc_.remove(*index);
-    ui_.view.refreshAllRows();
+    view_.refreshAllRows();
 }
 
 void Application::setLogEnabled(bool on) {

@@ -12,6 +12,7 @@
 
 #include "app/UserInteraction.h"
 #include "core/Clock.h"
+#include "core/FanOutView.h"
 #include "core/LiveConfig.h"
 #include "core/Monitor.h"
 #include "core/MonitorView.h"
@@ -21,6 +22,8 @@
 #include "storage/SettingsFile.h"
 
 inline constexpr const char* kAppTitle = "Kestrune Vardomon";
+
+class MetricsExporter;
 
 // The parts the monitor cycle runs on.
 struct AppComponents {
@@ -75,9 +78,21 @@ class Application {
     MonitorFlags& flags() { return flags_; }
 
     // After the window has filled its option controls from settings(): the start-up error
-    // of a component, a malformed settings.toml, the log file test, the last document, and
-    // both grids.
+    // of a component, a malformed settings.toml, the metrics, the log file test, the last
+    // document, and both grids.
     void firstShow();
+
+    // What could not be used at start-up (the ping socket; settings.toml); empty when all
+    // is well.
+    const std::string& startupError() const { return parts_.startupError; }
+    const std::string& settingsError() const { return extraFile_.errorText; }
+
+    // Serves the metrics where settings.toml says, if it says so; before monitoring starts.
+    // False, with metricsError(), when the address cannot be used.
+    bool serveMetrics();
+    const std::string& metricsError() const { return metricsError_; }
+    // Where they are served ("127.0.0.1:9469"); empty when they are not.
+    std::string metricsAddress() const;
 
     // Document commands. Each returns whether it was done (false: refused, cancelled or
     // failed).
@@ -101,6 +116,9 @@ class Application {
     bool toggleMonitor();
     bool isMonitoring() const { return flags_.running; }
     void checkNow() { monitor_.checkNow(); }
+    // Ends monitoring at once, without waiting for the cycle to finish: a check under way is
+    // cut short and counts for nothing.
+    void haltMonitor();
 
     // Host commands; index is the first selected row of the source grid, if any.
     void addHost();
@@ -126,8 +144,13 @@ class Application {
     SettingsFile extraFile_;
     LiveConfig cfg_;
     MonitorFlags flags_;
+    // The front end's view, and the metrics' when they are served.
+    FanOutView view_;
     AppComponents parts_;
     ProbePool pool_;
+    // After the parts: the metrics time checks with their clock.
+    std::unique_ptr<MetricsExporter> metrics_;
+    std::string metricsError_;
     // Last: destroyed first, so the thread is gone before the parts it uses.
     Monitor monitor_;
 };

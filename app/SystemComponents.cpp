@@ -34,15 +34,13 @@ class SystemDialogServices : public DialogServices {
     BusCancel listingCancel_;
 };
 
-}  // namespace
-
-AppComponents makeSystemComponents(const ComponentContext& context) {
+AppComponents systemComponents(const ComponentContext& context, EventLogger* logCopy) {
     // Room for the descriptors of every check that runs beside others.
     raiseOpenFileLimit();
     AppComponents parts;
     parts.clock = std::make_unique<SystemClock>();
     parts.alerts = std::make_unique<MonitorAlerts>(context.cfg, context.view, context.messages, *parts.clock,
-                                                   context.flags.connectState);
+                                                   context.flags.connectState, logCopy);
     // What keeps a probe from checking at all goes to the status bar and the log.
     auto report = [&view = context.view, log = parts.alerts.get(),
                    clock = parts.clock.get()](const std::string& text) {
@@ -54,6 +52,16 @@ AppComponents makeSystemComponents(const ComponentContext& context) {
     parts.probes = std::move(probes);
     parts.makeProbes = [&cfg = context.cfg, report] { return std::make_unique<SystemProbes>(cfg, report); };
     return parts;
+}
+
+}  // namespace
+
+AppComponents makeSystemComponents(const ComponentContext& context) {
+    return systemComponents(context, nullptr);
+}
+
+AppComponents makeSystemComponentsLoggingTo(const ComponentContext& context, EventLogger& logCopy) {
+    return systemComponents(context, &logCopy);
 }
 
 std::unique_ptr<DialogServices> makeSystemDialogServices() {

@@ -7,6 +7,10 @@
 #include "app/Application.h"
 #include "app/DialogServices.h"
 
+class EventLogger;
+
 AppComponents makeSystemComponents(const ComponentContext& context);
+// The same, with every log line copied to logCopy whatever the log settings say.
+AppComponents makeSystemComponentsLoggingTo(const ComponentContext& context, EventLogger& logCopy);
 
 std::unique_ptr<DialogServices> makeSystemDialogServices();

@@ -1,4 +1,4 @@
-// Echo round trips to 127.0.0.1 through the ping component, a fixed number of them
+// Echo round trips to 127.0.0.1 and to ::1 through the ping component, a fixed number of each
 // (VARDO_PING_COUNT, default 1000), so bench/ping_peer.sh can set them beside the same number
 // of fping runs.
 #include <benchmark/benchmark.h>
@@ -10,13 +10,13 @@
 
 namespace {
 
-void pingLoopback(benchmark::State& state) {
+void pingLoopback(benchmark::State& state, const char* address) {
     TIcmpEcho echo;
     if (!echo.InitError().empty()) {
         state.SkipWithError(echo.InitErrorDetail().c_str());
         return;
     }
-    echo.SetAddress("127.0.0.1");
+    echo.SetAddress(address);
     echo.Timeout = 1000;
     for (auto _ : state) {
         if (echo.Ping() != 1) {
@@ -25,7 +25,8 @@ void pingLoopback(benchmark::State& state) {
         }
     }
     state.SetItemsProcessed(state.iterations());
-    state.SetLabel(echo.SocketKind() == IcmpSocket::Kind::Datagram ? "datagram socket" : "raw socket");
+    const IcmpSocket::Kind kind = echo.Target().isIpv6() ? echo.SocketKind6() : echo.SocketKind();
+    state.SetLabel(kind == IcmpSocket::Kind::Datagram ? "datagram socket" : "raw socket");
 }
 
 }  // namespace
@@ -33,9 +34,12 @@ void pingLoopback(benchmark::State& state) {
 int main(int argc, char** argv) {
     const char* env = std::getenv("VARDO_PING_COUNT");
     const long count = env != nullptr ? std::atol(env) : 1000;
-    benchmark::RegisterBenchmark("PingLoopback", pingLoopback)
-        ->Iterations(count > 0 ? count : 1000)
-        ->UseRealTime();
+    for (const char* address : {"127.0.0.1", "::1"}) {
+        benchmark::RegisterBenchmark(address[0] == ':' ? "PingLoopback6" : "PingLoopback", pingLoopback,
+                                     address)
+            ->Iterations(count > 0 ? count : 1000)
+            ->UseRealTime();
+    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;

@@ -1,8 +1,10 @@
-// Sequential TCP checks per second against a listener on 127.0.0.1, for connect only and
-// for connect and receive, and the processor time a check spends waiting on a silent peer.
+// Sequential TCP checks per second against a listener on 127.0.0.1 and one on ::1, for connect
+// only and for connect and receive, and the processor time a check spends waiting on a silent
+// peer.
 //
-// `tcp_bench --serve` instead serves greetings on a free port (printed on the first line)
-// until its standard input closes, as the peer for the plugin run of bench/tcp_peer.sh.
+// `tcp_bench --serve` instead serves greetings on a free port of 127.0.0.1 and one of ::1 (printed
+// on the first two lines) until its standard input closes, as the peers for the plugin runs of
+// bench/tcp_peer.sh.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -34,21 +36,25 @@ class BenchServer {
   public:
     enum class Mode { Greeting, CloseAtOnce, Silent, TwoBytesThenClose };
 
-    explicit BenchServer(Mode mode) : mode_(mode) {
-        listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    // Listens on 127.0.0.1, or on ::1 with ipv6.
+    explicit BenchServer(Mode mode, bool ipv6 = false) : mode_(mode) {
+        listen_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         const int on = 1;
         ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        if (::bind(listen_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            ::listen(listen_, 1024) != 0 ||
-            ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        sockaddr_in6 addr6{};
+        addr6.sin6_family = AF_INET6;
+        addr6.sin6_addr = in6addr_loopback;
+        sockaddr* bound = ipv6 ? reinterpret_cast<sockaddr*>(&addr6) : reinterpret_cast<sockaddr*>(&addr);
+        socklen_t len = ipv6 ? sizeof addr6 : sizeof addr;
+        if (::bind(listen_, bound, len) != 0 || ::listen(listen_, 1024) != 0 ||
+            ::getsockname(listen_, bound, &len) != 0) {
             std::perror("bench server");
             std::exit(1);
         }
-        port_ = ntohs(addr.sin_port);
+        port_ = ntohs(ipv6 ? addr6.sin6_port : addr.sin_port);
         stop_ = ::eventfd(0, EFD_CLOEXEC);
         thread_ = std::thread([this] { run(); });
     }
@@ -109,24 +115,29 @@ struct ProbeRig {
     TcpProbe probe{sock, cfg, connectState};
 };
 
-void BM_TcpConnectOnly(benchmark::State& state) {
-    BenchServer server(BenchServer::Mode::CloseAtOnce);
+bool isIpv6(const char* address) {
+    return std::strchr(address, ':') != nullptr;
+}
+
+void BM_TcpConnectOnly(benchmark::State& state, const char* address) {
+    BenchServer server(BenchServer::Mode::CloseAtOnce, isIpv6(address));
     ProbeRig rig(5000);
     for (auto _ : state) {
-        if (!rig.probe.CheckTcpConnect("127.0.0.1", server.port())) {
+        if (!rig.probe.CheckTcpConnect(address, server.port())) {
             state.SkipWithError("a check failed");
             break;
         }
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_TcpConnectOnly)->UseRealTime()->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_TcpConnectOnly, ipv4, "127.0.0.1")->UseRealTime()->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_TcpConnectOnly, ipv6, "::1")->UseRealTime()->MinTime(2.0);
 
-void BM_TcpConnectReceive(benchmark::State& state) {
-    BenchServer server(BenchServer::Mode::Greeting);
+void BM_TcpConnectReceive(benchmark::State& state, const char* address) {
+    BenchServer server(BenchServer::Mode::Greeting, isIpv6(address));
     ProbeRig rig(5000);
     ServerItem item;
-    item.address = "127.0.0.1";
+    item.address = address;
     item.tcpPort = server.port();
     item.tcpType = TcpConnectReceive;
     item.recvText = "220";
@@ -138,7 +149,8 @@ void BM_TcpConnectReceive(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_TcpConnectReceive)->UseRealTime()->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_TcpConnectReceive, ipv4, "127.0.0.1")->UseRealTime()->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_TcpConnectReceive, ipv6, "::1")->UseRealTime()->MinTime(2.0);
 
 double cpuSeconds() {
     rusage use{};
@@ -207,7 +219,8 @@ BENCHMARK(BM_TcpShortClosedReplyWait)->UseRealTime()->Iterations(3)->Unit(benchm
 
 int serve() {
     BenchServer server(BenchServer::Mode::Greeting);
-    std::printf("%u\n", static_cast<unsigned>(server.port()));
+    BenchServer server6(BenchServer::Mode::Greeting, true);
+    std::printf("%u\n%u\n", static_cast<unsigned>(server.port()), static_cast<unsigned>(server6.port()));
     std::fflush(stdout);
     char buf[64];
     while (::read(STDIN_FILENO, buf, sizeof buf) > 0) {

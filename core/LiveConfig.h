@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 
 #include "core/Settings.h"
 #include "core/Vardo.h"
@@ -36,6 +37,17 @@ class LiveConfig {
         std::lock_guard lock(mutex_);
         return cfg_.interval;
     }
+    // The pause between cycles in seconds: the interval's minutes, unless a front end has set
+    // seconds of its own for this run (never saved).
+    long long intervalSeconds() const {
+        std::lock_guard lock(mutex_);
+        return intervalSeconds_ ? *intervalSeconds_ : static_cast<long long>(cfg_.interval) * 60;
+    }
+    void overrideIntervalSeconds(std::optional<std::int32_t> seconds) {
+        std::lock_guard lock(mutex_);
+        intervalSeconds_ = seconds;
+    }
+
     std::int32_t connectTimeout() const {
         std::lock_guard lock(mutex_);
         return cfg_.connectTimeout;
@@ -55,4 +67,5 @@ class LiveConfig {
     mutable std::mutex mutex_;
     ServerCfg cfg_;
     Settings extra_;
+    std::optional<std::int32_t> intervalSeconds_;
 };

@@ -81,12 +81,13 @@ int MonitorThreadProc(MonitorContext& ctx) {
     while (carryOn(ctx.flags)) {
         ctx.flags.checkNow = false;
         const std::chrono::milliseconds started = ctx.clock.elapsed();
+        ctx.view.cycleStarted();
         runCycle(ctx);
         if (ctx.flags.abort) {
             continue;
         }
         ctx.view.refreshHostRows();
-        const long long steps = static_cast<long long>(ctx.cfg.interval()) * 60;
+        const long long steps = ctx.cfg.intervalSeconds();
         if (steps > 0) {
             countdown(ctx, steps);
         } else if (const auto spent = ctx.clock.elapsed() - started; spent < kShortestCycle) {

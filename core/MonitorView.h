@@ -12,8 +12,11 @@ class MonitorView {
     virtual ~MonitorView() = default;
     // Empties both grids and refills them from the list (GUI thread only).
     virtual void refreshAllRows() = 0;
-    // Empties the host grid and refills it from the list.
+    // Empties the host grid and refills it from the list. The monitor calls it once after
+    // every complete cycle, never after one cut short.
     virtual void refreshHostRows() = 0;
+    // A cycle over the list begins (monitor thread). Only views that time cycles care.
+    virtual void cycleStarted() {}
     // Result row i: the checking icon and "Checking...".
     virtual void markRowChecking(std::size_t row) = 0;
     // Result row i: Good Count and Bad Count from the record.

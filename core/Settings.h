@@ -56,10 +56,19 @@ struct DesktopSettings {
     bool operator==(const DesktopSettings&) const = default;
 };
 
+// The Prometheus exposition: served only when listen names an address and a port.
+struct MetricsSettings {
+    // "127.0.0.1:9469", "[::1]:9469"; empty: no metrics.
+    std::string listen;
+
+    bool operator==(const MetricsSettings&) const = default;
+};
+
 struct Settings {
     MailSettings mail;
     MonitorSettings monitor;
     DesktopSettings desktop;
+    MetricsSettings metrics;
 
     bool operator==(const Settings&) const = default;
 };

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/eventfd.h>
 #include <sys/syscall.h>
@@ -39,6 +40,47 @@ class SpawnActions {
     bool ok_ = false;
 };
 
+// A child starts with no signal blocked and with the default action for the signals a front
+// end blocks or ignores (the daemon takes SIGTERM, SIGINT and SIGHUP through a descriptor and
+// ignores SIGPIPE): both would otherwise pass through exec, and a command could then not be
+// stopped the usual way.
+class SpawnAttributes {
+  public:
+    SpawnAttributes() {
+        ok_ = ::posix_spawnattr_init(&attr_) == 0;
+        if (!ok_) {
+            return;
+        }
+        sigset_t none;
+        sigset_t defaults;
+        sigemptyset(&none);
+        sigemptyset(&defaults);
+        for (const int s : {SIGHUP, SIGINT, SIGTERM, SIGPIPE}) {
+            sigaddset(&defaults, s);
+        }
+        ok_ = ::posix_spawnattr_setsigmask(&attr_, &none) == 0 &&
+              ::posix_spawnattr_setsigdefault(&attr_, &defaults) == 0 &&
+              ::posix_spawnattr_setflags(&attr_, flags_) == 0;
+    }
+    // The child leads a process group of its own, so that it and everything it starts can be
+    // ended together.
+    bool inGroupOfItsOwn() {
+        flags_ |= POSIX_SPAWN_SETPGROUP;
+        return ok_ && ::posix_spawnattr_setpgroup(&attr_, 0) == 0 &&
+               ::posix_spawnattr_setflags(&attr_, flags_) == 0;
+    }
+    ~SpawnAttributes() { ::posix_spawnattr_destroy(&attr_); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    bool ok() const { return ok_; }
+    const posix_spawnattr_t* get() const { return &attr_; }
+
+  private:
+    posix_spawnattr_t attr_{};
+    short flags_ = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    bool ok_ = false;
+};
+
 class Fd {
   public:
     Fd() = default;
@@ -64,24 +106,6 @@ class Fd {
 
   private:
     int fd_ = -1;
-};
-
-class SpawnAttributes {
-  public:
-    SpawnAttributes() { ok_ = ::posix_spawnattr_init(&attributes_) == 0; }
-    ~SpawnAttributes() {
-        if (ok_) {
-            ::posix_spawnattr_destroy(&attributes_);
-        }
-    }
-    SpawnAttributes(const SpawnAttributes&) = delete;
-    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-    bool ok() const { return ok_; }
-    posix_spawnattr_t* get() { return &attributes_; }
-
-  private:
-    posix_spawnattr_t attributes_{};
-    bool ok_ = false;
 };
 
 int openPidFd(pid_t pid) {
@@ -229,8 +253,12 @@ bool spawnDetached(const std::vector<std::string>& argvIn, const std::string& wo
         ::posix_spawn_file_actions_addchdir_np(actions.get(), workingDir.c_str()) != 0) {
         return false;
     }
+    SpawnAttributes attributes;
+    if (!attributes.ok()) {
+        return false;
+    }
     pid_t pid = 0;
-    if (::posix_spawnp(&pid, argv[0], actions.get(), nullptr, argv.data(), environ) != 0) {
+    if (::posix_spawnp(&pid, argv[0], actions.get(), attributes.get(), argv.data(), environ) != 0) {
         return false;
     }
     ChildReaper::instance().adopt(pid);
@@ -257,8 +285,7 @@ void PosixProcessRunner::runShellCommand(const std::string& commandLine) {
     std::vector<std::string> words{"sh", "-c", commandLine};
     std::vector<char*> argv = argvOf(words);
     SpawnAttributes attributes;
-    if (!attributes.ok() || ::posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETPGROUP) != 0 ||
-        ::posix_spawnattr_setpgroup(attributes.get(), 0) != 0) {
+    if (!attributes.ok() || !attributes.inGroupOfItsOwn()) {
         return;
     }
     {

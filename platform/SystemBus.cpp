@@ -34,13 +34,32 @@ std::string hostName() {
     return buf;
 }
 
+bool allDigits(const std::string& s) {
+    return !s.empty() &&
+           std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
+}
+
 // "host:port" as systemctl -H takes it; a name with more than one colon is an IPv6 address.
+// An IPv6 address may also be written in brackets, "[2001:db8::1]" or "[2001:db8::1]:2222"
+// (after "user@" or not); ssh takes it without them.
 void splitPort(std::string& host, std::string& port) {
+    const std::size_t at = host.find('@');
+    const std::size_t open = at == std::string::npos ? 0 : at + 1;
+    const std::size_t close = host.find(']', open);
+    if (open < host.size() && host[open] == '[' && close != std::string::npos) {
+        const std::string rest = host.substr(close + 1);
+        if (!rest.empty() && !(rest[0] == ':' && allDigits(rest.substr(1)))) {
+            return;  // not an address in brackets: passed on as typed
+        }
+        if (!rest.empty()) {
+            port = rest.substr(1);
+        }
+        host = host.substr(0, open) + host.substr(open + 1, close - open - 1);
+        return;
+    }
     const std::size_t colon = host.find(':');
     if (colon == std::string::npos || host.find(':', colon + 1) != std::string::npos ||
-        colon + 1 == host.size() ||
-        !std::all_of(host.begin() + static_cast<std::ptrdiff_t>(colon) + 1, host.end(),
-                     [](unsigned char c) { return std::isdigit(c) != 0; })) {
+        !allDigits(host.substr(colon + 1))) {
         return;
     }
     port = host.substr(colon + 1);
@@ -164,7 +183,10 @@ std::string plainMachineName(const std::string& machine) {
 }
 
 bool isLocalMachine(const std::string& machine) {
-    const std::string name = lower(plainMachineName(machine));
+    std::string name = lower(plainMachineName(machine));
+    if (name.size() > 2 && name.front() == '[' && name.back() == ']') {
+        name = name.substr(1, name.size() - 2);
+    }
     // Only the usual loopback address: another one of 127/8 is taken as typed, so a test can
     // aim at "another machine" that is not there.
     if (name.empty() || name == "." || name == "localhost" || name == "127.0.0.1" || name == "::1") {

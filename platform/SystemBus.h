@@ -78,13 +78,14 @@ struct BusLimit {
 std::string plainMachineName(const std::string& machine);
 
 // Whether the machine name means this machine: empty, ".", "localhost", a loopback
-// address or this machine's own name, long or short (leading backslashes are ignored).
+// address (127.0.0.1, ::1 or [::1]) or this machine's own name, long or short (leading backslashes are
+// ignored).
 bool isLocalMachine(const std::string& machine);
 
 // Starts connecting to the system bus of the machine; returns the negative errno of sd-bus
 // on failure. The connection completes during the first call, whose limit bounds it.
-// Another machine ("[user@]host[:port]") is reached through
-// "ssh host systemd-stdio-bridge", without any prompt.
+// Another machine ("[user@]host[:port]", an IPv6 address as it is or in brackets,
+// "[2001:db8::1]:2222") is reached through "ssh host systemd-stdio-bridge", without any prompt.
 int openSystemBus(const std::string& machine, BusPtr& bus);
 
 // A method call, ready for its arguments; the negative errno on failure.

@@ -1,7 +1,6 @@
 #include "probes/HostLookup.h"
 
 #include <netdb.h>
-#include <netinet/in.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,7 +10,7 @@
 #include <system_error>
 #include <thread>
 
-HostLookupResult lookupHostV4(const std::string& name) {
+HostLookupResult lookupHost(const std::string& name) {
     HostLookupResult r;
     r.officialName = name;
     if (name.empty()) {
@@ -20,8 +19,10 @@ HostLookupResult lookupHostV4(const std::string& name) {
         return r;
     }
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_RAW;
+    // No AI_ADDRCONFIG: a machine whose only IPv6 address is ::1 would then get no IPv6
+    // answer at all, and a machine without IPv4 beyond loopback no IPv4 one.
     hints.ai_flags = AI_CANONNAME;
     addrinfo* found = nullptr;
     r.error = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
@@ -29,17 +30,25 @@ HostLookupResult lookupHostV4(const std::string& name) {
         return r;
     }
     std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, &::freeaddrinfo);
-    r.error = EAI_NONAME;
+    NetAddress firstV6;
     for (const addrinfo* ai = list.get(); ai != nullptr; ai = ai->ai_next) {
-        if (ai->ai_family == AF_INET && ai->ai_addrlen >= sizeof(sockaddr_in)) {
-            sockaddr_in sin{};
-            std::memcpy(&sin, ai->ai_addr, sizeof sin);
-            r.address = sin.sin_addr.s_addr;
-            r.error = 0;
+        const NetAddress a = NetAddress::fromSockaddr(ai->ai_addr, ai->ai_addrlen);
+        if (a.family == AF_INET) {
+            r.address = a;
             break;
         }
+        if (a.family == AF_INET6 && firstV6.family == AF_UNSPEC) {
+            firstV6 = a;
+        }
     }
-    if (r.error == 0 && list->ai_canonname != nullptr && list->ai_canonname[0] != '\0') {
+    if (r.address.family == AF_UNSPEC) {
+        r.address = firstV6;
+    }
+    if (r.address.family == AF_UNSPEC) {
+        r.error = EAI_NONAME;
+        return r;
+    }
+    if (list->ai_canonname != nullptr && list->ai_canonname[0] != '\0') {
         r.officialName = list->ai_canonname;
     }
     return r;
@@ -76,7 +85,7 @@ HostLookupResult PendingLookup::result() const {
 }
 
 void PendingLookup::run(const Completion& onDone) {
-    HostLookupResult r = lookupHostV4(name_);
+    HostLookupResult r = lookupHost(name_);
     {
         std::lock_guard lock(mutex_);
         result_ = r;

@@ -1,5 +1,5 @@
-// IPv4 host-name lookups through the system's resolver (getaddrinfo, so /etc/hosts, DNS and
-// every other configured source take part), blocking or on a thread of their own.
+// Host-name lookups through the system's resolver (getaddrinfo, so /etc/hosts, DNS and every
+// other configured source take part), blocking or on a thread of their own.
 #pragma once
 
 #include <atomic>
@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "probes/NetAddress.h"
+
 // What a lookup that did not end in time reports, and one refused because too many of its
 // owner's abandoned lookups still run.
 inline constexpr const char* kLookupTimedOutText = "Host Lookup Timed Out";
@@ -18,14 +20,17 @@ inline constexpr const char* kLookupTimedOutText = "Host Lookup Timed Out";
 struct HostLookupResult {
     // 0, or the getaddrinfo error (EAI_*) that ended the lookup.
     int error = 0;
-    // The first IPv4 address found, network order; meaningful only when error is 0.
-    std::uint32_t address = 0;
+    // The name's first IPv4 address, or its first IPv6 address when it has no IPv4 one;
+    // meaningful only when error is 0.
+    NetAddress address;
     // The official (canonical) name of the host, or the name looked up when it has none.
     std::string officialName;
 };
 
-// Looks the name up and waits for the answer, with no time limit of its own.
-HostLookupResult lookupHostV4(const std::string& name);
+// Looks the name up and waits for the answer, with no time limit of its own. Both families are
+// asked for, also where the machine has one of them only on loopback: a name with an IPv4
+// address is reached over IPv4 as it always was, and one with only IPv6 addresses over IPv6.
+HostLookupResult lookupHost(const std::string& name);
 
 // A lookup that runs on a thread of its own. The thread keeps this object alive until it has
 // finished, so whoever started it may stop waiting at any moment without leaking or blocking.

@@ -51,8 +51,8 @@ std::uint16_t checksum(std::span<const std::uint8_t> bytes) {
 }
 
 std::vector<std::uint8_t> buildEchoRequest(std::uint16_t id, std::uint16_t sequence,
-                                           std::span<const std::uint8_t> data) {
-    std::uint8_t header[kHeaderSize] = {kEchoRequest,
+                                           std::span<const std::uint8_t> data, std::uint8_t type) {
+    std::uint8_t header[kHeaderSize] = {type,
                                         0,
                                         0,
                                         0,
@@ -61,7 +61,8 @@ std::vector<std::uint8_t> buildEchoRequest(std::uint16_t id, std::uint16_t seque
                                         static_cast<std::uint8_t>(sequence >> 8),
                                         static_cast<std::uint8_t>(sequence & 0xFF)};
     // The header has an even length, so the sums of its words and of the data's add up.
-    const std::uint16_t sum = finish(std::uint64_t{wordSum(header)} + wordSum(data));
+    const std::uint16_t sum =
+        type == kEchoRequest6 ? 0 : finish(std::uint64_t{wordSum(header)} + wordSum(data));
     header[2] = static_cast<std::uint8_t>(sum >> 8);
     header[3] = static_cast<std::uint8_t>(sum & 0xFF);
     std::vector<std::uint8_t> packet(std::begin(header), std::end(header));
@@ -132,6 +133,29 @@ std::int32_t statusForIcmpError(std::uint8_t type, std::uint8_t code) {
             return IcmpStatus::ParameterProblem;
         case kSourceQuench:
             return IcmpStatus::SourceQuench;
+        default:
+            return IcmpStatus::GeneralFailure;
+    }
+}
+
+std::int32_t statusForIcmp6Error(std::uint8_t type, std::uint8_t code) {
+    switch (type) {
+        case kDestUnreachable6:
+            switch (code) {
+                case 0:  // no route to destination
+                case 6:  // reject route to destination
+                    return IcmpStatus::DestNetUnreachable;
+                case 4:
+                    return IcmpStatus::DestPortUnreachable;
+                default:  // prohibited, beyond scope, address unreachable, policy
+                    return IcmpStatus::DestHostUnreachable;
+            }
+        case kPacketTooBig6:
+            return IcmpStatus::PacketTooBig;
+        case kTimeExceeded6:
+            return code == 1 ? IcmpStatus::TtlExpiredReassembly : IcmpStatus::TtlExpiredTransit;
+        case kParameterProblem6:
+            return IcmpStatus::ParameterProblem;
         default:
             return IcmpStatus::GeneralFailure;
     }

@@ -46,6 +46,14 @@ constexpr std::uint8_t kEchoRequest = 8;
 constexpr std::uint8_t kTimeExceeded = 11;
 constexpr std::uint8_t kParameterProblem = 12;
 
+// ICMPv6 has numbers of its own.
+constexpr std::uint8_t kDestUnreachable6 = 1;
+constexpr std::uint8_t kPacketTooBig6 = 2;
+constexpr std::uint8_t kTimeExceeded6 = 3;
+constexpr std::uint8_t kParameterProblem6 = 4;
+constexpr std::uint8_t kEchoRequest6 = 128;
+constexpr std::uint8_t kEchoReply6 = 129;
+
 constexpr std::size_t kHeaderSize = 8;
 // The largest echo payload one IPv4 datagram can carry (65535 - 20 - 8).
 constexpr std::size_t kMaxPayload = 65507;
@@ -53,9 +61,11 @@ constexpr std::size_t kMaxPayload = 65507;
 // The Internet checksum (one's complement of the one's complement sum of 16-bit words).
 std::uint16_t checksum(std::span<const std::uint8_t> bytes);
 
-// An echo request: header with checksum, then data.
+// An echo request: header with checksum, then data. An ICMPv6 request (type kEchoRequest6)
+// leaves the checksum 0: it covers the addresses too, and the system fills it in.
 std::vector<std::uint8_t> buildEchoRequest(std::uint16_t id, std::uint16_t sequence,
-                                           std::span<const std::uint8_t> data);
+                                           std::span<const std::uint8_t> data,
+                                           std::uint8_t type = kEchoRequest);
 
 // One ICMP message with an echo-style header; payload views the bytes given to the parser.
 struct Message {
@@ -87,6 +97,8 @@ std::optional<Ipv4Datagram> parseIpv4(std::span<const std::uint8_t> bytes);
 
 // The status code for an ICMP error message of the given type and code.
 std::int32_t statusForIcmpError(std::uint8_t type, std::uint8_t code);
+// The same for an ICMPv6 error message.
+std::int32_t statusForIcmp6Error(std::uint8_t type, std::uint8_t code);
 
 // The status code for a request the system refused to send (errno of sendto).
 std::int32_t statusForSendError(int err);

@@ -5,6 +5,7 @@
 #include <linux/errqueue.h>
 // clang-format on
 #include <linux/icmp.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -27,7 +28,7 @@ constexpr std::size_t kControlSize = 512;
 // One receive: the datagram goes to the caller's buffer, its sender and ancillary data
 // (TTL, TOS, queued errors) to this record. Fixed in place, since msg points into it.
 struct Receipt {
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     alignas(cmsghdr) char control[kControlSize];
     iovec iov{};
     msghdr msg{};
@@ -53,44 +54,53 @@ int setIntOption(int fd, int level, int name, int value) {
     return ::setsockopt(fd, level, name, &value, sizeof value);
 }
 
-sockaddr_in ipv4(std::uint32_t address) {
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = address;
-    return sin;
+int icmpProtocol(int family) {
+    return family == AF_INET6 ? IPPROTO_ICMPV6 : IPPROTO_ICMP;
 }
 
-int openDatagram(std::uint16_t& id) {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_ICMP);
+int openDatagram(int family, std::uint16_t& id) {
+    const int fd = ::socket(family, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, icmpProtocol(family));
     if (fd < 0) {
         return -1;
     }
     // The kernel gives each datagram ICMP socket an identifier of its own (its "port") and
     // writes it into every request; binding now lets us learn it before the first request.
-    sockaddr_in any = ipv4(htonl(INADDR_ANY));
-    sockaddr_in bound{};
+    sockaddr_storage any{};
+    any.ss_family = static_cast<sa_family_t>(family);
+    const socklen_t anyLength = family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    sockaddr_storage bound{};
     socklen_t len = sizeof bound;
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) < 0 ||
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&any), anyLength) < 0 ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len) < 0) {
         const int err = errno;
         ::close(fd);
         errno = err;
         return -1;
     }
-    id = ntohs(bound.sin_port);
+    // The port sits at the same place in both families' socket addresses.
+    sockaddr_in port{};
+    std::memcpy(&port, &bound, sizeof port);
+    id = ntohs(port.sin_port);
     return fd;
 }
 
-int openRaw(std::uint16_t& id) {
-    const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_ICMP);
+int openRaw(int family, std::uint16_t& id) {
+    const int fd = ::socket(family, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, icmpProtocol(family));
     if (fd < 0) {
         return -1;
     }
     // A raw socket sees every ICMP message of the host: let only echo replies through (errors
     // about our requests come through the error queue, which the filter does not touch).
-    icmp_filter filter{};
-    filter.data = ~(1U << icmp::kEchoReply);
-    ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+    if (family == AF_INET6) {
+        icmp6_filter filter{};
+        ICMP6_FILTER_SETBLOCKALL(&filter);
+        ICMP6_FILTER_SETPASS(icmp::kEchoReply6, &filter);
+        ::setsockopt(fd, IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter);
+    } else {
+        icmp_filter filter{};
+        filter.data = ~(1U << icmp::kEchoReply);
+        ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+    }
     // Every raw socket of the host sees the same replies; a random identifier keeps two
     // pingers of one process, or of two processes, apart.
     std::random_device seed;
@@ -100,17 +110,17 @@ int openRaw(std::uint16_t& id) {
 
 }  // namespace
 
-IcmpSocket::IcmpSocket() : buffer_(kMaxDatagram) {
+IcmpSocket::IcmpSocket(int family) : family_(family), buffer_(kMaxDatagram) {
     cancelFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (cancelFd_ < 0) {
         openError_ = errno;
         return;
     }
-    fd_ = openDatagram(id_);
+    fd_ = openDatagram(family, id_);
     if (fd_ >= 0) {
         kind_ = Kind::Datagram;
     } else {
-        fd_ = openRaw(id_);
+        fd_ = openRaw(family, id_);
         if (fd_ < 0) {
             // The raw socket's refusal is the one that tells the user what is missing.
             openError_ = errno;
@@ -118,9 +128,15 @@ IcmpSocket::IcmpSocket() : buffer_(kMaxDatagram) {
         }
         kind_ = Kind::Raw;
     }
-    setIntOption(fd_, SOL_IP, IP_RECVERR, 1);
-    setIntOption(fd_, SOL_IP, IP_RECVTTL, 1);
-    setIntOption(fd_, SOL_IP, IP_RECVTOS, 1);
+    if (v6()) {
+        setIntOption(fd_, SOL_IPV6, IPV6_RECVERR, 1);
+        setIntOption(fd_, SOL_IPV6, IPV6_RECVHOPLIMIT, 1);
+        setIntOption(fd_, SOL_IPV6, IPV6_RECVTCLASS, 1);
+    } else {
+        setIntOption(fd_, SOL_IP, IP_RECVERR, 1);
+        setIntOption(fd_, SOL_IP, IP_RECVTTL, 1);
+        setIntOption(fd_, SOL_IP, IP_RECVTOS, 1);
+    }
     std::random_device seed;
     sequence_ = static_cast<std::uint16_t>(seed());
 }
@@ -187,12 +203,19 @@ void IcmpSocket::drain() {
 }
 
 bool IcmpSocket::applyOptions(const Request& request) {
+    const bool dontFragment = (request.flags & 0x02) != 0;
+    if (v6()) {
+        // IPv6 routers never fragment; without the flag the system fragments a request larger
+        // than the path takes, with it the request is refused instead.
+        return setIntOption(fd_, SOL_IPV6, IPV6_UNICAST_HOPS, request.ttl) == 0 &&
+               setIntOption(fd_, SOL_IPV6, IPV6_DONTFRAG, dontFragment ? 1 : 0) == 0;
+    }
     if (setIntOption(fd_, SOL_IP, IP_TTL, request.ttl) < 0) {
         return false;
     }
     // Without the don't-fragment flag a request larger than the path allows is fragmented;
     // with it the request is refused instead, as the flag asks.
-    const int discovery = (request.flags & 0x02) != 0 ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT;
+    const int discovery = dontFragment ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT;
     return setIntOption(fd_, SOL_IP, IP_MTU_DISCOVER, discovery) == 0;
 }
 
@@ -204,10 +227,12 @@ IcmpSocket::Outcome IcmpSocket::echo(const Request& request) {
         return out;
     }
     const std::uint16_t sequence = ++sequence_;
-    const std::vector<std::uint8_t> packet = icmp::buildEchoRequest(id_, sequence, request.data);
-    const sockaddr_in to = ipv4(request.address);
+    const std::vector<std::uint8_t> packet =
+        icmp::buildEchoRequest(id_, sequence, request.data, v6() ? icmp::kEchoRequest6 : icmp::kEchoRequest);
+    sockaddr_storage to{};
+    const socklen_t toLength = request.address.toSockaddr(0, to);
     const SteadyClock::time_point sent = SteadyClock::now();
-    if (::sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) <
+    if (::sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to), toLength) <
         0) {
         out.status = icmp::statusForSendError(errno);
         return out;
@@ -248,42 +273,51 @@ bool IcmpSocket::readReplies(const Request& request, std::uint16_t sequence, Out
     for (;;) {
         Receipt r;
         const ssize_t got = r.receive(fd_, buffer_, MSG_DONTWAIT);
-        const sockaddr_in& from = r.peer;
         msghdr& msg = r.msg;
         if (got < 0) {
             // Nothing more to read, or a pending error that the error queue explains.
             return false;
         }
         std::span<const std::uint8_t> bytes(buffer_.data(), static_cast<std::size_t>(got));
-        std::uint32_t source = from.sin_addr.s_addr;
+        NetAddress source =
+            NetAddress::fromSockaddr(reinterpret_cast<const sockaddr*>(&r.peer), msg.msg_namelen);
         std::uint8_t ttl = 0;
         std::uint8_t tos = 0;
         std::uint8_t flags = 0;
-        if (kind_ == Kind::Raw) {
+        if (kind_ == Kind::Raw && !v6()) {
             const std::optional<icmp::Ipv4Datagram> ip = icmp::parseIpv4(bytes);
             if (!ip || ip->protocol != IPPROTO_ICMP) {
                 continue;
             }
-            source = ip->source;
+            source = NetAddress::ipv4(ip->source);
             ttl = ip->ttl;
             tos = ip->tos;
             flags = ip->flags;
             bytes = ip->payload;
         } else {
+            // A datagram socket, and any IPv6 one, hands over no IP header: what the header
+            // held comes as ancillary data.
             for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-                if (c->cmsg_level == SOL_IP && c->cmsg_type == IP_TTL &&
-                    c->cmsg_len >= CMSG_LEN(sizeof(int))) {
-                    int v = 0;
+                const bool intData = c->cmsg_len >= CMSG_LEN(sizeof(int));
+                int v = 0;
+                if (intData) {
                     std::memcpy(&v, CMSG_DATA(c), sizeof v);
+                }
+                if ((c->cmsg_level == SOL_IP && c->cmsg_type == IP_TTL && intData) ||
+                    (c->cmsg_level == SOL_IPV6 && c->cmsg_type == IPV6_HOPLIMIT && intData)) {
                     ttl = static_cast<std::uint8_t>(v);
+                } else if (c->cmsg_level == SOL_IPV6 && c->cmsg_type == IPV6_TCLASS && intData) {
+                    tos = static_cast<std::uint8_t>(v);
                 } else if (c->cmsg_level == SOL_IP && c->cmsg_type == IP_TOS && c->cmsg_len >= CMSG_LEN(1)) {
                     tos = *CMSG_DATA(c);
                 }
             }
         }
         const std::optional<icmp::Message> m = icmp::parseMessage(bytes);
-        if (!m || m->type != icmp::kEchoReply || !m->checksumOk || m->id != id_ || m->sequence != sequence ||
-            source != request.address) {
+        // The ICMPv6 checksum covers the addresses as well; the system has checked it already
+        // and drops a reply whose checksum is wrong.
+        if (!m || m->type != (v6() ? icmp::kEchoReply6 : icmp::kEchoReply) || (!v6() && !m->checksumOk) ||
+            m->id != id_ || m->sequence != sequence || source != request.address) {
             continue;
         }
         out.status = IcmpStatus::Success;
@@ -302,7 +336,6 @@ bool IcmpSocket::readErrors(const Request& request, std::uint16_t sequence, Outc
     for (;;) {
         Receipt r;
         const ssize_t got = r.receive(fd_, buffer_, MSG_DONTWAIT | MSG_ERRQUEUE);
-        const sockaddr_in& target = r.peer;
         msghdr& msg = r.msg;
         if (got < 0) {
             break;
@@ -312,30 +345,37 @@ bool IcmpSocket::readErrors(const Request& request, std::uint16_t sequence, Outc
         }
         sock_extended_err ee{};
         bool haveError = false;
-        sockaddr_in offender{};
+        NetAddress offender;
+        const int level = v6() ? SOL_IPV6 : SOL_IP;
+        const int type = v6() ? IPV6_RECVERR : IP_RECVERR;
         for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-            if (c->cmsg_level == SOL_IP && c->cmsg_type == IP_RECVERR && c->cmsg_len >= CMSG_LEN(sizeof ee)) {
+            if (c->cmsg_level == level && c->cmsg_type == type && c->cmsg_len >= CMSG_LEN(sizeof ee)) {
                 std::memcpy(&ee, CMSG_DATA(c), sizeof ee);
                 // The address of whoever reported the error follows the record.
-                if (c->cmsg_len >= CMSG_LEN(sizeof ee + sizeof offender)) {
-                    std::memcpy(&offender, CMSG_DATA(c) + sizeof ee, sizeof offender);
-                }
+                const std::size_t rest = c->cmsg_len - CMSG_LEN(sizeof ee);
+                sockaddr_storage from{};
+                std::memcpy(&from, CMSG_DATA(c) + sizeof ee, std::min(rest, sizeof from));
+                offender = NetAddress::fromSockaddr(reinterpret_cast<const sockaddr*>(&from),
+                                                    static_cast<socklen_t>(std::min(rest, sizeof from)));
                 haveError = true;
                 break;
             }
         }
-        if (!haveError || ee.ee_origin != SO_EE_ORIGIN_ICMP) {
+        if (!haveError || ee.ee_origin != (v6() ? SO_EE_ORIGIN_ICMP6 : SO_EE_ORIGIN_ICMP)) {
             continue;
         }
         // The queued bytes start with the ICMP header of the request the error is about.
         const std::optional<icmp::Message> original =
             icmp::parseMessage(std::span<const std::uint8_t>(buffer_.data(), static_cast<std::size_t>(got)));
-        if (!original || original->type != icmp::kEchoRequest || original->id != id_ ||
-            original->sequence != sequence || target.sin_addr.s_addr != request.address) {
+        const NetAddress target =
+            NetAddress::fromSockaddr(reinterpret_cast<const sockaddr*>(&r.peer), msg.msg_namelen);
+        if (!original || original->type != (v6() ? icmp::kEchoRequest6 : icmp::kEchoRequest) ||
+            original->id != id_ || original->sequence != sequence || target != request.address) {
             continue;
         }
-        out.status = icmp::statusForIcmpError(ee.ee_type, ee.ee_code);
-        out.from = offender.sin_family == AF_INET ? offender.sin_addr.s_addr : 0;
+        out.status = v6() ? icmp::statusForIcmp6Error(ee.ee_type, ee.ee_code)
+                          : icmp::statusForIcmpError(ee.ee_type, ee.ee_code);
+        out.from = offender;
         matched = true;
     }
     // The error queue also leaves a pending socket error behind; clear it so poll calms down.

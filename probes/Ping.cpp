@@ -12,16 +12,7 @@
 
 namespace {
 
-constexpr std::uint32_t kNoAddress = 0xFFFFFFFFu;
 constexpr const char* kNoHandle = "Unable to get ping handle";
-
-std::string dotted(std::uint32_t address) {
-    in_addr a{};
-    a.s_addr = address;
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &a, text, sizeof text);
-    return text;
-}
 
 // True for the dotted forms the system accepts ("10.1.2.3", also "127.1" and the like).
 bool parseDotted(const std::string& text, std::uint32_t& address) {
@@ -31,6 +22,17 @@ bool parseDotted(const std::string& text, std::uint32_t& address) {
     }
     address = a.s_addr;
     return true;
+}
+
+// What a host text spells out itself: Valid for a dotted IPv4 or an IPv6 address, Invalid for
+// one written like an IPv6 address that is none, No for a name.
+Ipv6Literal parseLiteral(const std::string& text, NetAddress& address) {
+    std::uint32_t v4 = 0;
+    if (parseDotted(text, v4)) {
+        address = NetAddress::ipv4(v4);
+        return Ipv6Literal::Valid;
+    }
+    return parseIpv6Literal(text, address);
 }
 
 }  // namespace
@@ -95,15 +97,22 @@ IcmpSocket::Wait TIcmpEcho::lookUp(const std::string& name, HostLookupResult& re
 
 void TIcmpEcho::ResolveAddr() {
     lookupFailure_.reset();
-    std::uint32_t address = kNoAddress;
-    if (parseDotted(address_, address)) {
-        ipAddress_ = address;
+    NetAddress literal;
+    const Ipv6Literal spelled = parseLiteral(address_, literal);
+    if (spelled == Ipv6Literal::Valid) {
+        target_ = literal;
         hostName_ = address_;
+    } else if (spelled == Ipv6Literal::Invalid) {
+        // Written as an IPv6 address but not a valid one: there is no name to look up.
+        lastError_ = IcmpStatus::BadDestination;
+        target_ = NetAddress{};
+        display("Unable to resolve " + address_);
+        return;
     } else {
         HostLookupResult found;
         const IcmpSocket::Wait end = lookUp(address_, found);
         if (end != IcmpSocket::Wait::Ready) {
-            ipAddress_ = kNoAddress;
+            target_ = NetAddress{};
             if (end == IcmpSocket::Wait::TimedOut) {
                 lookupFailure_ = IcmpStatus::RequestTimedOut;
                 display(kLookupTimedOutText);
@@ -114,14 +123,14 @@ void TIcmpEcho::ResolveAddr() {
         }
         if (found.error != 0) {
             lastError_ = IcmpStatus::BadDestination;
-            ipAddress_ = kNoAddress;
+            target_ = NetAddress{};
             display("Unable to resolve " + address_);
             return;
         }
-        ipAddress_ = found.address;
+        target_ = found.address;
         hostName_ = found.officialName;
     }
-    hostIP_ = dotted(ipAddress_);
+    hostIP_ = target_.text();
     addrResolved_ = true;
 }
 
@@ -135,8 +144,9 @@ std::vector<std::uint8_t> TIcmpEcho::requestData() const {
 
 std::int32_t TIcmpEcho::Ping() {
     lastError_ = 0;
-    noSocket_ = false;
+    noSocket_ = nullptr;
     socket_.resetCancel();
+    socket6_.resetCancel();
     if (!addrResolved_) {
         ResolveAddr();
     }
@@ -145,7 +155,8 @@ std::int32_t TIcmpEcho::Ping() {
         lookupFailure_.reset();
         return 0;
     }
-    if (ipAddress_ == kNoAddress) {
+    // All ones is no address in the dotted form either.
+    if (target_.family == AF_UNSPEC || (target_.family == AF_INET && target_.v4 == kNoAddress)) {
         lastError_ = IcmpStatus::BadDestination;
         display("Invalid host address");
         return 0;
@@ -153,29 +164,32 @@ std::int32_t TIcmpEcho::Ping() {
     const bool sizeOk = Size >= 0 && Size <= 0xFFFF;
     const std::vector<std::uint8_t> data = sizeOk ? requestData() : std::vector<std::uint8_t>();
     reply_ = IcmpEchoReply{};
+    replyFrom_ = NetAddress{};
     replyData_.clear();
     if (OnEchoRequest) {
         OnEchoRequest(*this);
     }
 
     std::int32_t result = 0;
-    if (!socket_.isOpen()) {
-        lastError_ = socket_.openError();
-        noSocket_ = true;
+    IcmpSocket& socket = socketFor(target_);
+    if (!socket.isOpen()) {
+        lastError_ = socket.openError();
+        noSocket_ = &socket;
         display(noSocketText());
     } else if (!sizeOk) {
         lastError_ = IcmpStatus::BadRequest;
     } else {
         IcmpSocket::Request request;
-        request.address = ipAddress_;
+        request.address = target_;
         request.data = data;
         request.ttl = static_cast<std::uint8_t>(TTL & 0xFF);
         request.flags = static_cast<std::uint8_t>(Flags & 0xFF);
         request.timeoutMs = Timeout;
-        IcmpSocket::Outcome out = socket_.echo(request);
+        IcmpSocket::Outcome out = socket.echo(request);
         lastError_ = out.status;
-        if (out.replied || out.from != 0) {
-            reply_.address = out.from;
+        if (out.replied || out.from.family != AF_UNSPEC) {
+            replyFrom_ = out.from;
+            reply_.address = out.from.family == AF_INET ? out.from.v4 : 0;
             reply_.status = static_cast<std::uint32_t>(out.status);
             reply_.roundTripTime = out.roundTripMs;
             reply_.dataSize = static_cast<std::uint16_t>(out.data.size());
@@ -194,11 +208,11 @@ std::int32_t TIcmpEcho::Ping() {
 }
 
 std::string TIcmpEcho::GetErrorString() const {
-    return noSocket_ ? noSocketText() : ErrorText(lastError_);
+    return noSocket_ != nullptr ? noSocketText() : ErrorText(lastError_);
 }
 
 std::string TIcmpEcho::noSocketText() const {
-    const int error = socket_.openError();
+    const int error = (noSocket_ != nullptr ? noSocket_ : &socket_)->openError();
     const std::string reason = std::generic_category().message(error);
     if (error == EPERM || error == EACCES) {
         return "No permission to send ICMP echo requests (" + reason +
@@ -322,7 +336,7 @@ std::uint16_t TPinger::lookupErrorWord(int gaiError) {
             return 11002;  // try again
         case EAI_NODATA:
         case EAI_ADDRFAMILY:
-            return 11004;  // the name exists but has no IPv4 address
+            return 11004;  // the name exists but has no address
         default:
             return 11003;  // not recoverable
     }
@@ -332,9 +346,9 @@ void TPinger::DnsLookup(const std::string& hostName) {
     std::unique_lock lock(lookup_->mutex);
     lookup_->pending = 0;
     lookup_->dnsResult.clear();
-    std::uint32_t address = kNoAddress;
-    if (parseDotted(hostName, address)) {
-        lookup_->dnsResult = dotted(address);
+    NetAddress literal;
+    if (parseLiteral(hostName, literal) == Ipv6Literal::Valid) {
+        lookup_->dnsResult = literal.text();
         if (OnDnsLookupDone) {
             OnDnsLookupDone(*this, 0);
         }
@@ -364,7 +378,7 @@ void TPinger::DnsLookup(const std::string& hostName) {
     }
 }
 
-void TPinger::lookupDone(std::uint64_t id, int gaiError, std::uint32_t address) {
+void TPinger::lookupDone(std::uint64_t id, int gaiError, const NetAddress& address) {
     // Called with the state's lock held. A completion of a lookup that was cancelled or
     // replaced finds another id pending and is dropped.
     if (id != lookup_->pending) {
@@ -372,7 +386,7 @@ void TPinger::lookupDone(std::uint64_t id, int gaiError, std::uint32_t address) 
     }
     lookup_->pending = 0;
     if (gaiError == 0) {
-        lookup_->dnsResult = dotted(address);
+        lookup_->dnsResult = address.text();
     }
     if (OnDnsLookupDone) {
         OnDnsLookupDone(*this, lookupErrorWord(gaiError));

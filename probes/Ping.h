@@ -14,6 +14,7 @@
 
 #include "probes/HostLookup.h"
 #include "probes/IcmpSocket.h"
+#include "probes/NetAddress.h"
 
 class TIcmpException : public std::runtime_error {
   public:
@@ -34,7 +35,7 @@ struct IcmpOptionInformation {
 // fit four bytes, so `data` holds where the echoed bytes start in the reply area (right after
 // this record), or 0 when there are none.
 struct IcmpEchoReply {
-    std::uint32_t address = 0;        // who answered, IPv4 in network order
+    std::uint32_t address = 0;        // who answered, IPv4 in network order (0 over IPv6)
     std::uint32_t status = 0;         // an IcmpStatus code
     std::uint32_t roundTripTime = 0;  // milliseconds
     std::uint16_t dataSize = 0;
@@ -69,7 +70,7 @@ class TIcmpEcho {
     std::int32_t Size = kDefaultSize;
     // How long one request waits for its reply, in milliseconds.
     std::int32_t Timeout = kDefaultTimeout;
-    // Time to live of a request; only the low byte is used.
+    // Time to live (hop limit over IPv6) of a request; only the low byte is used.
     std::int32_t TTL = kDefaultTTL;
     // IP header flags of a request; only the low byte is used (kFlagDontFragment).
     std::int32_t Flags = 0;
@@ -81,8 +82,9 @@ class TIcmpEcho {
     // A different text (exact comparison) forgets the earlier resolution; the same text keeps
     // it, so a name is looked up once per change of address, not on every request.
     void SetAddress(const std::string& text);
-    // Turns Address into IPAddress: a dotted address directly, a name through the resolver
-    // within Timeout (OnDisplay then says "Host Lookup Timed Out").
+    // Turns Address into the address to ping: a dotted IPv4 or an IPv6 address directly, a
+    // name through the resolver within Timeout (OnDisplay then says "Host Lookup Timed Out").
+    // A name with an IPv4 address is pinged over IPv4, one with only IPv6 addresses over IPv6.
     void ResolveAddr();
     // Sends one request and waits for its reply: 1 when it came, else 0 with LastError set.
     std::int32_t Ping();
@@ -94,14 +96,19 @@ class TIcmpEcho {
 
     const std::string& Address() const { return address_; }
     const std::string& HostName() const { return hostName_; }
+    // The resolved address as text: dotted IPv4, or IPv6 (with "%" and its zone, if any).
     const std::string& HostIP() const { return hostIP_; }
-    // Network order; all ones when not resolved.
-    std::uint32_t IPAddress() const { return ipAddress_; }
+    // Network order; all ones when not resolved, or resolved to an IPv6 address.
+    std::uint32_t IPAddress() const { return target_.family == AF_INET ? target_.v4 : kNoAddress; }
+    // The resolved address of either family; none (AF_UNSPEC) when not resolved.
+    const NetAddress& Target() const { return target_; }
     bool AddrResolved() const { return addrResolved_; }
     // The status of the last Ping: an IcmpStatus code, or the errno that kept the socket from
     // opening when there is none (GetErrorString then tells what it means).
     std::int32_t LastError() const { return lastError_; }
     const IcmpEchoReply& Reply() const { return reply_; }
+    // Who answered the last request, of either family (the reply record holds IPv4 only).
+    const NetAddress& ReplyAddress() const { return replyFrom_; }
     const std::vector<std::uint8_t>& ReplyData() const { return replyData_; }
 
     // Empty when the engine can send; otherwise the construction error ("Unable to get ping
@@ -109,28 +116,38 @@ class TIcmpEcho {
     std::string InitError() const;
     std::string InitErrorDetail() const;
     IcmpSocket::Kind SocketKind() const { return socket_.kind(); }
+    IcmpSocket::Kind SocketKind6() const { return socket6_.kind(); }
 
     // Ends a waiting Ping (or its name lookup) at once; safe from any thread.
-    void cancel() { socket_.cancel(); }
+    void cancel() {
+        socket_.cancel();
+        socket6_.cancel();
+    }
 
   private:
+    static constexpr std::uint32_t kNoAddress = 0xFFFFFFFFu;
+
     void display(const std::string& msg);
     std::vector<std::uint8_t> requestData() const;
     IcmpSocket::Wait lookUp(const std::string& name, HostLookupResult& result);
     std::string noSocketText() const;
+    IcmpSocket& socketFor(const NetAddress& address) { return address.isIpv6() ? socket6_ : socket_; }
 
     IcmpSocket socket_;
+    IcmpSocket socket6_{AF_INET6};
     AbandonedLookups abandoned_;
     std::optional<TIcmpException> initError_;
     IcmpEchoReply reply_;
+    NetAddress replyFrom_;
     std::vector<std::uint8_t> replyData_;
     std::string address_;
     std::string hostName_;
     std::string hostIP_;
-    std::uint32_t ipAddress_ = 0xFFFFFFFFu;
+    NetAddress target_;
     std::int32_t lastError_ = 0;
     bool addrResolved_ = false;
-    bool noSocket_ = false;  // the last Ping failed for want of a socket
+    // The socket the last Ping needed and could not have (its open failed); null otherwise.
+    const IcmpSocket* noSocket_ = nullptr;
     // The status of a lookup that did not end: General failure when cancelled, Request
     // timed out when it took longer than Timeout.
     std::optional<std::int32_t> lookupFailure_;
@@ -200,7 +217,7 @@ class TPinger {
 
   private:
     struct LookupState;
-    void lookupDone(std::uint64_t id, int gaiError, std::uint32_t address);
+    void lookupDone(std::uint64_t id, int gaiError, const NetAddress& address);
 
     TIcmpEcho echo_;
     std::shared_ptr<LookupState> lookup_;

@@ -94,14 +94,14 @@ TTcpSocket::~TTcpSocket() {
 void TTcpSocket::InitWinsock() {
     StatusMessage(kLevelDetail, "Initializing Winsock");
     try {
-        openSocket(true);
+        openSocket(true, AF_INET);
     } catch (const std::exception&) {
         throw ESocketError("Initializaton of windows sockets failed");
     }
 }
 
-void TTcpSocket::openSocket(bool first) {
-    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, first ? IPPROTO_TCP : 0));
+void TTcpSocket::openSocket(bool first, int family) {
+    UniqueFd fd(::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, first ? IPPROTO_TCP : 0));
     if (!fd) {
         throw std::system_error(errno, std::generic_category(), "socket");
     }
@@ -112,19 +112,36 @@ void TTcpSocket::openSocket(bool first) {
         ::setsockopt(fd.get(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     }
     socket_ = std::move(fd);
+    family_ = family;
+    first_ = first;
 }
 
 // The current socket; one is made again if an earlier close could not replace it.
 int TTcpSocket::handle() {
     if (!socket_) {
         try {
-            openSocket(false);
+            openSocket(false, family_);
         } catch (const std::system_error& e) {
             ErrorManager(e.code().value());
             throw;
         }
     }
     return socket_.get();
+}
+
+// The current socket, of the family given. One of the other family is replaced by a fresh
+// one, which stays the object's first socket when the one it replaces was.
+int TTcpSocket::handleFor(int family) {
+    if (socket_ && family_ != family) {
+        try {
+            openSocket(first_, family);
+        } catch (const std::system_error& e) {
+            ErrorManager(e.code().value());
+            throw;
+        }
+    }
+    family_ = family;
+    return handle();
 }
 
 std::string TTcpSocket::Status() const {
@@ -271,11 +288,22 @@ void TTcpSocket::ResolveRemoteHost() {
     const std::string host(Host.c_str());  // texts end at their first NUL
     const in_addr_t dotted = ::inet_addr(host.c_str());
     if (dotted != INADDR_NONE) {
-        remoteAddress_ = dotted;
+        remote_ = NetAddress::ipv4(dotted);
         return;
     }
-    remoteAddress_ = 0;
-    std::optional<std::uint32_t> found;
+    remote_ = NetAddress{};
+    NetAddress literal;
+    switch (parseIpv6Literal(host, literal)) {
+        case Ipv6Literal::Valid:
+            remote_ = literal;
+            return;
+        case Ipv6Literal::Invalid:
+            // Not a name either: nothing to look up.
+            throw HostLookupFailed();
+        case Ipv6Literal::No:
+            break;
+    }
+    std::optional<NetAddress> found;
     {
         TimerScope timer(*this);
         lookupDone_ = false;
@@ -314,7 +342,7 @@ void TTcpSocket::ResolveRemoteHost() {
     if (!succeed_ || !found) {
         throw HostLookupFailed();
     }
-    remoteAddress_ = *found;
+    remote_ = *found;
     if (OnHostResolved) {
         OnHostResolved(*this);
     }
@@ -333,7 +361,7 @@ void TTcpSocket::Connect() {
         } catch (const HostLookupFailed&) {
             // An address that cannot be found is reported as no address below.
         }
-        if (remoteAddress_ != 0) {
+        if (!remote_.isNull()) {
             break;
         }
         bool handled = false;
@@ -345,13 +373,11 @@ void TTcpSocket::Connect() {
         }
     }
 
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(Port));
-    addr.sin_addr.s_addr = remoteAddress_;
-    const int fd = handle();
+    sockaddr_storage addr{};
+    const socklen_t addrLength = remote_.toSockaddr(static_cast<std::uint16_t>(Port), addr);
+    const int fd = handleFor(remote_.family);
     succeed_ = true;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), addrLength) == 0) {
         connected_ = true;
         if (OnConnect) {
             OnConnect(*this);
@@ -416,7 +442,7 @@ void TTcpSocket::RequestCloseSocket() {
         // fail on a descriptor that no longer exists.
         if (!destroying_) {
             try {
-                openSocket(false);
+                openSocket(false, family_);
             } catch (const std::system_error&) {
                 // handle() tries again at the next Connect.
             }
@@ -428,7 +454,7 @@ void TTcpSocket::RequestCloseSocket() {
         if (OnDisconnect) {
             OnDisconnect(*this);
         }
-        openSocket(false);
+        openSocket(false, family_);
     }
 }
 

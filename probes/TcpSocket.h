@@ -9,6 +9,7 @@
 // thread that called the operation, before it returns.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -21,6 +22,7 @@
 #include <string>
 
 #include "probes/HostLookup.h"
+#include "probes/NetAddress.h"
 #include "probes/UniqueFd.h"
 #include "probes/WakeupEvent.h"
 
@@ -57,7 +59,7 @@ class TTcpSocket {
     TTcpSocket& operator=(const TTcpSocket&) = delete;
 
     // Set by the owner before a call.
-    std::string Host;              // dotted IPv4 address or host name
+    std::string Host;              // IPv4 or IPv6 address (see parseIpv6Literal) or host name
     std::int32_t Port = 0;         // sent as 16 bits
     std::int32_t TimeOut = 0;      // ms for every timed wait; 0 = no limit
     std::int32_t ReportLevel = 0;  // status texts of a level up to this are reported
@@ -67,7 +69,7 @@ class TTcpSocket {
     TNotifyEvent OnDisconnect;        // after a close
     TStatusEvent OnStatus;
     THandledEvent OnInvalidHost;         // asked once per Connect when Host gives no address
-    THostResolvedEvent OnHostResolved;   // a host name (not a dotted address) was looked up
+    THostResolvedEvent OnHostResolved;   // a host name (not an address) was looked up
     THandledEvent OnConnectionRequired;  // asked once by CertifyConnect when not connected
     TNotifyEvent OnPacketSent;           // after each successful send of SendStream
 
@@ -116,8 +118,12 @@ class TTcpSocket {
     bool TimedOut() const { return timedOut_; }
     bool Succeed() const { return succeed_; }
     bool LookupDone() const { return lookupDone_; }
-    // Network byte order; 0 means none.
-    std::uint32_t RemoteAddress() const { return remoteAddress_; }
+    // The IPv4 address Host gave, network byte order; 0 means none (or an IPv6 one).
+    std::uint32_t RemoteAddress() const { return remote_.family == AF_INET ? remote_.v4 : 0; }
+    // The IPv6 address Host gave; all zero means none (or an IPv4 one).
+    std::array<std::uint8_t, 16> RemoteAddress6() const {
+        return remote_.isIpv6() ? remote_.v6 : std::array<std::uint8_t, 16>{};
+    }
     std::int16_t ReplyNumber() const { return replyNumber_; }
     const std::string& LastReply() const { return lastReply_; }
     std::string Status() const;
@@ -140,8 +146,9 @@ class TTcpSocket {
     class TimerScope;
 
     void InitWinsock();
-    void openSocket(bool first);
+    void openSocket(bool first, int family);
     int handle();
+    int handleFor(int family);
     void ResolveRemoteHost();
     void RequestCloseSocket();
     // Starts the time limit: TimeOut from now, or at `until` when given.
@@ -174,7 +181,10 @@ class TTcpSocket {
     bool succeed_ = false;
     bool lookupDone_ = false;
     bool destroying_ = false;
-    std::uint32_t remoteAddress_ = 0;
+    NetAddress remote_;
+    // The family of the current socket, and whether it is the object's first one.
+    int family_ = AF_INET;
+    bool first_ = false;
     std::int16_t replyNumber_ = 0;
     std::string lastReply_;
     std::optional<std::chrono::steady_clock::time_point> deadline_;

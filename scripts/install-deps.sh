@@ -7,11 +7,14 @@ PACKAGES=(
   qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
   libgtest-dev libgmock-dev libbenchmark-dev
   libsystemd-dev dbus python3-dbusmock python3-aiosmtpd libtomlplusplus-dev
+  libcli11-dev libcpp-httplib-dev
   libcanberra-dev alsa-utils sox smbclient
   xvfb xauth imagemagick iproute2 procps libcap2-bin dunst
   desktop-file-utils appstream shared-mime-info libglib2.0-bin dpkg-dev lintian
   monitoring-plugins-basic fping
   openssh-client systemd
+  # promtool and a real server for the metrics tests (the tests start their own on loopback).
+  prometheus
 )
 
 missing=()

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string_view>
 
+#include "core/ListenAddress.h"
 #include "storage/SafeFile.h"
 
 struct SettingsFile::Kept {
@@ -129,6 +130,18 @@ void readDesktop(Reader& r, DesktopSettings& desktop) {
     Reader::flag(*t, "close_to_tray", desktop.closeToTray);
 }
 
+void readMetrics(Reader& r, MetricsSettings& metrics) {
+    const toml::table* t = r.section("metrics");
+    if (t == nullptr) {
+        return;
+    }
+    Reader::text(*t, "listen", metrics.listen);
+    if (!metrics.listen.empty() && !parseListenAddress(metrics.listen)) {
+        throw BadValue{"listen must be an address and a port, such as \"127.0.0.1:9469\" or \"[::1]:9469\"",
+                       t->get("listen")->source()};
+    }
+}
+
 // Writes the known keys into the kept table: a key the file held is replaced, a key it did not
 // hold is added only when its value differs from the default, so the file stays as short as
 // its owner made it.
@@ -198,6 +211,14 @@ void writeDesktop(Writer& w, const DesktopSettings& desktop) {
     Writer::put(t, "close_to_tray", desktop.closeToTray, d.closeToTray);
 }
 
+void writeMetrics(Writer& w, const MetricsSettings& metrics) {
+    const MetricsSettings d;
+    if (metrics == d && !w.holds("metrics")) {
+        return;
+    }
+    Writer::put(w.section("metrics"), "listen", metrics.listen, d.listen);
+}
+
 }  // namespace
 
 SettingsFile::SettingsFile() : kept_(std::make_unique<Kept>()) {}
@@ -224,6 +245,7 @@ bool SettingsFile::load(const std::string& path) {
         readMail(r, read.mail);
         readMonitor(r, read.monitor);
         readDesktop(r, read.desktop);
+        readMetrics(r, read.metrics);
         kept_->table = std::move(table);
     } catch (const toml::parse_error& e) {
         errorText = located(path, e.source().begin.line, std::string(e.description()));
@@ -242,6 +264,7 @@ bool SettingsFile::save() {
     writeMail(w, settings.mail);
     writeMonitor(w, settings.monitor);
     writeDesktop(w, settings.desktop);
+    writeMetrics(w, settings.metrics);
     std::ostringstream out;
     out << table << '\n';
     std::string reason;

@@ -15,7 +15,9 @@
 #include "alerts/MonitorAlerts.h"
 #include "app/Application.h"
 #include "app/SystemComponents.h"
+#include "core/ListenAddress.h"
 #include "support/ActionFakes.h"
+#include "support/HttpFetch.h"
 #include "support/LoopbackServer.h"
 #include "support/MonitorFakes.h"
 #include "support/TempDir.h"
@@ -210,6 +212,30 @@ TEST_F(AppTest, StartupErrorAndLogTestComeBeforeTheLastDocument) {
     EXPECT_EQ(user.shown[1], "Failed to open log file.");
     EXPECT_EQ(app->document().count(), 1u);
     EXPECT_EQ(app->settings().doLog, 1);
+}
+
+TEST_F(AppTest, FirstShowServesTheMetricsWhereTheSettingsSayOrSaysWhyNot) {
+    std::filesystem::create_directories(dir.file("cfg"));
+    writeFileBytes(dir.file("cfg/settings.toml"), "[metrics]\nlisten = \"127.0.0.1:0\"\n");
+    ServerCfg cfg;
+    cfg.lastDoc = writeDocument("hosts.vdm", {host("a")});
+    writeConfig(cfg);
+    auto app = start();
+    app->firstShow();
+    EXPECT_TRUE(user.shown.empty());
+    const std::optional<ListenAddress> at = parseListenAddress(app->metricsAddress());
+    ASSERT_TRUE(at) << app->metricsAddress();
+    const std::string text = httpBody(httpGet(at->port, "/metrics"));
+    EXPECT_NE(text.find("\nvardomon_host_up{name=\"a\",address=\"127.0.0.1\",type=\"tcp\"} 1\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\nvardomon_monitor_running 0\n"), std::string::npos) << text;
+
+    writeFileBytes(dir.file("cfg/settings.toml"), "[metrics]\nlisten = \"" + app->metricsAddress() + "\"\n");
+    auto second = start();
+    second->firstShow();
+    EXPECT_EQ(user.shown, std::vector<std::string>{"Cannot serve the metrics on " + at->text() +
+                                                   ": Address already in use"});
 }
 
 TEST_F(AppTest, LogOptionsTestTheFileOnlyWhenLoggingIsOnAndNamed) {

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,6 +80,75 @@ TEST(LaunchCommand, FindsProgramsOnThePathAndReportsWhatCannotStart) {
     EXPECT_FALSE(runner.launchCommand(""));
     EXPECT_FALSE(runner.launchCommand("\"\" x"));
     ASSERT_TRUE(waitUntil([] { return ChildReaper::instance().pending() == 0; }));
+}
+
+// The child of this process whose program is name, if there is one.
+std::optional<pid_t> childNamed(const std::string& name) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string pid = entry.path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        std::string stat;
+        try {
+            stat = readFileBytes(entry.path().string() + "/stat");
+        } catch (const std::exception&) {
+            continue;  // the process has just ended
+        }
+        const std::size_t close = stat.rfind(')');
+        if (close == std::string::npos ||
+            stat.substr(stat.find('(') + 1, close - stat.find('(') - 1) != name) {
+            continue;
+        }
+        // After the name: the state, then the parent.
+        if (std::stol(stat.substr(close + 4)) == ::getpid()) {
+            return static_cast<pid_t>(std::stol(stat));
+        }
+    }
+    return std::nullopt;
+}
+
+// The daemon blocks SIGTERM, SIGINT and SIGHUP in every thread and ignores SIGPIPE; the
+// commands it starts must not inherit either, or they could not be stopped the usual way.
+TEST(LaunchCommand, ChildrenStartWithNoSignalBlockedOrIgnored) {
+    TempDir dir;
+    const std::string shell = dir.file("shell");
+    sigset_t blocked;
+    sigset_t before;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTERM);
+    sigaddset(&blocked, SIGHUP);
+    ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &blocked, &before), 0);
+    struct sigaction ignore {};
+    struct sigaction old {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &ignore, &old);
+    PosixProcessRunner runner;
+    runner.runShellCommand("grep SigIgn /proc/self/status > '" + shell + "'");
+    const bool started = runner.launchCommand("sleep 30");
+    ::sigaction(SIGPIPE, &old, nullptr);
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    ASSERT_TRUE(started);
+
+    const auto bit = [](int signal) { return 1ULL << (signal - 1); };
+    const auto mask = [](const std::string& status, const std::string& name) {
+        const std::size_t at = status.find(name + ":\t");
+        return at == std::string::npos ? ~0ULL
+                                       : std::stoull(status.substr(at + name.size() + 2), nullptr, 16);
+    };
+    EXPECT_EQ(mask(readFileBytes(shell), "SigIgn") & bit(SIGPIPE), 0U) << readFileBytes(shell);
+    std::optional<pid_t> child;
+    ASSERT_TRUE(waitUntil([&] { return (child = childNamed("sleep")).has_value(); }));
+    const std::string status = readFileBytes("/proc/" + std::to_string(*child) + "/status");
+    EXPECT_EQ(mask(status, "SigBlk") & (bit(SIGTERM) | bit(SIGHUP)), 0U) << status;
+    EXPECT_EQ(mask(status, "SigIgn") & bit(SIGPIPE), 0U) << status;
+    ::kill(*child, SIGTERM);
+    const bool ended =
+        waitUntil([] { return ChildReaper::instance().pending() == 0; }, std::chrono::seconds(3));
+    if (!ended) {
+        ::kill(*child, SIGKILL);
+    }
+    EXPECT_TRUE(ended) << "SIGTERM did not end the command";
 }
 
 }  // namespace

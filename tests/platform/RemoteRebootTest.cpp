@@ -75,9 +75,26 @@ class LogindReboot : public ::testing::Test {
         EXPECT_GE(usec, before + 15'000'000);
         EXPECT_LE(usec, after + 15'000'000);
     }
+    // Asks for a reboot of machine through a stand-in ssh that records its arguments (each in
+    // brackets) into sshArgs and bridges to the private bus.
+    RebootResult rebootOverSsh(const std::string& machine) {
+        TempDir dir;
+        const std::string bin = dir.file("bin");
+        ::mkdir(bin.c_str(), 0755);
+        writeFileBytes(bin + "/ssh", "#!/bin/sh\nprintf '[%s]' \"$@\" > '" + dir.file("ssh.args") +
+                                         "'\nexec systemd-stdio-bridge --bus-path='" + bus.address() + "'\n");
+        ::chmod((bin + "/ssh").c_str(), 0755);
+        const std::string oldPath = std::getenv("PATH");
+        ::setenv("PATH", (bin + ":" + oldPath).c_str(), 1);
+        const RebootResult r = requester.requestReboot(machine, kMessage, std::chrono::seconds(15));
+        ::setenv("PATH", oldPath.c_str(), 1);
+        sshArgs = readFileBytes(dir.file("ssh.args"));
+        return r;
+    }
 
     DbusMock bus;
     LogindRebootRequester requester;
+    std::string sshArgs;
 };
 
 TEST_F(LogindReboot, LocalMachineGetsTheWallMessageAndAReboot15SecondsAhead) {
@@ -93,23 +110,22 @@ TEST_F(LogindReboot, LocalMachineGetsTheWallMessageAndAReboot15SecondsAhead) {
 // here is a stand-in that records its arguments and bridges to the private bus.
 TEST_F(LogindReboot, RemoteMachineIsReachedThroughSshAndTheStdioBridge) {
     startLogind();
-    TempDir dir;
-    const std::string bin = dir.file("bin");
-    ::mkdir(bin.c_str(), 0755);
-    writeFileBytes(bin + "/ssh", "#!/bin/sh\nprintf '[%s]' \"$@\" > '" + dir.file("ssh.args") +
-                                     "'\nexec systemd-stdio-bridge --bus-path='" + bus.address() + "'\n");
-    ::chmod((bin + "/ssh").c_str(), 0755);
-    const std::string oldPath = std::getenv("PATH");
-    ::setenv("PATH", (bin + ":" + oldPath).c_str(), 1);
     const long long before = nowMicros();
-    const RebootResult r = requester.requestReboot("\\\\far-host", kMessage, std::chrono::seconds(15));
+    EXPECT_EQ(rebootOverSsh("\\\\far-host"), RebootResult::Requested);
     const long long after = nowMicros();
-    ::setenv("PATH", oldPath.c_str(), 1);
-    EXPECT_EQ(r, RebootResult::Requested);
-    const std::string args = readFileBytes(dir.file("ssh.args"));
-    EXPECT_NE(args.find("[far-host]"), std::string::npos) << args;
-    EXPECT_NE(args.find("[systemd-stdio-bridge]"), std::string::npos) << args;
+    EXPECT_NE(sshArgs.find("[far-host]"), std::string::npos) << sshArgs;
+    EXPECT_NE(sshArgs.find("[systemd-stdio-bridge]"), std::string::npos) << sshArgs;
     expectRebootIn15Seconds(before, after);
+}
+
+// ssh takes an IPv6 address only without brackets; a port after them becomes its -p.
+TEST_F(LogindReboot, AnIpv6AddressInBracketsReachesSshWithoutThem) {
+    startLogind();
+    EXPECT_EQ(rebootOverSsh("root@[2001:db8::7]:2222"), RebootResult::Requested);
+    EXPECT_NE(sshArgs.find("[-p][2222][--][root@2001:db8::7][systemd-stdio-bridge]"), std::string::npos)
+        << sshArgs;
+    EXPECT_EQ(rebootOverSsh("[2001:db8::7]"), RebootResult::Requested);
+    EXPECT_NE(sshArgs.find("[--][2001:db8::7][systemd-stdio-bridge]"), std::string::npos) << sshArgs;
 }
 
 TEST_F(LogindReboot, OutcomesWhenLogindCannotDoIt) {
@@ -145,6 +161,7 @@ TEST(MachineNames, LocalNamesAndWindowsStyleBackslashes) {
     EXPECT_TRUE(isLocalMachine("localhost"));
     EXPECT_TRUE(isLocalMachine("LOCALHOST"));
     EXPECT_TRUE(isLocalMachine("127.0.0.1"));
+    EXPECT_TRUE(isLocalMachine("[::1]"));
     EXPECT_TRUE(isLocalMachine("\\\\."));
     EXPECT_TRUE(isLocalMachine(std::string("\\\\") + self));
     EXPECT_FALSE(isLocalMachine("far-host"));

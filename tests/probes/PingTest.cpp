@@ -132,6 +132,37 @@ bool dropNetRaw() {
     return ::syscall(SYS_capset, &header, data) == 0;
 }
 
+// An ICMPv6 error of the given type and code about request (an IPv6 packet), from the router
+// 2001:db8:2::fe, as it would arrive over the link. A Packet Too Big message names MTU 1280.
+std::vector<std::uint8_t> icmp6Error(int type, int code, const std::vector<std::uint8_t>& request) {
+    std::vector<std::uint8_t> message = {static_cast<std::uint8_t>(type),
+                                         static_cast<std::uint8_t>(code),
+                                         0,
+                                         0,
+                                         0,
+                                         0,
+                                         static_cast<std::uint8_t>(type == 2 ? 5 : 0),
+                                         0};
+    message.insert(message.end(), request.begin(), request.end());
+    std::vector<std::uint8_t> packet(40);
+    packet[0] = 0x60;
+    packet[4] = static_cast<std::uint8_t>(message.size() >> 8);
+    packet[5] = static_cast<std::uint8_t>(message.size() & 0xFF);
+    packet[6] = IPPROTO_ICMPV6;
+    packet[7] = 64;
+    ::inet_pton(AF_INET6, "2001:db8:2::fe", &packet[8]);
+    std::copy(request.begin() + 8, request.begin() + 24, packet.begin() + 24);  // to the requester
+    // The checksum covers a pseudo-header: both addresses, the length and the next header.
+    std::vector<std::uint8_t> summed(packet.begin() + 8, packet.end());
+    summed.insert(summed.end(), {0, 0, packet[4], packet[5], 0, 0, 0, IPPROTO_ICMPV6});
+    summed.insert(summed.end(), message.begin(), message.end());
+    const std::uint16_t sum = icmp::checksum(summed);
+    message[2] = static_cast<std::uint8_t>(sum >> 8);
+    message[3] = static_cast<std::uint8_t>(sum & 0xFF);
+    packet.insert(packet.end(), message.begin(), message.end());
+    return packet;
+}
+
 #define SKIP_UNLESS_RAN(why)              \
     do {                                  \
         const std::string reason = (why); \
@@ -465,6 +496,71 @@ TEST_P(PingPeer, DontFragmentRefusesARequestTheLinkCannotCarry) {
         echo.Flags = 0;
         EXPECT_EQ(echo.Ping(), 1) << echo.GetErrorString();
         EXPECT_EQ(echo.ReplyData().size(), 2000U);
+    }));
+}
+
+// ::1 answers, written with or without brackets or zone. Behind a link the test answers for,
+// ICMPv6 errors from a router end the wait with their codes and silence with the time-out; hop
+// limit and size reach the wire, don't-fragment refuses a request larger than the link, and an
+// address without a route fails at once.
+TEST_P(PingPeer, Ipv6LoopbackAndBehindALink) {
+    SKIP_UNLESS_RAN(netns::run([] {
+        allowSocketKind(GetParam());
+        netns::Ipv6Link link("2001:db8:2::", 64);
+        if (!link.why().empty()) {
+            GTEST_SKIP() << link.why();
+        }
+        ASSERT_TRUE(netns::addLoopbackAddress6("2001:db8:1::1"));  // the requests' source
+        TIcmpEcho echo;
+        EXPECT_EQ(echo.SocketKind6(), GetParam());
+        for (const std::string address : {"::1", "[::1]", "::1%lo"}) {
+            echo.SetAddress(address);
+            ASSERT_EQ(echo.Ping(), 1) << address << ": " << echo.GetErrorString();
+            EXPECT_EQ(echo.HostIP(), address == "::1%lo" ? "::1%lo" : "::1");
+            EXPECT_EQ(echo.ReplyAddress().text(), "::1");
+            EXPECT_EQ(echo.Reply().address, 0U);
+            EXPECT_EQ(bytesText(echo.ReplyData()), expectedData(56));
+        }
+        echo.SetAddress("::1%no-such-link");
+        EXPECT_EQ(echo.Ping(), 0);
+        EXPECT_EQ(echo.GetErrorString(), "Bad Destination");
+
+        std::vector<std::string> seen;  // hop limit and data size of each request
+        std::thread router([&] {
+            for (const auto [type, code] : {std::pair{3, 0}, {1, 3}, {2, 0}}) {
+                const std::vector<std::uint8_t> request = link.receive(milliseconds(5000));
+                if (!request.empty()) {
+                    seen.push_back(std::to_string(request[7]) + "/" + std::to_string(request.size() - 48));
+                    link.send(icmp6Error(type, code, request));
+                }
+            }
+        });
+        echo.Timeout = 600;
+        echo.TTL = 0x105;
+        echo.Size = 100;
+        echo.SetAddress("2001:db8:2::5");
+        for (const std::int32_t status : {11013, 11003, 11009}) {
+            const Clock::time_point start = Clock::now();
+            EXPECT_EQ(echo.Ping(), 0);
+            EXPECT_EQ(echo.LastError(), status);
+            EXPECT_LT(msSince(start), 500);
+            EXPECT_EQ(echo.ReplyAddress().text(), "2001:db8:2::fe");
+        }
+        router.join();
+        EXPECT_EQ(seen, (std::vector<std::string>{"5/100", "5/100", "5/100"}));
+        Clock::time_point start = Clock::now();
+        EXPECT_EQ(echo.Ping(), 0);
+        EXPECT_EQ(echo.GetErrorString(), "Request timed out");
+        EXPECT_GE(msSince(start), 590);
+        echo.Size = 2000;
+        echo.Flags = TIcmpEcho::kFlagDontFragment;
+        EXPECT_EQ(echo.Ping(), 0);
+        EXPECT_EQ(echo.GetErrorString(), "Packet too big");
+        echo.SetAddress("2001:db8:3::5");
+        start = Clock::now();
+        EXPECT_EQ(echo.Ping(), 0);
+        EXPECT_EQ(echo.GetErrorString(), "Destination network unreachable");
+        EXPECT_LT(msSince(start), 250);
     }));
 }
 

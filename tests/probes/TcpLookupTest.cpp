@@ -1,5 +1,6 @@
-// Host lookups that fail or hang, each in a network of its own whose resolver is a local
-// address, so no query leaves the sandbox: the TCP socket's and the ping's.
+// Host lookups that fail or hang, or that find an IPv6 address, each in a network of its own
+// whose resolver is a local address, so no query leaves the sandbox: the TCP socket's and the
+// ping's.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -9,6 +10,8 @@
 #include "probes/HostLookup.h"
 #include "probes/Ping.h"
 #include "probes/TcpSocket.h"
+#include "support/LoopbackServer.h"
+#include "support/NetNamespace.h"
 #include "support/ResolverSandbox.h"
 
 using namespace tcptest;
@@ -103,6 +106,39 @@ TEST(PingLookup, AHangingLookupEndsWithTheTimeoutAndAbandonedOnesAreCapped) {
     in >> capped;
     EXPECT_LT(capped, 150) << outcome.output;
     EXPECT_TRUE(outcome.output.ends_with("| Host Lookup Timed Out")) << outcome.output;
+}
+
+// A name with only an IPv6 address is checked over IPv6, one with both over IPv4 as before
+// (TCP and ping alike).
+TEST(HostLookupFamilies, OnlyAnIpv6NameIsReachedOverIpv6) {
+    const SandboxOutcome outcome =
+        runWithHostsFile("2001:db8:1::1 six-only\n127.0.0.1 dual\n2001:db8:1::1 dual\n", [] {
+            if (!netns::addLoopbackAddress6("2001:db8:1::1")) {
+                return std::string("cannot add 2001:db8:1::1");
+            }
+            LoopbackServer server6(LoopbackServer::silent(), "2001:db8:1::1");
+            LoopbackServer server4(LoopbackServer::silent());
+            std::string seen;
+            for (const auto& [name, port] :
+                 {std::pair{"six-only", server6.port()}, {"dual", server4.port()}}) {
+                TTcpSocket sock;
+                sock.Host = name;
+                sock.Port = port;
+                sock.TimeOut = 5000;
+                const std::string error = socketErrorOf([&] { sock.Connect(); });
+                TIcmpEcho echo;
+                echo.SetAddress(name);
+                const std::int32_t replies = echo.Ping();
+                seen += std::string(name) + ": " + error + ", ping " + std::to_string(replies) + " " +
+                        echo.HostIP() + (sock.RemoteAddress() != 0 ? " (IPv4)" : "") + "; ";
+            }
+            return seen;
+        });
+    if (!outcome.ran) {
+        GTEST_SKIP() << "network namespaces are not available: " << outcome.reason;
+    }
+    EXPECT_EQ(outcome.output,
+              "six-only: no exception, ping 1 2001:db8:1::1; dual: no exception, ping 1 127.0.0.1 (IPv4); ");
 }
 
 }  // namespace

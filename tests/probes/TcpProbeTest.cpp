@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <future>
@@ -47,6 +48,27 @@ TEST_F(TcpProbeTest, ConnectOnly) {
     EXPECT_TRUE(probe.CheckTcpConnect("localhost", server.port()));
     EXPECT_FALSE(probe.CheckTcpConnect("0.0.0.0", server.port()));
     EXPECT_EQ(connectState, 2);
+}
+
+// An IPv6 literal, with or without brackets, is checked over IPv6; the same socket then
+// reaches an IPv4 host again.
+TEST_F(TcpProbeTest, Ipv6LoopbackWithAndWithoutBrackets) {
+    LoopbackServer greeting(LoopbackServer::greeting("220 ready\r\n"), "::1");
+    LoopbackServer echo(LoopbackServer::expect("PING\r\n", "PONG\r\n"), "::1");
+    LoopbackServer v4(LoopbackServer::silent());
+    setTimeout(2000);
+    EXPECT_TRUE(probe.CheckTcpConnect("::1", greeting.port()));
+    ServerItem item = host(greeting.port(), "220 ready");
+    item.address = "[::1]";
+    EXPECT_TRUE(probe.CheckTcpReceive(item));
+    item = host(echo.port(), "PONG", "PING\r\n");
+    item.address = "::1";
+    EXPECT_TRUE(probe.CheckTcpSendReceive(item));
+    EXPECT_EQ(sock.RemoteAddress(), 0u);
+    EXPECT_EQ(sock.RemoteAddress6(),
+              (std::array<std::uint8_t, 16>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}));
+    EXPECT_TRUE(probe.CheckTcpConnect("127.0.0.1", v4.port()));
+    EXPECT_EQ(sock.RemoteAddress6(), (std::array<std::uint8_t, 16>{}));
 }
 
 TEST_F(TcpProbeTest, ConnectToASilentPeerFailsAfterTheConnectTimeout) {

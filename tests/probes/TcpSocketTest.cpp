@@ -127,6 +127,33 @@ TEST(TcpSocketConnect, AnUnreachableNetworkIsAFailedConnection) {
     }
 }
 
+TEST(TcpSocketConnect, Ipv6SilentAddressTimesOutAndOneWithoutRouteFailsAtOnce) {
+    const std::string why = netns::run([] {
+        netns::Ipv6Link link("2001:db8:2::", 64);
+        if (!link.why().empty()) {
+            GTEST_SKIP() << link.why();
+        }
+        TTcpSocket sock;
+        int failed = 0;
+        sock.OnConnectionFailed = [&](TTcpSocket&) { ++failed; };
+        sock.Host = "2001:db8:2::5";
+        sock.Port = 80;
+        sock.TimeOut = 300;
+        auto start = Clock::now();
+        EXPECT_EQ(socketErrorOf([&] { sock.Connect(); }), "Connection Timed out");
+        EXPECT_GE(msSince(start), 300);
+        sock.Disconnect();
+        sock.Host = "[2001:db8:3::5]";
+        start = Clock::now();
+        EXPECT_EQ(socketErrorOf([&] { sock.Connect(); }), "Connection Failed");
+        EXPECT_LT(msSince(start), 250);
+        EXPECT_EQ(failed, 2);
+    });
+    if (!why.empty()) {
+        GTEST_SKIP() << why;
+    }
+}
+
 TEST(TcpSocketConnect, NullAddressIsRefusedWithoutALookup) {
     std::vector<std::string> status;  // outlives the socket, which reports its end
     TTcpSocket sock;

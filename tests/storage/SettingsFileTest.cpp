@@ -26,12 +26,15 @@ TEST_F(SettingsFileTest, AMissingFileMeansTheDefaultsAndASaveKeepsWhatItDoesNotK
                    "port = 587\n"
                    "security = \"starttls\"\n"
                    "user = \"alerts@example.org\"\n"
-                   "colour = \"blue\"\n");
+                   "colour = \"blue\"\n"
+                   "[metrics]\n"
+                   "listen = \"[::1]:9469\"\n");
     ASSERT_TRUE(file.load(path)) << file.errorText;
     EXPECT_EQ(file.settings.mail.port, 587);
     EXPECT_EQ(file.settings.mail.security, MailSecurity::StartTls);
     EXPECT_EQ(file.settings.mail.user, "alerts@example.org");
     EXPECT_TRUE(file.settings.mail.verifyCertificate);
+    EXPECT_EQ(file.settings.metrics.listen, "[::1]:9469");
 
     file.settings.mail.password = "s3cret";
     file.settings.mail.security = MailSecurity::Tls;
@@ -67,6 +70,7 @@ TEST_F(SettingsFileTest, BadFilesNameTheFileAndTheLine) {
         {"mail = 1\n", " line 1: [mail] must be a table"},
         {"[mail]\nverify_certificate = \"yes\"\n", " line 2: verify_certificate must be true or false"},
         {"[monitor]\nchecks_at_once = 2.5\n", " line 2: checks_at_once must be a whole number"},
+        {"[metrics]\nlisten = \"localhost:9469\"\n", " line 2: listen must be an address and a port"},
     };
     for (const auto& [text, error] : cases) {
         writeFileBytes(path, text);

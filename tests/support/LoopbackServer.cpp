@@ -28,7 +28,7 @@ sockaddr_in loopback(std::uint16_t port) {
 }
 
 std::uint16_t boundPort(int fd) {
-    sockaddr_in addr{};
+    sockaddr_in addr{};  // the port sits at the same place for IPv6
     socklen_t len = sizeof addr;
     if (::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
         fail("getsockname");
@@ -36,16 +36,25 @@ std::uint16_t boundPort(int fd) {
     return ntohs(addr.sin_port);
 }
 
-// A TCP socket bound to 127.0.0.1:port (0: any free port).
-int boundSocket(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// A TCP socket bound to address:port (0: any free port).
+int boundSocket(std::uint16_t port, const std::string& address = "127.0.0.1") {
+    sockaddr_in6 v6{};
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(port);
+    const bool ipv6 = ::inet_pton(AF_INET6, address.c_str(), &v6.sin6_addr) == 1;
+    sockaddr_in v4 = loopback(port);
+    if (!ipv6 && ::inet_pton(AF_INET, address.c_str(), &v4.sin_addr) != 1) {
+        throw std::invalid_argument("not an address: " + address);
+    }
+    const int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         fail("socket");
     }
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    const sockaddr_in addr = loopback(port);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+    const sockaddr* addr =
+        ipv6 ? reinterpret_cast<const sockaddr*>(&v6) : reinterpret_cast<const sockaddr*>(&v4);
+    if (::bind(fd, addr, ipv6 ? sizeof v6 : sizeof v4) != 0) {
         ::close(fd);
         fail("bind");
     }
@@ -153,7 +162,8 @@ void PeerConnection::reset() {
     }
 }
 
-LoopbackServer::LoopbackServer(Script script) : script_(std::move(script)) {
+LoopbackServer::LoopbackServer(Script script, std::string address)
+    : script_(std::move(script)), address_(std::move(address)) {
     stopFd_ = ::eventfd(0, EFD_CLOEXEC);
     if (stopFd_ < 0) {
         fail("eventfd");
@@ -176,7 +186,7 @@ LoopbackServer::~LoopbackServer() {
 }
 
 void LoopbackServer::openListener() {
-    listenFd_ = boundSocket(port_);
+    listenFd_ = boundSocket(port_, address_);
     if (::listen(listenFd_, 64) != 0) {
         fail("listen");
     }

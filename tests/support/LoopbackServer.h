@@ -1,6 +1,6 @@
-// TCP peers on 127.0.0.1 for the tests of the socket, the probe and the mail client: a
-// server bound to port 0 that runs a script for every connection it accepts (greeting,
-// silent, closing early, send and expect, ...), a port that refuses, and a listener whose
+// TCP peers on 127.0.0.1 (a server also on ::1 or another local address) for the tests of the
+// socket, the probe and the mail client: a server bound to port 0 that runs a script for every connection it
+// accepts (greeting, silent, closing early, send and expect, ...), a port that refuses, and a listener whose
 // full queue makes connections time out. Everything stops and joins in its destructor.
 #pragma once
 
@@ -49,7 +49,8 @@ class LoopbackServer {
   public:
     using Script = std::function<void(PeerConnection&)>;
 
-    explicit LoopbackServer(Script script);
+    // address: the local IPv4 or IPv6 address to listen on.
+    explicit LoopbackServer(Script script, std::string address = "127.0.0.1");
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
@@ -79,6 +80,7 @@ class LoopbackServer {
     void stopAcceptor();
 
     Script script_;
+    std::string address_;
     std::uint16_t port_ = 0;
     int stopFd_ = -1;  // ends every connection script
     int listenFd_ = -1;

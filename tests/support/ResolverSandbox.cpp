@@ -31,7 +31,7 @@ void writeAll(int fd, const std::string& text) {
 }
 
 // Returns an empty text on success, else why the sandbox could not be set up.
-std::string enterSandbox(const std::string& resolvPath, bool silentNameServer) {
+std::string enterSandbox(const std::string& resolvPath, const std::string& hostsPath, bool silentNameServer) {
     if (::unshare(CLONE_NEWNET | CLONE_NEWNS) != 0) {
         return std::string("unshare: ") + std::strerror(errno);
     }
@@ -40,6 +40,9 @@ std::string enterSandbox(const std::string& resolvPath, bool silentNameServer) {
     }
     if (::mount(resolvPath.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0) {
         return std::string("bind resolv.conf: ") + std::strerror(errno);
+    }
+    if (!hostsPath.empty() && ::mount(hostsPath.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0) {
+        return std::string("bind hosts: ") + std::strerror(errno);
     }
     const int s = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     ifreq ifr{};
@@ -66,13 +69,15 @@ std::string enterSandbox(const std::string& resolvPath, bool silentNameServer) {
     return {};
 }
 
-}  // namespace
-
-SandboxOutcome runWithPrivateResolver(const std::string& resolvConf, bool silentNameServer,
-                                      const std::function<std::string()>& body) {
+SandboxOutcome runSandboxed(const std::string& resolvConf, const std::string* hostsFile,
+                            bool silentNameServer, const std::function<std::string()>& body) {
     TempDir dir;
     const std::string resolvPath = dir.file("resolv.conf");
     writeFileBytes(resolvPath, resolvConf);
+    const std::string hostsPath = hostsFile != nullptr ? dir.file("hosts") : std::string();
+    if (hostsFile != nullptr) {
+        writeFileBytes(hostsPath, *hostsFile);
+    }
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         return {false, {}, "pipe failed"};
@@ -85,7 +90,7 @@ SandboxOutcome runWithPrivateResolver(const std::string& resolvConf, bool silent
     }
     if (pid == 0) {
         ::close(fds[0]);
-        const std::string why = enterSandbox(resolvPath, silentNameServer);
+        const std::string why = enterSandbox(resolvPath, hostsPath, silentNameServer);
         if (!why.empty()) {
             writeAll(fds[1], "S" + why);
             ::_exit(0);
@@ -124,4 +129,15 @@ SandboxOutcome runWithPrivateResolver(const std::string& resolvConf, bool silent
         return {false, {}, got.substr(1)};
     }
     return {true, got.substr(1), {}};
+}
+
+}  // namespace
+
+SandboxOutcome runWithPrivateResolver(const std::string& resolvConf, bool silentNameServer,
+                                      const std::function<std::string()>& body) {
+    return runSandboxed(resolvConf, nullptr, silentNameServer, body);
+}
+
+SandboxOutcome runWithHostsFile(const std::string& hostsFile, const std::function<std::string()>& body) {
+    return runSandboxed("nameserver 127.0.0.1\noptions attempts:1\n", &hostsFile, false, body);
 }

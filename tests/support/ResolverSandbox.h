@@ -1,6 +1,6 @@
 // Runs a piece of a test in a child process with a network of its own (only loopback) and
-// its own /etc/resolv.conf, so host lookups that must fail or hang never reach the
-// machine's resolver.
+// its own /etc/resolv.conf (and /etc/hosts), so host lookups that must fail or hang never
+// reach the machine's resolver.
 #pragma once
 
 #include <functional>
@@ -17,3 +17,7 @@ struct SandboxOutcome {
 // the resolver gives up.
 SandboxOutcome runWithPrivateResolver(const std::string& resolvConf, bool silentNameServer,
                                       const std::function<std::string()>& body);
+
+// The same with hostsFile as /etc/hosts and a name server on 127.0.0.1 where nothing listens:
+// only the names of hostsFile resolve.
+SandboxOutcome runWithHostsFile(const std::string& hostsFile, const std::function<std::string()>& body);

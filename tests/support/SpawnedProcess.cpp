@@ -83,6 +83,15 @@ bool SpawnedProcess::alive() {
     return true;
 }
 
+std::optional<int> SpawnedProcess::waitForExit(std::chrono::milliseconds limit) {
+    int status = 0;
+    if (pid_ <= 0 || !waitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, limit)) {
+        return std::nullopt;
+    }
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 void SpawnedProcess::stop() {
     if (pid_ <= 0) {
         return;

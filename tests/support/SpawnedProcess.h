@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +25,9 @@ class SpawnedProcess {
     pid_t pid() const { return pid_; }
     // Whether the process has not ended yet.
     bool alive();
+    // Waits for the process to end by itself: its exit status (128 + the signal when one
+    // ended it), or nothing when it still runs after limit.
+    std::optional<int> waitForExit(std::chrono::milliseconds limit);
     // Sends SIGTERM (SIGKILL after a grace time) and reaps it.
     void stop();
 

@@ -1,0 +1,46 @@
+#include "daemon/Options.h"
+
+#include <CLI/CLI.hpp>
+
+#include "core/ListenAddress.h"
+
+#ifndef VARDO_VERSION
+#define VARDO_VERSION "unknown"
+#endif
+
+ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+    DaemonOptions o;
+    CLI::App app{
+        "Kestrune Vardomon without a window: checks the hosts of a document over and over, "
+        "runs their actions and serves their metrics.",
+        "vardomond"};
+    app.set_version_flag("--version", std::string("vardomond ") + VARDO_VERSION);
+    app.add_option("document", o.document,
+                   "The host list (.vdm) to monitor; saved after every cycle that changed it")
+        ->required();
+    app.add_option("--config", o.configDir,
+                   "Folder of vardo.cfg and settings.toml (default: ~/.config/kestrune-vardomon)")
+        ->check(CLI::ExistingDirectory);
+    app.add_flag("--once", o.once,
+                 "Check every host once and exit: 0 when every host is up, 1 when any is down or failed");
+    app.add_option("--interval", o.intervalSeconds, "Seconds between cycles, instead of vardo.cfg's minutes")
+        ->check(CLI::Range(0, 86400 * 365));
+    app.add_option("--metrics-listen", o.metricsListen,
+                   "Serve the Prometheus metrics on ADDR:PORT (127.0.0.1:9469, [::1]:9469)")
+        ->check([](const std::string& text) {
+            return parseListenAddress(text) ? std::string()
+                                            : std::string("not an address and a port: " + text);
+        });
+    std::string log;
+    app.add_option("--log", log,
+                   "- writes every event to standard output, whatever vardo.cfg says about logging")
+        ->check(CLI::IsMember({"-"}));
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // A bad command line is a bad setting: status 2, as for a bad document.
+        return ParsedOptions{std::nullopt, app.exit(e, out, err) == 0 ? 0 : 2};
+    }
+    o.logToStdout = log == "-";
+    return ParsedOptions{o, 0};
+}

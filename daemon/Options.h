@@ -1,0 +1,28 @@
+// vardomond's command line.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+
+struct DaemonOptions {
+    std::string document;
+    // The folder of vardo.cfg and settings.toml; empty: the user's configuration folder.
+    std::string configDir;
+    bool once = false;
+    std::optional<std::int32_t> intervalSeconds;
+    // Empty: as settings.toml says.
+    std::string metricsListen;
+    // Every event on standard output as well.
+    bool logToStdout = false;
+};
+
+// Either options to run with, or the status to exit with at once (after --help, --version
+// or a bad command line, whose message has gone to err).
+struct ParsedOptions {
+    std::optional<DaemonOptions> run;
+    int exitStatus = 0;
+};
+
+ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out, std::ostream& err);

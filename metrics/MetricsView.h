@@ -1,0 +1,91 @@
+// What the metrics report, kept up to date from the monitor's view calls: every host's
+// labels, its counts and states, how long its last check took and when it ended, and how
+// long the last complete cycle took. The monitor's calls change one host under a short lock;
+// a scrape copies the numbers under the same lock and renders them outside it. A monitor
+// call that finds the lock taken by a scrape does not wait for it: its change is queued and
+// goes in first with the next call (or scrape) that holds the lock, so reading the metrics
+// never holds up the monitor.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/Clock.h"
+#include "core/MonitorView.h"
+#include "core/Vardo.h"
+#include "metrics/HostLabels.h"
+
+// The labels of every host, and their label sets as the exposition writes them.
+struct LabelTable {
+    std::vector<HostLabels> hosts;
+    std::vector<std::string> sets;
+};
+
+struct HostNumbers {
+    std::int32_t good = 0;
+    std::int32_t bad = 0;
+    std::int32_t consecutiveFailures = 0;
+    std::int32_t status = StatusFailure;
+    bool down = false;
+    // -1 until the host has been checked in this run.
+    long long lastDurationMs = -1;
+    long long lastCheckTime = -1;
+    // The steady reading when the check under way began; -1 when none is.
+    long long checkStartedMs = -1;
+};
+
+struct MetricsSnapshot {
+    // Shared with the view until the list changes: a scrape neither copies nor escapes texts.
+    std::shared_ptr<const LabelTable> labels;
+    std::vector<HostNumbers> hosts;
+    // -1 until a cycle has completed.
+    long long lastCycleMs = -1;
+};
+
+class MetricsView final : public MonitorView {
+  public:
+    MetricsView(const ServerDoc& doc, Clock& clock);
+
+    // The list changed (or a cycle ended): the hosts are read again from the document.
+    void refreshAllRows() override;
+    void refreshHostRows() override;
+    void cycleStarted() override;
+    void markRowChecking(std::size_t row) override;
+    void showRowCounts(std::size_t row, const ServerItem& item) override;
+    void showRowStatus(std::size_t row, const ServerItem& item) override;
+    void setStatusText(const std::string&) override {}
+
+    MetricsSnapshot snapshot();
+
+  private:
+    // One change the monitor reported for a row.
+    struct Change {
+        enum Kind { Checking, Counted, Shown } kind;
+        std::size_t row;
+        HostNumbers numbers;  // from the record (Counted, Shown)
+        long long at;         // the steady reading (Checking, Counted)
+        std::time_t wall;     // when the check ended (Counted)
+    };
+
+    void rebuild();
+    void report(const Change& change);
+    // With mutex_ held.
+    void applyLocked(const Change& change);
+    void applyPendingLocked();
+
+    const ServerDoc& doc_;
+    Clock& clock_;
+    mutable std::mutex mutex_;
+    std::shared_ptr<const LabelTable> labels_;
+    std::vector<HostNumbers> hosts_;
+    long long cycleStartMs_ = -1;
+    long long lastCycleMs_ = -1;
+    // Changes that came while a scrape held mutex_; taken only for a moment.
+    std::mutex pendingMutex_;
+    std::vector<Change> pending_;
+};

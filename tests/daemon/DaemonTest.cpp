@@ -1,0 +1,240 @@
+// vardomond as an administrator meets it: one cycle with its exit status, event lines and
+// saved counts; the files it refuses; SIGHUP and SIGTERM; and a real Prometheus server that
+// scrapes it.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <regex>
+#include <thread>
+
+#include "core/Vardo.h"
+#include "support/HttpFetch.h"
+#include "support/LoopbackServer.h"
+#include "support/SpawnedProcess.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+ServerItem tcpHost(const std::string& name, std::uint16_t port) {
+    ServerItem it;
+    it.name = name;
+    it.address = "127.0.0.1";
+    it.tcpPort = port;
+    return it;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+class DaemonTest : public ::testing::Test {
+  protected:
+    void writeDocument(const std::vector<ServerItem>& items) {
+        ServerDoc d;
+        for (const ServerItem& i : items) {
+            d.append(i);
+        }
+        d.fileName = docPath;
+        ASSERT_TRUE(d.save());
+    }
+    std::vector<ServerItem> savedHosts() const {
+        ServerDoc d;
+        return d.load(docPath) ? d.items() : std::vector<ServerItem>{};
+    }
+    std::unique_ptr<SpawnedProcess> start(std::vector<std::string> args) {
+        args.insert(args.begin(), {VARDOMOND, "--config", dir.path()});
+        args.push_back(docPath);
+        return std::make_unique<SpawnedProcess>(args, std::vector<std::string>{}, outPath);
+    }
+    // Standard output and error together; the program's own messages begin "vardomond: ".
+    std::string output() const { return readFileBytes(outPath); }
+    std::vector<std::string> eventLines() const {
+        std::vector<std::string> lines;
+        const std::string text = output();
+        for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+            if (text.compare(at, 11, "vardomond: ") != 0) {
+                lines.push_back(text.substr(at, end - at));
+            }
+        }
+        return lines;
+    }
+
+    TempDir dir;
+    std::string docPath = dir.file("hosts.vdm");
+    std::string outPath = dir.file("out.txt");
+};
+
+TEST_F(DaemonTest, OnceChecksEveryHostLogsTheEventsAndSavesTheCounts) {
+    LoopbackServer up(LoopbackServer::closing());
+    RefusingPort closed;
+    writeDocument({tcpHost("up", up.port()), tcpHost("closed", closed.port())});
+    EXPECT_EQ(start({"--once", "--log", "-"})->waitForExit(30s), 1) << output();
+    const std::vector<std::string> lines = eventLines();
+    ASSERT_EQ(lines.size(), 1u) << output();
+    EXPECT_TRUE(
+        std::regex_match(lines[0], std::regex(R"([A-Z][a-z]{2} [A-Z][a-z]{2} \d\d \d\d:\d\d:\d\d \d{4}: )"
+                                              R"(Server Down: closed)")))
+        << lines[0];
+    const std::vector<ServerItem> hosts = savedHosts();
+    ASSERT_EQ(hosts.size(), 2u);
+    EXPECT_EQ(std::tie(hosts[0].goodCount, hosts[0].badCount, hosts[0].status), std::tuple(1, 0, 1));
+    EXPECT_EQ(std::tie(hosts[1].goodCount, hosts[1].badCount, hosts[1].consecutiveFailures, hosts[1].status),
+              std::tuple(0, 1, 1, 0));
+
+    writeDocument({tcpHost("up", up.port())});
+    EXPECT_EQ(start({"--once"})->waitForExit(30s), 0) << output();
+    EXPECT_EQ(savedHosts().at(0).goodCount, 1);
+}
+
+TEST_F(DaemonTest, UnusableFilesEndItWithStatusTwoAndSayWhy) {
+    const std::string cfg = dir.file("vardo.cfg");
+    const std::string settings = dir.file("settings.toml");
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {[] {}, "vardomond: Failed to open file: " + docPath + ": Failed to open file for reading.\n"},
+        {[&] { writeFileBytes(docPath, "not a host list"); },
+         "vardomond: Failed to open file: " + docPath +
+             ": This file does not appear to be a Vardomon document.\n"},
+        {[&] {
+             writeDocument({});
+             writeFileBytes(cfg, "not settings");
+         },
+         "vardomond: " + cfg + ": This file does not appear to be a Vardomon config file.\n"},
+        {[&] {
+             std::filesystem::remove(cfg);
+             writeFileBytes(settings, "[metrics]\nlisten = 9469\n");
+         },
+         "vardomond: " + settings + " line 2: listen must be a text in double quotes\n"},
+    };
+    for (const auto& [prepare, says] : cases) {
+        prepare();
+        EXPECT_EQ(start({"--once"})->waitForExit(30s), 2) << says;
+        EXPECT_EQ(output(), says);
+    }
+}
+
+TEST_F(DaemonTest, SighupReadsTheDocumentAgainAndSigtermCutsAWaitingCheckShort) {
+    LoopbackServer up(LoopbackServer::closing());
+    RefusingPort closed;
+    FullBacklogListener silent;
+    ServerCfg cfg;
+    cfg.fileName = dir.file("vardo.cfg");
+    cfg.connectTimeout = 20000;
+    ASSERT_TRUE(cfg.save());
+    writeDocument({tcpHost("alpha", up.port())});
+    auto daemon = start({"--interval", "1", "--log", "-"});
+    // The counts of the first cycle reach the file.
+    ASSERT_TRUE(waitUntil([&] {
+        const std::vector<ServerItem> h = savedHosts();
+        return h.size() == 1 && h[0].goodCount > 0;
+    })) << output();
+
+    std::vector<ServerItem> hosts = savedHosts();
+    hosts.push_back(tcpHost("beta", closed.port()));
+    hosts.push_back(tcpHost("gamma", silent.port()));
+    writeDocument(hosts);
+    ::kill(daemon->pid(), SIGHUP);
+    ASSERT_TRUE(waitUntil([&] { return contains(output(), ": Server Down: beta\n"); })) << output();
+    // gamma's connect has begun and waits for an answer that never comes.
+    std::this_thread::sleep_for(300ms);
+    const auto sent = std::chrono::steady_clock::now();
+    ::kill(daemon->pid(), SIGTERM);
+    EXPECT_EQ(daemon->waitForExit(10s), 0) << output();
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, 2100ms);
+    EXPECT_FALSE(contains(output(), "gamma")) << output();
+    hosts = savedHosts();
+    ASSERT_EQ(hosts.size(), 3u);
+    EXPECT_EQ(hosts[1].badCount, 1);
+    EXPECT_EQ(std::tie(hosts[2].goodCount, hosts[2].badCount), std::tuple(0, 0));
+}
+
+// A port that was free a moment ago.
+std::uint16_t freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+std::string urlEncoded(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_') {
+            out += c;
+        } else {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+            out += hex;
+        }
+    }
+    return out;
+}
+
+TEST_F(DaemonTest, ARealPrometheusServerScrapesEveryHost) {
+    if (!std::filesystem::exists("/usr/bin/prometheus")) {
+        GTEST_SKIP() << "prometheus is not installed (Debian package prometheus)";
+    }
+    LoopbackServer up(LoopbackServer::closing());
+    RefusingPort closed;
+    writeDocument({tcpHost("alpha", up.port()), tcpHost("beta", closed.port())});
+    auto daemon = start({"--interval", "1", "--metrics-listen", "127.0.0.1:0"});
+    std::smatch found;
+    std::string text;
+    ASSERT_TRUE(waitUntil([&] {
+        text = output();
+        return std::regex_search(text, found, std::regex(R"(metrics on http://127\.0\.0\.1:(\d+)/metrics)"));
+    })) << output();
+    const std::string target = "127.0.0.1:" + found[1].str();
+
+    writeFileBytes(dir.file("prometheus.yml"),
+                   "global:\n  scrape_interval: 1s\n"
+                   "scrape_configs:\n  - job_name: vardomon\n    static_configs:\n      - targets: ['" +
+                       target + "']\n");
+    // prometheus cannot listen on port 0: it gets a port that was free a moment ago, and
+    // another one when that was taken meanwhile.
+    const std::string log = dir.file("prometheus.txt");
+    std::unique_ptr<SpawnedProcess> prometheus;
+    std::uint16_t web = 0;
+    for (int attempt = 0; attempt < 5 && !prometheus; ++attempt) {
+        web = freePort();
+        auto p = std::make_unique<SpawnedProcess>(
+            std::vector<std::string>{"prometheus", "--config.file=" + dir.file("prometheus.yml"),
+                                     "--storage.tsdb.path=" + dir.file("data"),
+                                     "--web.listen-address=127.0.0.1:" + std::to_string(web)},
+            std::vector<std::string>{}, log);
+        const bool ready = waitUntil(
+            [&] { return !p->alive() || httpGet(web, "/-/ready").starts_with("HTTP/1.1 200 "); }, 60s);
+        if (ready && p->alive()) {
+            prometheus = std::move(p);
+        }
+    }
+    ASSERT_TRUE(prometheus) << readFileBytes(log);
+
+    for (const auto& [name, value] : {std::pair{"alpha", "1"}, std::pair{"beta", "0"}}) {
+        const std::string query = std::string("vardomon_host_up{name=\"") + name + "\"}";
+        const std::string sample = std::string(",\"") + value + "\"]";
+        std::string answer;
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                answer = httpBody(httpGet(web, "/api/v1/query?query=" + urlEncoded(query)));
+                return contains(answer, "\"job\":\"vardomon\"") && contains(answer, sample);
+            },
+            30s))
+            << answer << "\n"
+            << readFileBytes(log);
+    }
+}
+
+}  // namespace
