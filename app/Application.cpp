@@ -150,6 +150,8 @@ bool Application::shutdown() {
         }
         return false;
     }
+    // A test mail still waiting for its server would keep the window's thread.
+    testMail_.cancel();
     if (!monitor_.waitDone(21)) {
         // A probe or a mail dialogue is still waiting; end it rather than leave a thread
         // running on members that are about to go.
@@ -234,4 +236,8 @@ void Application::testOpenLog() {
         UserQuestions& q_;
     } sink(ui_.questions);
     ::testOpenLog(cfg_, sink);
+}
+
+TestMailResult Application::sendTestMail(const std::string& recipients) {
+    return testMail_.send(testMail(cfg_.get(), cfg_.extra().mail, recipients, parts_.clock->now()));
 }

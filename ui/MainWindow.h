@@ -13,8 +13,11 @@ class DialogServices;
 class GridView;
 class QAction;
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
+class QSpinBox;
 class QTabWidget;
 class QToolButton;
 class QtMessageSink;
@@ -63,6 +66,7 @@ class TForm1 : public QMainWindow {
 
     void FormShow();
     void fillOptions(const ServerCfg& cfg);
+    void fillMailOptions(const MailSettings& mail);
     void showStartStop(bool running);
     GridView* sourceGrid() const;
     static std::optional<std::size_t> selectedRow(const GridView* grid);
@@ -77,6 +81,7 @@ class TForm1 : public QMainWindow {
     void RemoveServer1Click();
     void mnuHelpPageClick();
     void mnuAboutClick();
+    void btnTestMailClick();
 
     // Created first and destroyed last: the monitor thread reports through these.
     ResultGridModel* resultModel_;
@@ -122,6 +127,12 @@ class TForm1 : public QMainWindow {
     QCheckBox* cbxDoLog_ = nullptr;
     QLineEdit* txtLogFile_ = nullptr;
     QLineEdit* txtDialPrefix_ = nullptr;
+    QSpinBox* spMailPort_ = nullptr;
+    QComboBox* cboMailSecurity_ = nullptr;
+    QLineEdit* txtMailUser_ = nullptr;
+    QLineEdit* txtMailPassword_ = nullptr;
+    QLineEdit* txtTestMailTo_ = nullptr;
+    QPushButton* btnTestMail_ = nullptr;
 
     std::string startupDocument_;
     bool firstShowDone_ = false;
