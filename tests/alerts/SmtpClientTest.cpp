@@ -9,6 +9,7 @@
 
 #include "alerts/SmtpAlertMailer.h"
 #include "alerts/SmtpClient.h"
+#include "alerts/TestMail.h"
 #include "support/LoopbackServer.h"
 #include "support/ScriptedSmtpServer.h"
 #include "support/SpawnedProcess.h"
@@ -348,6 +349,28 @@ TEST(SmtpAlertMailer, CancelEndsAStalledDialogueAtOnce) {
     EXPECT_TRUE(done);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));  // far below the 60 s limit
     EXPECT_FALSE(mailer.client().Connected());
+}
+
+// Closing the window while a test mail waits for its server: the cancel returns once the
+// send has, and at once rather than after the time limit.
+TEST(TestMailSender, CancelEndsAStalledTestMailAndWaitsForIt) {
+    ScriptedSmtpServer server("220 ready", refuse("RSET", ""));
+    ServerCfg cfg;
+    cfg.mailServer = "127.0.0.1";
+    cfg.fromAddress = "vardo@test";
+    TestMailSender sender;
+    TestMailResult result;
+    std::thread window([&] { result = sender.send(testMail(cfg, {.port = server.port()}, "a@test", 0)); });
+    ASSERT_TRUE(waitUntil([&] {
+        const Lines c = server.commands();
+        return !c.empty() && c.back() == "RSET";
+    }));
+    const auto start = std::chrono::steady_clock::now();
+    sender.cancel();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    window.join();
+    EXPECT_FALSE(result.sent);
+    EXPECT_EQ(result.text, "Socket readln aborted");
 }
 
 }  // namespace
