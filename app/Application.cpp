@@ -162,7 +162,10 @@ bool Application::shutdown() {
     // Written only when a setting changed, so a file its owner keeps by hand stays as it is.
     if (const Settings extra = cfg_.extra(); !(extra == extraFile_.settings)) {
         extraFile_.settings = extra;
-        extraFile_.save();
+        // The changes made in this run are lost: say so, with the file and the reason.
+        if (!extraFile_.save()) {
+            ui_.questions.showMessage(extraFile_.errorText);
+        }
     }
     return true;
 }
