@@ -127,7 +127,8 @@ void runUpActions(const ServerItem& item, std::time_t now, ActionEffects& fx) {
         return;
     }
     if (nt.msgBox) {
-        guarded([&] { fx.messages.showMessageAsync(expandTemplate(item, nt.upMsg, now)); });
+        guarded(
+            [&] { fx.messages.showAlert(AlertKind::Up, item.name, expandTemplate(item, nt.upMsg, now)); });
     }
     if (nt.netSend) {
         guarded([&] { sendNetMessages(item, now, fx, nt.upMsg, "Sending Server Up Message..."); });
@@ -156,7 +157,9 @@ void runDownActions(const ServerItem& item, std::time_t now, ActionEffects& fx) 
         return;
     }
     if (nt.msgBox) {
-        guarded([&] { fx.messages.showMessageAsync(expandTemplate(item, nt.downMsg, now)); });
+        guarded([&] {
+            fx.messages.showAlert(AlertKind::Down, item.name, expandTemplate(item, nt.downMsg, now));
+        });
     }
     if (nt.netSend) {
         guarded([&] { sendNetMessages(item, now, fx, nt.downMsg, "Sending Server Down Message..."); });

@@ -26,8 +26,21 @@ struct MailSettings {
     bool operator==(const MailSettings&) const = default;
 };
 
+// How the program lives on the desktop.
+struct DesktopSettings {
+    // A transition's message box also raises a desktop notification.
+    bool notifications = true;
+    // The tray icon, when the desktop has a tray.
+    bool tray = true;
+    // Closing the window hides it in the tray instead of ending the program.
+    bool closeToTray = false;
+
+    bool operator==(const DesktopSettings&) const = default;
+};
+
 struct Settings {
     MailSettings mail;
+    DesktopSettings desktop;
 
     bool operator==(const Settings&) const = default;
 };

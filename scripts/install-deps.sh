@@ -8,7 +8,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsystemd-dev dbus python3-dbusmock python3-aiosmtpd libtomlplusplus-dev libssl-dev openssl
   libcanberra-dev alsa-utils sox smbclient
-  xvfb xauth imagemagick iproute2 procps libcap2-bin
+  xvfb xauth imagemagick iproute2 procps libcap2-bin dunst
+  desktop-file-utils appstream shared-mime-info libglib2.0-bin dpkg-dev lintian
   monitoring-plugins-basic fping
   openssh-client systemd
 )

@@ -107,6 +107,16 @@ void readMail(Reader& r, MailSettings& mail) {
     Reader::text(*t, "ca_file", mail.caFile);
 }
 
+void readDesktop(Reader& r, DesktopSettings& desktop) {
+    const toml::table* t = r.section("desktop");
+    if (t == nullptr) {
+        return;
+    }
+    Reader::flag(*t, "notifications", desktop.notifications);
+    Reader::flag(*t, "tray", desktop.tray);
+    Reader::flag(*t, "close_to_tray", desktop.closeToTray);
+}
+
 // Writes the known keys into the kept table: a key the file held is replaced, a key it did not
 // hold is added only when its value differs from the default, so the file stays as short as
 // its owner made it.
@@ -114,6 +124,11 @@ class Writer {
   public:
     explicit Writer(toml::table& root) : root_(root) {}
 
+    // Whether the file has the section with something in it; asking adds nothing.
+    bool holds(const char* name) const {
+        const toml::node* node = root_.get(name);
+        return node != nullptr && node->is_table() && !node->as_table()->empty();
+    }
     toml::table& section(const char* name) {
         toml::node* node = root_.get(name);
         if (node == nullptr || !node->is_table()) {
@@ -136,7 +151,7 @@ class Writer {
 
 void writeMail(Writer& w, const MailSettings& mail) {
     const MailSettings d;
-    if (mail == d && w.section("mail").empty()) {
+    if (mail == d && !w.holds("mail")) {
         return;
     }
     toml::table& t = w.section("mail");
@@ -148,6 +163,17 @@ void writeMail(Writer& w, const MailSettings& mail) {
     Writer::put(t, "password_command", mail.passwordCommand, d.passwordCommand);
     Writer::put(t, "verify_certificate", mail.verifyCertificate, d.verifyCertificate);
     Writer::put(t, "ca_file", mail.caFile, d.caFile);
+}
+
+void writeDesktop(Writer& w, const DesktopSettings& desktop) {
+    const DesktopSettings d;
+    if (desktop == d && !w.holds("desktop")) {
+        return;
+    }
+    toml::table& t = w.section("desktop");
+    Writer::put(t, "notifications", desktop.notifications, d.notifications);
+    Writer::put(t, "tray", desktop.tray, d.tray);
+    Writer::put(t, "close_to_tray", desktop.closeToTray, d.closeToTray);
 }
 
 }  // namespace
@@ -176,6 +202,7 @@ bool SettingsFile::load(const std::string& path) {
         toml::table table = toml::parse(bytes, path);
         Reader r(table);
         readMail(r, read.mail);
+        readDesktop(r, read.desktop);
         kept_->table = std::move(table);
     } catch (const toml::parse_error& e) {
         errorText = located(path, e.source().begin.line, std::string(e.description()));
@@ -198,6 +225,7 @@ bool SettingsFile::save() {
     toml::table table = kept_->table;
     Writer w(table);
     writeMail(w, settings.mail);
+    writeDesktop(w, settings.desktop);
     std::ostringstream out;
     out << table << '\n';
     std::string reason;

@@ -1,19 +1,29 @@
 // Draws the windows for the documentation: both views of the main window over a small host
-// list in every state, and the four pages of the host dialog. Writes PNG files into the
-// folder given as the first argument. Runs with its own empty settings folder.
+// list in every state, the four pages of the host dialog, the tray's menu, and a host's down
+// notification as the desktop's notification service shows it (the right top corner of the
+// screen). Writes PNG files into the folder given as the first argument. Runs with its own
+// empty settings folder.
 #include <QApplication>
+#include <QDBusConnection>
 #include <QDir>
+#include <QEventLoop>
+#include <QMenu>
 #include <QPixmap>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "alerts/Templates.h"
 #include "app/DialogServices.h"
 #include "core/Clock.h"
+#include "ui/DesktopNotifier.h"
+#include "ui/DisplayText.h"
 #include "ui/HostDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageBox.h"
 #include "ui/QtMonitorView.h"
+#include "ui/TrayIcon.h"
 
 namespace {
 
@@ -60,6 +70,12 @@ ServerItem host(const char* name, const char* address, std::int8_t type, int goo
 
 void save(QWidget* w, const QString& dir, const char* name) {
     w->grab().save(QDir(dir).filePath(QString::fromLatin1(name)));
+}
+
+void wait(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 }  // namespace
@@ -143,6 +159,25 @@ int main(int argc, char** argv) {
             save(&dlg, out, names[i]);
         }
         dlg.hide();
+
+        QMenu* tray = window.tray().menu();
+        tray->popup(window.geometry().center());
+        wait(200);
+        save(tray, out, "tray-menu.png");
+        tray->hide();
+
+        DesktopNotifier notifier(QDBusConnection::sessionBus());
+        const ServerItem gateway = *doc.at(2);
+        notifier.notify({QStringLiteral("Server Down: ") + displayText(gateway.name),
+                         displayMemo(expandTemplate(gateway, gateway.notify.downMsg, std::time(nullptr))),
+                         true});
+        wait(1500);
+        const QRect screen = QApplication::primaryScreen()->geometry();
+        constexpr int kWidth = 420;
+        constexpr int kHeight = 100;
+        QApplication::primaryScreen()
+            ->grabWindow(0, screen.right() - kWidth, 0, kWidth, kHeight)
+            .save(QDir(out).filePath(QStringLiteral("notification.png")));
         window.close();
         app.quit();
     });

@@ -2,6 +2,8 @@
 
 #include <QHeaderView>
 #include <QPainter>
+#include <QScrollBar>
+#include <algorithm>
 
 GridView::GridView(const QString& name, bool verticalLines, QWidget* parent)
     : QTreeView(parent), verticalLines_(verticalLines) {
@@ -23,6 +25,38 @@ void GridView::setGridModel(QAbstractItemModel* model, const std::vector<int>& w
     for (std::size_t i = 0; i < widths.size(); ++i) {
         setColumnWidth(static_cast<int>(i), widths[i]);
     }
+}
+
+void GridView::fitColumns(const std::vector<QStringList>& texts) {
+    QStyleOptionViewItem base;
+    initViewItemOption(&base);
+    base.features |= QStyleOptionViewItem::HasDisplay;
+    for (int c = 0; c < header()->count(); ++c) {
+        int width = std::max(columnWidth(c), header()->sectionSizeHint(c));
+        if (static_cast<std::size_t>(c) < texts.size()) {
+            for (const QString& text : texts[static_cast<std::size_t>(c)]) {
+                QStyleOptionViewItem option = base;
+                option.text = text;
+                if (c == 0) {
+                    // The first column carries the row's icon.
+                    option.features |= QStyleOptionViewItem::HasDecoration;
+                    option.decorationSize = iconSize();
+                }
+                width = std::max(
+                    width,
+                    style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this).width());
+            }
+        }
+        setColumnWidth(c, width);
+    }
+}
+
+int GridView::columnsWidth() const {
+    int width = 2 * frameWidth() + verticalScrollBar()->sizeHint().width();
+    for (int c = 0; c < header()->count(); ++c) {
+        width += columnWidth(c);
+    }
+    return width;
 }
 
 int GridView::firstSelectedRow() const {

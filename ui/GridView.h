@@ -11,6 +11,11 @@ class GridView : public QTreeView {
 
     // Sets the model and the columns' initial widths.
     void setGridModel(QAbstractItemModel* model, const std::vector<int>& widths);
+    // Widens each column, where the grid's font needs it, to show its caption and the texts
+    // given for it (texts[c] for column c) whole; no column gets narrower.
+    void fitColumns(const std::vector<QStringList>& texts = {});
+    // All columns side by side, with the frame and a vertical scroll bar.
+    int columnsWidth() const;
     // Row of the first selected row, or -1.
     int firstSelectedRow() const;
     // Keeps the selection coloured as when focused after the grid loses focus.

@@ -44,7 +44,14 @@ W* named(W* widget, const char* name) {
 QPlainTextEdit* memo(const char* name, QWidget* parent) {
     auto* m = named(new QPlainTextEdit(parent), name);
     m->setTabChangesFocus(true);
+    // Three lines show at any font.
+    m->setMinimumHeight(m->fontMetrics().lineSpacing() * 3 + 2 * (m->frameWidth() + 4));
     return m;
+}
+
+// An edit for a path or a command line: room for a good part of one at any font.
+void widenForPaths(QWidget* edit) {
+    edit->setMinimumWidth(edit->fontMetrics().averageCharWidth() * 28);
 }
 
 // Dialog counters come from 16-bit spinner positions.
@@ -89,7 +96,10 @@ TAddHostDlg::TAddHostDlg(DialogServices& services, TListDlg& listDialog, QWidget
     main->setContentsMargins(6, 6, 6, 6);
     main->addWidget(pages_, 1);
     main->addLayout(buttons);
-    setFixedSize(376, 421);
+    // The largest group shows while the size is taken; the type decides later.
+    cboTypeChange();
+    // A fixed size: the design size, or more where the font needs it.
+    setFixedSize(QSize(376, 421).expandedTo(minimumSizeHint()));
 }
 
 void TAddHostDlg::buildGeneralPage() {
@@ -160,7 +170,8 @@ void TAddHostDlg::buildOptionsPage() {
     box->addWidget(pingGroup_);
     box->addWidget(serviceGroup_);
     box->addStretch(1);
-    pages_->addTab(page, QStringLiteral("&Options"));
+    // Alt+O belongs to OK.
+    pages_->addTab(page, QStringLiteral("O&ptions"));
 }
 
 void TAddHostDlg::buildEventsPage() {
@@ -206,10 +217,21 @@ void TAddHostDlg::buildEventsPage() {
     downGrid->addWidget(txtDownCmd_, 3, 0);
     downGrid->addWidget(testDownCmd, 3, 1);
     downGrid->addWidget(cbxShutdown_, 4, 0, 1, 2);
-    downGrid->addWidget(txtShutdown_, 5, 0);
+    downGrid->addWidget(txtShutdown_, 5, 0, 1, 2);
     downGrid->addWidget(cbxStartService_, 6, 0, 1, 2);
     downGrid->addWidget(txtStartService_, 7, 0);
     downGrid->addWidget(findEvents, 7, 1);
+
+    for (QWidget* edit : std::initializer_list<QWidget*>{txtUpSound_, txtUpCmd_, txtDownSound_, txtDownCmd_,
+                                                         txtShutdown_, txtStartService_}) {
+        widenForPaths(edit);
+    }
+    // The edits take the width; the buttons keep the width of their captions.
+    for (QPushButton* b : {testUpSound, testUpCmd, testDownSound, testDownCmd, findEvents}) {
+        b->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    }
+    upGrid->setColumnStretch(0, 1);
+    downGrid->setColumnStretch(0, 1);
 
     auto* box = new QVBoxLayout(page);
     box->addWidget(up);

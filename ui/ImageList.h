@@ -10,6 +10,10 @@ inline constexpr int kCount = 24;
 namespace Image {
 constexpr int NewPage = 1;
 constexpr int Floppy = 2;
+constexpr int RedLamp = 3;
+constexpr int GreenLamp = 4;
+constexpr int YellowLamp = 5;
+constexpr int GreyLamp = 6;
 constexpr int HandWriting = 9;
 constexpr int OpenFolder = 11;
 constexpr int Computer = 12;

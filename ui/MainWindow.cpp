@@ -1,9 +1,11 @@
 #include "ui/MainWindow.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDBusConnection>
 #include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -24,8 +26,11 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "core/HostSummary.h"
+#include "core/Presentation.h"
 #include "ui/AboutBox.h"
 #include "ui/BusyCall.h"
+#include "ui/DesktopNotifier.h"
 #include "ui/DigitFilters.h"
 #include "ui/DisplayText.h"
 #include "ui/FileDialog.h"
@@ -38,6 +43,7 @@
 #include "ui/QtMessageSink.h"
 #include "ui/QtMonitorView.h"
 #include "ui/SpinEdit.h"
+#include "ui/TrayIcon.h"
 
 namespace {
 
@@ -55,6 +61,20 @@ std::vector<int> widthsOf(const auto& columns) {
         out.push_back(c.width);
     }
     return out;
+}
+
+// The longest texts of the result grid's Type and Status columns.
+std::vector<QStringList> resultTexts() {
+    ServerItem tcp;
+    tcp.type = HostTcpIp;
+    tcp.tcpType = TcpConnectSendReceive;
+    ServerItem checking;
+    checking.status = StatusChecking;
+    ServerItem failing;
+    failing.consecutiveFailures = 9999;
+    return {{},
+            {displayText(typeText(tcp))},
+            {displayText(statusText(checking)), displayText(statusText(failing))}};
 }
 
 }  // namespace
@@ -105,12 +125,11 @@ TForm1::TForm1(const std::string& configPath, const ComponentFactory& makeCompon
       hostModel_(new HostGridModel(kHostColumns, this)),
       view_(new QtMonitorView(*resultModel_, *hostModel_, this)),
       messages_(new QtMessageSink(this)),
+      notifier_(new DesktopNotifier(QDBusConnection::sessionBus(), this)),
       prompts_(std::make_unique<Prompts>(*this)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Kestrune Vardomon"));
     setWindowIcon(ImageList::appIcon());
-    resize(665, 479);
-
     buildActions();
     buildMenus();
     buildToolbar();
@@ -128,6 +147,14 @@ TForm1::TForm1(const std::string& configPath, const ComponentFactory& makeCompon
     app_ = std::make_unique<Application>(Application::Ui{*view_, *prompts_, *prompts_, *prompts_, *messages_},
                                          configPath, makeComponents);
     view_->setDocument(app_->document());
+    messages_->setNotifier(notifier_, [this] { return app_->liveConfig().extra().desktop.notifications; });
+
+    tray_ = new TrayIcon(mnuStart_, mnuCheckNow_, mnuExit_, this);
+    connect(tray_, &TrayIcon::showWindow, this, &TForm1::showFromTray);
+    connect(resultModel_, &QAbstractItemModel::modelReset, this, &TForm1::updateTray);
+    connect(resultModel_, &QAbstractItemModel::dataChanged, this, &TForm1::updateTray);
+    // Logging out must not wait for a window that only hides.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] { exiting_ = true; });
     connect(view_, &QtMonitorView::statusTextChanged, this, [this](const QString& text) {
         status_->setText(text);
         // Shutdown blocks the event loop while it waits for the monitor: show its text now.
@@ -140,6 +167,8 @@ TForm1::TForm1(const std::string& configPath, const ComponentFactory& makeCompon
     interval_->spinner()->setPosition(app_->settings().interval);
     connectOptions();
     showStartStop(false);
+    // The design size, or more where the font needs it.
+    resize(QSize(665, 479).expandedTo(minimumSizeHint()));
 }
 
 TForm1::~TForm1() {
@@ -187,7 +216,7 @@ void TForm1::buildActions() {
     connect(mnuOpen_, &QAction::triggered, this, [this] { app_->openCommand(); });
     connect(mnuSave_, &QAction::triggered, this, [this] { app_->saveDocument(); });
     connect(mnuSaveAs_, &QAction::triggered, this, [this] { app_->saveDocumentAs(); });
-    connect(mnuExit_, &QAction::triggered, this, &QWidget::close);
+    connect(mnuExit_, &QAction::triggered, this, &TForm1::mnuExitClick);
     connect(mnuStart_, &QAction::triggered, this, &TForm1::mnuStartClick);
     connect(mnuCheckNow_, &QAction::triggered, this, &TForm1::mnuCheckNowClick);
     connect(mnuAddServer_, &QAction::triggered, this, &TForm1::btnAddClick);
@@ -283,6 +312,7 @@ void TForm1::buildPages() {
     tsResults_ = named(new QWidget(pcMain_), "tsResults");
     resultlist_ = new GridView(QStringLiteral("resultlist"), true, tsResults_);
     resultlist_->setGridModel(resultModel_, widthsOf(kResultColumns));
+    resultlist_->fitColumns(resultTexts());
     auto* results = new QVBoxLayout(tsResults_);
     results->setContentsMargins(2, 2, 2, 2);
     results->addWidget(resultlist_);
@@ -291,7 +321,9 @@ void TForm1::buildPages() {
     auto* hosts = named(new QGroupBox(QStringLiteral("Hosts"), tsConfig_), "gbHosts");
     hostlist_ = new GridView(QStringLiteral("hostlist"), false, hosts);
     hostlist_->setGridModel(hostModel_, widthsOf(kHostColumns));
+    hostlist_->fitColumns();
     hostlist_->keepSelectionVisible();
+    hostlist_->setMinimumWidth(hostlist_->columnsWidth());
     auto* btnAdd = named(new QPushButton(QStringLiteral("&Add"), hosts), "btnAdd");
     auto* btnRemove = named(new QPushButton(QStringLiteral("&Del"), hosts), "btnRemove");
     auto* btnEdit = named(new QPushButton(QStringLiteral("&Edit"), hosts), "btnEdit");
@@ -304,13 +336,16 @@ void TForm1::buildPages() {
     hostBox->addWidget(hostlist_, 1);
     hostBox->addLayout(hostButtons);
 
+    // The hosts keep the width of their columns and grow downwards; the options take the rest.
+    hosts->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     auto* config = new QHBoxLayout(tsConfig_);
     config->setContentsMargins(4, 4, 4, 4);
-    config->addWidget(hosts, 1);
+    config->addWidget(hosts);
     config->addWidget(buildOptions(tsConfig_), 1);
 
     pcMain_->addTab(tsResults_, QStringLiteral("&Monitor View"));
-    pcMain_->addTab(tsConfig_, QStringLiteral("&Configuration View"));
+    // Alt+C belongs to the Config menu.
+    pcMain_->addTab(tsConfig_, QStringLiteral("C&onfiguration View"));
     pcMain_->setCurrentWidget(tsResults_);
     setCentralWidget(pcMain_);
 
@@ -337,14 +372,23 @@ QWidget* TForm1::buildOptions(QWidget* parent) {
     cbxDoLog_ = named(new QCheckBox(QStringLiteral("Log Events:"), box), "cbxDoLog");
     cbxDoLog_->setLayoutDirection(Qt::RightToLeft);
     txtLogFile_ = named(new QLineEdit(box), "txtLogFile");
+    // Room for a path of some length, at whatever font.
+    txtLogFile_->setMinimumWidth(txtLogFile_->fontMetrics().averageCharWidth() * 24);
     auto* setLog = named(new QPushButton(QStringLiteral("Set"), box), "btnSetLogFile");
     setLog->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
-    setLog->setMaximumWidth(48);
+    // A short caption needs no button of the usual width.
+    setLog->setMaximumWidth(
+        std::max(48, setLog->fontMetrics().horizontalAdvance(QStringLiteral(" Set ")) +
+                         2 * (setLog->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, setLog) +
+                              setLog->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, setLog))));
     // Kept with the settings, never shown.
     auto* dialLabel = named(new QLabel(QStringLiteral("Dialing Prefix:"), box), "lblDialPrefix");
     txtDialPrefix_ = named(new QLineEdit(box), "txtDialPrefix");
     dialLabel->hide();
     txtDialPrefix_->hide();
+    cbxNotifications_ =
+        named(new QCheckBox(QStringLiteral("Desktop Notifications:"), box), "cbxNotifications");
+    cbxNotifications_->setLayoutDirection(Qt::RightToLeft);
 
     // The options scroll when the window is too short for all of them, so that the window
     // keeps its size.
@@ -373,6 +417,7 @@ QWidget* TForm1::buildOptions(QWidget* parent) {
     grid->addWidget(txtLogFile_, row, 1);
     grid->addWidget(setLog, row, 2);
     ++row;
+    grid->addWidget(cbxNotifications_, row++, 0, 1, 2, Qt::AlignLeft | Qt::AlignAbsolute);
     grid->addWidget(dialLabel, row, 0);
     grid->addWidget(txtDialPrefix_, row, 1, 1, 2);
     ++row;
@@ -387,6 +432,11 @@ QWidget* TForm1::buildOptions(QWidget* parent) {
     txtMailPassword_->setEchoMode(QLineEdit::Password);
     txtTestMailTo_ = named(new QLineEdit(box), "txtTestMailTo");
     btnTestMail_ = named(new QPushButton(QStringLiteral("Send Test Mail"), box), "btnTestMail");
+    // The edit beside it gives way, never the button's caption, at whatever font.
+    btnTestMail_->setMinimumWidth(
+        btnTestMail_->fontMetrics().horizontalAdvance(btnTestMail_->text()) +
+        2 * (btnTestMail_->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, btnTestMail_) +
+             btnTestMail_->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, btnTestMail_)));
     add(QStringLiteral("Mail Port:"), spMailPort_);
     add(QStringLiteral("Mail Security:"), cboMailSecurity_);
     add(QStringLiteral("Mail User:"), txtMailUser_);
@@ -440,6 +490,9 @@ void TForm1::connectOptions() {
     connect(cbxOpenLast_, &QCheckBox::clicked, this,
             [this](bool on) { app_->updateSettings([on](ServerCfg& c) { c.openLast = on ? 1 : 0; }); });
     connect(cbxDoLog_, &QCheckBox::clicked, this, [this](bool on) { app_->setLogEnabled(on); });
+    connect(cbxNotifications_, &QCheckBox::clicked, this, [this](bool on) {
+        app_->liveConfig().updateExtra([on](Settings& s) { s.desktop.notifications = on; });
+    });
 
     auto mail = [this](const std::function<void(MailSettings&)>& change) {
         app_->liveConfig().updateExtra([&](Settings& s) { change(s.mail); });
@@ -500,6 +553,7 @@ void TForm1::fillOptions(const ServerCfg& cfg) {
     cbxOpenLast_->setChecked(cfg.openLast != 0);
     cbxDoLog_->setChecked(cfg.doLog != 0);
     txtLogFile_->setText(q(cfg.logFile));
+    cbxNotifications_->setChecked(app_->liveConfig().extra().desktop.notifications);
     // Long texts show their beginning.
     for (QLineEdit* edit : {txtMailServer_, txtFromAddress_, txtFromName_, txtMailSubject_, txtLogFile_}) {
         edit->setCursorPosition(0);
@@ -527,6 +581,7 @@ void TForm1::FormShow() {
     }
     fillOptions(app_->settings());
     fillMailOptions(app_->liveConfig().extra().mail);
+    tray_->setWanted(app_->liveConfig().extra().desktop.tray);
     app_->firstShow();
     if (!startupDocument_.empty()) {
         app_->openPath(startupDocument_);
@@ -535,6 +590,12 @@ void TForm1::FormShow() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    if (!closed_ && !exiting_ && tray_->isShown() && app_->liveConfig().extra().desktop.closeToTray) {
+        // Monitoring goes on; the tray brings the window back, and Exit ends the program.
+        hide();
+        event->ignore();
+        return;
+    }
     if (!closed_) {
         if (!app_->shutdown()) {
             event->ignore();
@@ -554,6 +615,19 @@ void TForm1::showStartStop(bool running) {
     tbStartStop_->setIcon(icon);
     const QString hint = running ? QStringLiteral("Stop the Monitor") : QStringLiteral("Start the Monitor");
     tbStartStop_->setToolTip(hint);
+    updateTray();
+}
+
+void TForm1::updateTray() {
+    HostTally tally;
+    app_->document().withItems([&](const std::vector<ServerItem>& items) { tally = tallyHosts(items); });
+    tray_->update(tally, app_->isMonitoring());
+}
+
+void TForm1::showFromTray() {
+    showNormal();
+    raise();
+    activateWindow();
 }
 
 void TForm1::mnuStartClick() {
@@ -595,6 +669,18 @@ void TForm1::EditServer1Click() {
 
 void TForm1::RemoveServer1Click() {
     app_->removeHost(selectedRow(sourceGrid()));
+}
+
+void TForm1::mnuExitClick() {
+    exiting_ = true;
+    const bool inTray = isHidden();
+    if (!close()) {
+        // Refused (a wanted save did not happen): the window stays, and so does the tray.
+        exiting_ = false;
+    } else if (inTray) {
+        // No window closed in front of the user, so none ends the program by itself.
+        QCoreApplication::quit();
+    }
 }
 
 void TForm1::mnuHelpPageClick() {

@@ -9,6 +9,7 @@
 #include "app/Application.h"
 #include "ui/RowModels.h"
 
+class DesktopNotifier;
 class DialogServices;
 class GridView;
 class QAction;
@@ -26,6 +27,7 @@ class SpinEdit;
 class TAboutBox;
 class TAddHostDlg;
 class TListDlg;
+class TrayIcon;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -43,6 +45,7 @@ class TForm1 : public QMainWindow {
     TListDlg& listDialog() { return *listDlg_; }
     ResultGridModel& resultModel() { return *resultModel_; }
     HostGridModel& hostModel() { return *hostModel_; }
+    TrayIcon& tray() { return *tray_; }
     QString statusText() const;
 
     // A document to open once the first show is done (the program's argument).
@@ -68,6 +71,8 @@ class TForm1 : public QMainWindow {
     void fillOptions(const ServerCfg& cfg);
     void fillMailOptions(const MailSettings& mail);
     void showStartStop(bool running);
+    void updateTray();
+    void showFromTray();
     GridView* sourceGrid() const;
     static std::optional<std::size_t> selectedRow(const GridView* grid);
 
@@ -79,6 +84,7 @@ class TForm1 : public QMainWindow {
     void btnRemoveClick();
     void EditServer1Click();
     void RemoveServer1Click();
+    void mnuExitClick();
     void mnuHelpPageClick();
     void mnuAboutClick();
     void btnTestMailClick();
@@ -88,11 +94,13 @@ class TForm1 : public QMainWindow {
     HostGridModel* hostModel_;
     QtMonitorView* view_;
     QtMessageSink* messages_;
+    DesktopNotifier* notifier_;
     std::unique_ptr<Prompts> prompts_;
 
     TListDlg* listDlg_ = nullptr;
     TAddHostDlg* hostDlg_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;
+    TrayIcon* tray_ = nullptr;
 
     QAction* mnuNew_ = nullptr;
     QAction* mnuOpen_ = nullptr;
@@ -127,6 +135,7 @@ class TForm1 : public QMainWindow {
     QCheckBox* cbxDoLog_ = nullptr;
     QLineEdit* txtLogFile_ = nullptr;
     QLineEdit* txtDialPrefix_ = nullptr;
+    QCheckBox* cbxNotifications_ = nullptr;
     QSpinBox* spMailPort_ = nullptr;
     QComboBox* cboMailSecurity_ = nullptr;
     QLineEdit* txtMailUser_ = nullptr;
@@ -138,6 +147,8 @@ class TForm1 : public QMainWindow {
     bool firstShowDone_ = false;
     bool firstShowQueued_ = false;
     bool closed_ = false;
+    // Exit, rather than the window's close button: the program ends even with a tray.
+    bool exiting_ = false;
 
     // Last: destroyed first, so no monitor thread outlives what it reports to.
     std::unique_ptr<Application> app_;

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFile>
+#include <cstdio>
 #include <exception>
+#include <string_view>
 
 #include "app/SystemComponents.h"
 #include "platform/ConfigLocation.h"
@@ -41,14 +43,23 @@ class VardoApplication : public QApplication {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Answered before the toolkit starts, so it works without a display.
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--version") {
+            std::printf("Kestrune Vardomon %s\n", VARDO_VERSION);
+            return 0;
+        }
+    }
     VardoApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrune Vardomon"));
+    QApplication::setApplicationVersion(QStringLiteral(VARDO_VERSION));
     QApplication::setWindowIcon(ImageList::appIcon());
     QApplication::setDesktopFileName(QStringLiteral("kestrune-vardomon"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("A desktop network monitor."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("document"), QStringLiteral("A .vdm host list to open."),
                                  QStringLiteral("[document]"));
     parser.process(app);

@@ -1,8 +1,9 @@
 # The Qt windows (vardo_ui) and the program (vardomon).
-find_package(Qt6 REQUIRED COMPONENTS Widgets Svg)
+find_package(Qt6 REQUIRED COMPONENTS Widgets Svg DBus)
 
 add_library(vardo_ui STATIC
   ${CMAKE_CURRENT_LIST_DIR}/AboutBox.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DesktopNotifier.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DigitFilters.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DisplayText.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FileDialog.cpp
@@ -17,9 +18,10 @@ add_library(vardo_ui STATIC
   ${CMAKE_CURRENT_LIST_DIR}/QtMessageSink.cpp
   ${CMAKE_CURRENT_LIST_DIR}/QtMonitorView.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SpinEdit.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/TrayIcon.cpp
   ${CMAKE_CURRENT_LIST_DIR}/icons/icons.qrc)
 set_target_properties(vardo_ui PROPERTIES AUTOMOC ON AUTORCC ON)
-target_link_libraries(vardo_ui PUBLIC vardo_app Qt6::Widgets PRIVATE Qt6::Svg)
+target_link_libraries(vardo_ui PUBLIC vardo_app Qt6::Widgets Qt6::DBus PRIVATE Qt6::Svg)
 
 # The help page lives beside the program.
 set(VARDO_HELP_PAGE ${CMAKE_CURRENT_LIST_DIR}/help/KsVardomon.html)
@@ -27,6 +29,7 @@ set(VARDO_HELP_PAGE ${CMAKE_CURRENT_LIST_DIR}/help/KsVardomon.html)
 add_executable(vardomon ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 set_target_properties(vardomon PROPERTIES AUTOMOC ON)
 target_link_libraries(vardomon PRIVATE vardo_ui)
+target_compile_definitions(vardomon PRIVATE VARDO_VERSION="${PROJECT_VERSION}")
 add_custom_command(TARGET vardomon POST_BUILD
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${VARDO_HELP_PAGE} $<TARGET_FILE_DIR:vardomon>/KsVardomon.html
   VERBATIM)
@@ -39,14 +42,25 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/desktop/kestrune-vardomon.desktop
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/icons/vardomon.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
         RENAME kestrune-vardomon.svg)
-# Ping needs a raw ICMP socket where unprivileged ICMP sockets are not allowed.
+# Documents open from the file manager: their type, and the program's icon for them.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/desktop/kestrune-vardomon.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/icons/vardomon.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/mimetypes
+        RENAME application-x-kestrune-vardomon.svg)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/desktop/example.kestrune.vardomon.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+# Ping needs a raw ICMP socket where unprivileged ICMP sockets are not allowed. A staged
+# install (DESTDIR: a package being built) leaves that to the package's installation.
 install(CODE [[
-  set(prog "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/bin/vardomon")
-  execute_process(COMMAND setcap cap_net_raw+ep "${prog}" RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
-  if(NOT rc EQUAL 0)
-    message(STATUS "Ping needs the raw-socket capability; as root run: setcap cap_net_raw+ep ${prog}")
-  else()
-    message(STATUS "Gave ${prog} the raw-socket capability for ping")
+  set(prog "${CMAKE_INSTALL_PREFIX}/bin/vardomon")
+  if("$ENV{DESTDIR}" STREQUAL "")
+    execute_process(COMMAND setcap cap_net_raw+ep "${prog}" RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
+    if(NOT rc EQUAL 0)
+      message(STATUS "Ping needs the raw-socket capability; as root run: setcap cap_net_raw+ep ${prog}")
+    else()
+      message(STATUS "Gave ${prog} the raw-socket capability for ping")
+    endif()
   endif()
 ]])
 

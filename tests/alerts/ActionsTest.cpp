@@ -77,7 +77,7 @@ TEST_F(Actions, DownRunsEveryStepInOrder) {
                   "status Shutting down remote machine: 10.9.8.7...",
                   "reboot 10.9.8.7 in 15s: Kestrune Vardomon is rebooting this system due to failure.",
                   "log Shutdown remoate machine: 10.9.8.7 @1700000000",
-                  "box Backup is down",
+                  "box down Backup: Backup is down",
                   "status Sending Server Down Message...",
                   "net [alpha] Backup is down",
                   "net [beta] Backup is down",
@@ -93,7 +93,7 @@ TEST_F(Actions, UpRunsItsStepsInOrderAndNeverStartsServicesOrReboots) {
               (Lines{
                   "sound up.wav",
                   "shell up-cmd Backup",
-                  "box Backup is up",
+                  "box up Backup: Backup is up",
                   "status Sending Server Up Message...",
                   "net [alpha] Backup is up",
                   "net [beta] Backup is up",

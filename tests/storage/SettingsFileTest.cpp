@@ -48,6 +48,17 @@ TEST_F(SettingsFileTest, AMissingFileMeansTheDefaultsAndASaveKeepsWhatItDoesNotK
     EXPECT_EQ(text.find("verify_certificate"), std::string::npos) << text;
 }
 
+TEST_F(SettingsFileTest, OneChangedSectionWritesThatSectionAlone) {
+    SettingsFile file;
+    ASSERT_TRUE(file.load(path));
+    file.settings.desktop.closeToTray = true;
+    ASSERT_TRUE(file.save()) << file.errorText;
+    EXPECT_EQ(readFileBytes(path), "[desktop]\nclose_to_tray = true\n");
+    SettingsFile again;
+    ASSERT_TRUE(again.load(path)) << again.errorText;
+    EXPECT_EQ(again.settings, file.settings);
+}
+
 TEST_F(SettingsFileTest, BadFilesNameTheFileAndTheLine) {
     const std::pair<const char*, std::string> cases[] = {
         {"[mail]\nport = 587\nuser = \n", " line 3: "},

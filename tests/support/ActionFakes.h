@@ -92,6 +92,9 @@ class FakeMessages : public MessageSink {
   public:
     explicit FakeMessages(Journal& j) : j_(j) {}
     void showMessageAsync(const std::string& text) override { j_.add("box " + text); }
+    void showAlert(AlertKind kind, const std::string& hostName, const std::string& text) override {
+        j_.add(std::string("box ") + (kind == AlertKind::Up ? "up " : "down ") + hostName + ": " + text);
+    }
 
   private:
     Journal& j_;

@@ -111,7 +111,9 @@ class CallError {
 
 }  // namespace
 
-DbusMock::DbusMock() {
+DbusMock::DbusMock(Bus stands)
+    : variable_(stands == Bus::System ? "DBUS_SYSTEM_BUS_ADDRESS" : "DBUS_SESSION_BUS_ADDRESS"),
+      system_(stands == Bus::System) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
@@ -134,11 +136,11 @@ DbusMock::DbusMock() {
         throw std::runtime_error("dbus-daemon did not start (is the dbus package installed?)");
     }
 
-    if (const char* old = std::getenv("DBUS_SYSTEM_BUS_ADDRESS")) {
+    if (const char* old = std::getenv(variable_)) {
         hadPreviousAddress_ = true;
         previousAddress_ = old;
     }
-    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address_.c_str(), 1);
+    ::setenv(variable_, address_.c_str(), 1);
 
     check(sd_bus_new(&bus_), "sd_bus_new");
     check(sd_bus_set_address(bus_, address_.c_str()), "sd_bus_set_address");
@@ -153,16 +155,16 @@ DbusMock::~DbusMock() {
     }
     stop(daemon_);
     if (hadPreviousAddress_) {
-        ::setenv("DBUS_SYSTEM_BUS_ADDRESS", previousAddress_.c_str(), 1);
+        ::setenv(variable_, previousAddress_.c_str(), 1);
     } else {
-        ::unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+        ::unsetenv(variable_);
     }
 }
 
 void DbusMock::startTemplate(const std::string& templateName, const std::string& busName,
                              const std::string& parametersJson) {
-    std::vector<std::string> argv = {"/usr/bin/python3", "-m",         "dbusmock",
-                                     "--system",         "--template", templateName};
+    std::vector<std::string> argv = {
+        "/usr/bin/python3", "-m", "dbusmock", system_ ? "--system" : "--session", "--template", templateName};
     if (!parametersJson.empty()) {
         argv.push_back("--parameters");
         argv.push_back(parametersJson);

@@ -1,6 +1,7 @@
-// A private D-Bus daemon that stands in for the system bus, with python3-dbusmock templates
-// (systemd, logind, ...) on it. While a DbusMock lives, DBUS_SYSTEM_BUS_ADDRESS points at
-// it, so sd_bus_open_system() in the code under test reaches the mocks.
+// A private D-Bus daemon that stands in for the system bus (or the session bus), with
+// python3-dbusmock templates (systemd, logind, notification_daemon ...) on it. While a
+// DbusMock lives, DBUS_SYSTEM_BUS_ADDRESS (DBUS_SESSION_BUS_ADDRESS) points at it, so
+// sd_bus_open_system() in the code under test reaches the mocks.
 //
 // Create it on a thread that outlives it (the test's main thread, e.g. in SetUpTestSuite):
 // the processes it starts end when that thread does.
@@ -18,8 +19,10 @@ struct sd_bus;
 
 class DbusMock {
   public:
+    enum class Bus { System, Session };
+
     // Starts the daemon; throws std::runtime_error with the reason when it cannot.
-    DbusMock();
+    explicit DbusMock(Bus stands = Bus::System);
     ~DbusMock();
     DbusMock(const DbusMock&) = delete;
     DbusMock& operator=(const DbusMock&) = delete;
@@ -43,6 +46,8 @@ class DbusMock {
 
   private:
     TempDir dir_;
+    const char* variable_;
+    bool system_;
     std::string address_;
     std::string previousAddress_;
     bool hadPreviousAddress_ = false;

@@ -28,4 +28,6 @@ if(TARGET vardo_ui)
   vardo_qtest(ui_end_to_end_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/EndToEndTest.cpp TIMEOUT 180)
   # Find and Test in the host dialog against python3-dbusmock's systemd on a private bus.
   vardo_qtest(ui_find_service_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/FindServiceTest.cpp TIMEOUT 180)
+  # Desktop notifications against python3-dbusmock's notification daemon on a private bus.
+  vardo_qtest(ui_notification_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/NotificationTest.cpp)
 endif()
