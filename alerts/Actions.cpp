@@ -58,6 +58,7 @@ void sendMail(const ServerItem& item, std::time_t now, ActionEffects& fx, const 
     mail.subject = expandTemplate(item, cfg.mailSubject, now);
     // The recipients are used as typed: not expanded, not trimmed.
     mail.recipients = splitList(item.notify.mailList, ',');
+    mail.settings = fx.cfg.extra().mail;
     fx.mail.sendAlertMail(mail);
 }
 

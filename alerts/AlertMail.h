@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "core/Settings.h"
+
 struct AlertMail {
     std::string server;
     std::string fromAddress;
@@ -11,6 +13,8 @@ struct AlertMail {
     std::string subject;
     std::string body;
     std::vector<std::string> recipients;
+    // How the server is reached: port, security and login.
+    MailSettings settings;
 };
 
 class AlertMailer {

@@ -3,9 +3,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "alerts/AlertMail.h"
 #include "alerts/SmtpClient.h"
+#include "platform/Processes.h"
 
 class SmtpAlertMailer final : public AlertMailer {
   public:
@@ -15,13 +17,20 @@ class SmtpAlertMailer final : public AlertMailer {
     explicit SmtpAlertMailer(std::atomic<std::int32_t>& connectState);
 
     void sendAlertMail(const AlertMail& mail) override;
-    void cancel() override { smtp_.Cancel(); }
+    // Sends the mail as sendAlertMail does, but tells how it went: returns the server's
+    // answer to the mail, or throws the reason it was not sent.
+    std::string deliver(const AlertMail& mail);
+    void cancel() override;
 
     // The client, for its settings (TimeOut, UserID) and for tests.
     TSmtpClient& client() { return smtp_; }
 
   private:
+    // The password of the login: the output of password_command when one is set.
+    std::string password(const MailSettings& settings);
+
     std::atomic<std::int32_t>& connectState_;
+    CommandOutputReader passwordCommand_;
     TSmtpClient smtp_;
 };
 

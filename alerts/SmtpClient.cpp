@@ -1,8 +1,18 @@
 #include "alerts/SmtpClient.h"
 
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+
 #include <algorithm>
 
+#include "alerts/TlsChannel.h"
+#include "probes/WinsockErrors.h"
+
 namespace {
+
+// An EHLO reply names a handful of capabilities; a server that sends more lines than this
+// gets them read and dropped.
+constexpr std::size_t kMaxReplyLines = 100;
 
 // Marks the client busy for one call, unless an outer call already did.
 class BusyMark {
@@ -31,6 +41,37 @@ int leadingNumber(const std::string& line) {
     return static_cast<int>(std::min<long long>(value, 99999));
 }
 
+// A reply line without its line end, for the texts that quote it.
+std::string withoutLineEnd(std::string line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.pop_back();
+    }
+    return line;
+}
+
+// Base64 of the bytes, as the login sends them; the caller wipes both when done.
+std::string base64(const std::string& bytes) {
+    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+    const int n =
+        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                        reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
+    out.resize(static_cast<std::size_t>(std::max(n, 0)));
+    return out;
+}
+
+// Overwrites a secret before its memory goes back.
+class Wiped {
+  public:
+    explicit Wiped(std::string text) : text_(std::move(text)) {}
+    ~Wiped() { OPENSSL_cleanse(text_.data(), text_.size()); }
+    Wiped(const Wiped&) = delete;
+    Wiped& operator=(const Wiped&) = delete;
+    const std::string& get() const { return text_; }
+
+  private:
+    std::string text_;
+};
+
 }  // namespace
 
 TSmtpClient::TSmtpClient() {
@@ -38,21 +79,63 @@ TSmtpClient::TSmtpClient() {
     TimeOut = kSmtpTimeLimitMs;
 }
 
+TSmtpClient::~TSmtpClient() = default;
+
 std::chrono::steady_clock::time_point TSmtpClient::replyLimit() const {
     return std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeOut);
 }
 
-std::string TSmtpClient::ReadExtraLines(std::string line, std::chrono::steady_clock::time_point until) {
+std::string TSmtpClient::ReadExtraLines(std::string line, TimePoint until, std::vector<std::string>* lines) {
     // A limit per line would let a server that keeps sending continuation lines hold the
     // client for ever.
     while (!line.empty() && (line[0] == ' ' || (line.size() > 3 && line[3] == '-'))) {
-        std::string next = ReadLnBy(until);
+        std::string next = readReplyLine(until);
         if (next.empty()) {
             break;  // the server closed the connection
         }
         line = std::move(next);
+        if (lines != nullptr && lines->size() < kMaxReplyLines) {
+            lines->push_back(line);
+        }
     }
     return line;
+}
+
+std::string TSmtpClient::readReplyLine(TimePoint until) {
+    return tls_ ? readTlsLine(until) : ReadLnBy(until);
+}
+
+std::string TSmtpClient::readTlsLine(TimePoint until) {
+    for (;;) {
+        // Checked before every read: lines that keep arriving never make a wait time out.
+        if (TimeOut > 0 && std::chrono::steady_clock::now() >= until) {
+            throw ESocketAbort("Socket readln aborted");
+        }
+        const std::size_t end = tlsInput_.find('\n');
+        if (end != std::string::npos) {
+            std::string line = tlsInput_.substr(0, end + 1);
+            tlsInput_.erase(0, end + 1);
+            return line;
+        }
+        if (tlsInput_.size() >= kBufferSize) {
+            throw ESocketError(socketErrorMessage(kWsaMessageTooLong));
+        }
+        if (!tls_->read(tlsInput_, until)) {
+            // Closed by the server: as on a plain connection, the socket is given up.
+            closeConnection();
+            return {};
+        }
+    }
+}
+
+std::string TSmtpClient::Transaction(const std::string& command) {
+    if (!tls_) {
+        return TTcpSocket::Transaction(command);
+    }
+    takeReply({});
+    tls_->write(std::string(command.c_str()) + "\r\n", replyLimit());
+    takeReply(readTlsLine(replyLimit()));
+    return LastReply();
 }
 
 int TSmtpClient::command(const std::string& line) {
@@ -70,13 +153,17 @@ void TSmtpClient::sendBytes(const std::string& bytes) {
     constexpr std::size_t kPiece = 65535;
     for (std::size_t done = 0; done < bytes.size(); done += kPiece) {
         const std::size_t n = std::min(kPiece, bytes.size() - done);
-        SendBuffer(bytes.data() + done, static_cast<std::uint16_t>(n));
+        if (tls_) {
+            tls_->write(std::string_view(bytes).substr(done, n), replyLimit());
+        } else {
+            SendBuffer(bytes.data() + done, static_cast<std::uint16_t>(n));
+        }
     }
 }
 
-void TSmtpClient::sayHello() {
+void TSmtpClient::readGreeting() {
     const auto greetingLimit = replyLimit();
-    const std::string greeting = ReadLnBy(greetingLimit);
+    const std::string greeting = readReplyLine(greetingLimit);
     if (greeting.empty()) {
         throw ESmtpError("Connection closed by the mail server");
     }
@@ -85,12 +172,19 @@ void TSmtpClient::sayHello() {
     if (code >= 400) {
         throw ESmtpError(last);
     }
+}
+
+void TSmtpClient::sayHello() {
+    // The plain dialogue says HELO; EHLO is what tells the client about STARTTLS and AUTH.
+    const bool extended = Security != MailSecurity::None || !User.empty();
     bool askedOnce = false;
     for (;;) {
         const auto heloLimit = replyLimit();
-        const int helo = command("HELO " + cleanHeaderValue(UserID));
-        ReadExtraLines(LastReply(), heloLimit);
+        const int helo = command((extended ? "EHLO " : "HELO ") + cleanHeaderValue(UserID));
+        std::vector<std::string> lines{LastReply()};
+        const std::string last = ReadExtraLines(LastReply(), heloLimit, &lines);
         if (helo < 300) {
+            capabilities_ = extended ? parseEhloReply(lines) : SmtpCapabilities{};
             return;
         }
         bool handled = false;
@@ -99,8 +193,57 @@ void TSmtpClient::sayHello() {
             OnAuthenticationFailed(handled);
         }
         if (!handled) {
-            throw ESmtpError("Authentication failed");
+            throw ESmtpError(extended ? last : "Authentication failed");
         }
+    }
+}
+
+void TSmtpClient::startTls() {
+    // Until the handshake is done the server expects nothing but TLS.
+    tlsBroken_ = true;
+    tls_ = std::make_unique<TlsChannel>(socketHandle(), TlsPeer{Host, VerifyCertificate, CaFile},
+                                        [this](short events, TimePoint until, const char* abortText) {
+                                            if (!waitSocket(events, until)) {
+                                                throw ESocketAbort(abortText);
+                                            }
+                                        });
+    tls_->handshake(replyLimit());
+    tlsBroken_ = false;
+}
+
+int TSmtpClient::exchange(const std::string& line, std::string& last) {
+    const auto limit = replyLimit();
+    const int code = command(line);
+    last = withoutLineEnd(ReadExtraLines(LastReply(), limit));
+    return code;
+}
+
+void TSmtpClient::login() {
+    if (!tls_) {
+        throw ESmtpError("A password is never sent without TLS");
+    }
+    const std::string user(User.c_str());
+    const Wiped password{std::string(Password.c_str())};
+    std::string last;
+    bool accepted = false;
+    if (capabilities_.authPlain) {
+        const Wiped token{std::string(1, '\0') + user + '\0' + password.get()};
+        const Wiped encoded{base64(token.get())};
+        const Wiped line{"AUTH PLAIN " + encoded.get()};
+        const int code = exchange(line.get(), last);
+        accepted = code >= 200 && code < 300;
+    } else if (capabilities_.authLogin) {
+        const Wiped encoded{base64(password.get())};
+        accepted = exchange("AUTH LOGIN", last) == 334 && exchange(base64(user), last) == 334;
+        if (accepted) {
+            const int code = exchange(encoded.get(), last);
+            accepted = code >= 200 && code < 300;
+        }
+    } else {
+        throw ESmtpError("The mail server offers no login by AUTH PLAIN or LOGIN");
+    }
+    if (!accepted) {
+        throw ESmtpError("Login refused: " + last);
     }
 }
 
@@ -108,8 +251,34 @@ void TSmtpClient::Connect() {
     {
         BusyMark mark(busy_);
         TTcpSocket::Connect();
+        // A new connection: nothing of an earlier one's TLS carries over.
+        tls_.reset();
+        tlsInput_.clear();
+        tlsBroken_ = false;
+        capabilities_ = {};
         try {
+            if (Security == MailSecurity::Tls) {
+                startTls();
+            }
+            readGreeting();
             sayHello();
+            if (Security == MailSecurity::StartTls) {
+                // Going on without it would send the mail, and the login, in clear.
+                if (!capabilities_.startTls) {
+                    throw ESmtpError("The mail server offers no STARTTLS");
+                }
+                std::string last;
+                const int code = exchange("STARTTLS", last);
+                if (code < 200 || code >= 300) {
+                    throw ESmtpError("STARTTLS refused: " + last);
+                }
+                startTls();
+                // What the server offered before TLS counts for nothing now.
+                sayHello();
+            }
+            if (Security != MailSecurity::None && !User.empty()) {
+                login();
+            }
         } catch (...) {
             try {
                 Disconnect();
@@ -203,20 +372,34 @@ void TSmtpClient::SendMail() {
     }
 }
 
+void TSmtpClient::closeConnection() {
+    if (tls_) {
+        // Only on the connection it was made on: once the socket has gone, its descriptor
+        // may name something else.
+        if (Connected()) {
+            tls_->close();
+        }
+        tls_.reset();
+    }
+    tlsInput_.clear();
+    tlsBroken_ = false;
+    TTcpSocket::Disconnect();
+}
+
 void TSmtpClient::Disconnect() {
     std::string refusal;
-    if (Connected()) {
+    if (Connected() && !tlsBroken_) {
         try {
             const int code = command("QUIT");
             if (code >= 340) {
                 refusal = LastReply();
             }
         } catch (...) {
-            TTcpSocket::Disconnect();
+            closeConnection();
             throw;
         }
     }
-    TTcpSocket::Disconnect();
+    closeConnection();
     if (!refusal.empty()) {
         throw ESmtpError(refusal);
     }

@@ -2,16 +2,26 @@
 // over a TTcpSocket: Connect (greeting and HELO), SendMail (one plain-text mail to every
 // recipient), Disconnect (QUIT). Every call runs on the calling thread and ends with an
 // exception when the server refuses; the events fire on that thread before the call ends.
+//
+// With Security set, the dialogue runs over TLS (after STARTTLS, or from the first byte),
+// says EHLO, and logs in with User and Password (AUTH PLAIN or LOGIN). A password is never
+// sent without TLS, and no text the client makes holds it.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "alerts/MailMessage.h"
+#include "alerts/SmtpCapabilities.h"
+#include "core/Settings.h"
 #include "probes/TcpSocket.h"
+
+class TlsChannel;
 
 // A stalled mail server must not hold the monitor for ever: no connect, send or reply wait
 // of the mail dialogue lasts longer than this (milliseconds); the lines of a reply share one
@@ -34,8 +44,18 @@ class TSmtpClient : public TTcpSocket {
     using TAuthenticationFailedEvent = std::function<void(bool& handled)>;
 
     TSmtpClient();
+    ~TSmtpClient() override;
 
-    std::string UserID;  // the argument of "HELO "
+    std::string UserID;  // the argument of "HELO " (or "EHLO ")
+    // None: the plain dialogue, with HELO unless User is set, and never a login.
+    MailSecurity Security = MailSecurity::None;
+    // The login, made over TLS when User is not empty.
+    std::string User;
+    std::string Password;
+    // Whether the server's certificate must be trusted and name Host; CaFile is a PEM file
+    // of authorities trusted beside the system's.
+    bool VerifyCertificate = true;
+    std::string CaFile;
     TMailMessage MailMessage;
     THeaderList FinalHeader;  // rebuilt by every SendMail
     TEncodeMethod EncodeType = emMime;
@@ -53,14 +73,17 @@ class TSmtpClient : public TTcpSocket {
     TRecipientNotFoundEvent OnRecipientNotFound;
     TAuthenticationFailedEvent OnAuthenticationFailed;
 
-    // Opens the connection, reads the greeting and says HELO. On a refusal it sends QUIT,
-    // closes the connection and throws.
+    // Opens the connection, reads the greeting, says HELO (or EHLO), secures the connection
+    // and logs in as Security and User ask. On a refusal it sends QUIT (unless the TLS
+    // handshake failed), closes the connection and throws.
     void Connect() override;
     // Sends MailMessage over the open connection; does nothing while another Connect or
     // SendMail runs. The connection stays open when it fails.
     void SendMail();
     // Sends QUIT and closes the connection, also when QUIT is refused (then it throws).
     void Disconnect() override;
+    // Over TLS once the connection is secured.
+    std::string Transaction(const std::string& command) override;
 
     // Builds FinalHeader and the body bytes from MailMessage.
     void AssembleMail();
@@ -70,18 +93,37 @@ class TSmtpClient : public TTcpSocket {
     bool Busy() const { return busy_; }
     // The assembled body bytes of the last SendMail, dot-stuffed.
     const std::string& BodyStream() const { return body_; }
+    // What the server offered in its last reply to EHLO.
+    const SmtpCapabilities& Capabilities() const { return capabilities_; }
 
   private:
+    using TimePoint = std::chrono::steady_clock::time_point;
+
     // Sends command, takes the reply; a connection closed instead of a reply is a failure.
     int command(const std::string& line);
     // Reads the continuation lines of a reply of which line is the first, all of them by
-    // `until`; the last line.
-    std::string ReadExtraLines(std::string line, std::chrono::steady_clock::time_point until);
+    // `until`; the last line. With lines, every line of the reply is added there.
+    std::string ReadExtraLines(std::string line, TimePoint until, std::vector<std::string>* lines = nullptr);
     // When a reply that begins now must have ended.
-    std::chrono::steady_clock::time_point replyLimit() const;
+    TimePoint replyLimit() const;
     void sendBytes(const std::string& bytes);
+    void readGreeting();
     void sayHello();
+    void startTls();
+    void login();
+    // Sends line and reads the whole reply: its code, and its last line (without the line
+    // end) in last.
+    int exchange(const std::string& line, std::string& last);
+    // One reply line, over TLS when the connection is secured.
+    std::string readReplyLine(TimePoint until);
+    std::string readTlsLine(TimePoint until);
+    void closeConnection();
 
     bool busy_ = false;
     std::string body_;
+    SmtpCapabilities capabilities_;
+    std::unique_ptr<TlsChannel> tls_;
+    std::string tlsInput_;  // received over TLS, not yet taken as lines
+    // The handshake failed: the connection can carry nothing more, not even QUIT.
+    bool tlsBroken_ = false;
 };

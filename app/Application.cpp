@@ -158,6 +158,8 @@ bool Application::shutdown() {
         }
         return false;
     }
+    // A test mail still waiting for its server would keep the window's thread.
+    testMail_.cancel();
     if (!monitor_.waitDone(21)) {
         // A probe or a mail dialogue is still waiting; end it rather than leave a thread
         // running on members that are about to go.
@@ -168,7 +170,10 @@ bool Application::shutdown() {
     // Written only when a setting changed, so a file its owner keeps by hand stays as it is.
     if (const Settings extra = cfg_.extra(); !(extra == extraFile_.settings)) {
         extraFile_.settings = extra;
-        extraFile_.save();
+        // The changes made in this run are lost: say so, with the file and the reason.
+        if (!extraFile_.save()) {
+            ui_.questions.showMessage(extraFile_.errorText);
+        }
     }
     return true;
 }
@@ -270,4 +275,8 @@ void Application::testOpenLog() {
         UserQuestions& q_;
     } sink(ui_.questions);
     ::testOpenLog(cfg_, sink);
+}
+
+TestMailResult Application::sendTestMail(const std::string& recipients) {
+    return testMail_.send(testMail(cfg_.get(), cfg_.extra().mail, recipients, parts_.clock->now()));
 }

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "alerts/TestMail.h"
 #include "app/UserInteraction.h"
 #include "core/Clock.h"
 #include "core/FanOutView.h"
@@ -134,6 +135,10 @@ class Application {
     void setLogFile(const std::string& path);
     // Opens the log file once and says so when it cannot (logging on, name not empty).
     void testOpenLog();
+    // "Send Test Mail": the test mail to recipients (separated by commas) with the settings
+    // as they are now. It waits for the mail server, so the window calls it on a thread of
+    // its own; a close ends it.
+    TestMailResult sendTestMail(const std::string& recipients);
 
   private:
     bool loadInto(const std::string& path);
@@ -151,6 +156,7 @@ class Application {
     // After the parts: the metrics time checks with their clock.
     std::unique_ptr<MetricsExporter> metrics_;
     std::string metricsError_;
+    TestMailSender testMail_;
     // Last: destroyed first, so the thread is gone before the parts it uses.
     Monitor monitor_;
 };

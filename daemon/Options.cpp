@@ -16,8 +16,7 @@ ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out,
         "vardomond"};
     app.set_version_flag("--version", std::string("vardomond ") + VARDO_VERSION);
     app.add_option("document", o.document,
-                   "The host list (.vdm) to monitor; saved after every cycle that changed it")
-        ->required();
+                   "The host list (.vdm) to monitor; saved after every cycle that changed it");
     app.add_option("--config", o.configDir,
                    "Folder of vardo.cfg and settings.toml (default: ~/.config/kestrune-vardomon)")
         ->check(CLI::ExistingDirectory);
@@ -35,8 +34,15 @@ ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out,
     app.add_option("--log", log,
                    "- writes every event to standard output, whatever vardo.cfg says about logging")
         ->check(CLI::IsMember({"-"}));
+    app.add_option("--test-mail", o.testMail,
+                   "Send one test mail to ADDRESS (several separated by commas) with the mail settings "
+                   "and exit: 0 when the server accepted it, 1 when not")
+        ->option_text("ADDRESS");
     try {
         app.parse(argc, argv);
+        if (o.document.empty() && o.testMail.empty()) {
+            throw CLI::RequiredError("document");
+        }
     } catch (const CLI::ParseError& e) {
         // A bad command line is a bad setting: status 2, as for a bad document.
         return ParsedOptions{std::nullopt, app.exit(e, out, err) == 0 ? 0 : 2};

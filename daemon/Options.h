@@ -16,6 +16,8 @@ struct DaemonOptions {
     std::string metricsListen;
     // Every event on standard output as well.
     bool logToStdout = false;
+    // Not empty: send one test mail to these recipients and exit (no document needed).
+    std::string testMail;
 };
 
 // Either options to run with, or the status to exit with at once (after --help, --version

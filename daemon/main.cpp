@@ -6,17 +6,22 @@
 #include "daemon/Daemon.h"
 #include "daemon/Options.h"
 #include "daemon/SignalWatch.h"
+#include "daemon/TestMailCommand.h"
 
 int main(int argc, char** argv) {
     try {
-        // Before any thread starts (see SignalWatch).
-        SignalWatch signals;
         // Output nobody reads any more must not end the program.
         std::signal(SIGPIPE, SIG_IGN);
         const ParsedOptions parsed = parseOptions(argc, argv, std::cout, std::cerr);
         if (!parsed.run) {
             return parsed.exitStatus;
         }
+        if (!parsed.run->testMail.empty()) {
+            // A single mail: signals keep their usual meaning, so Ctrl+C ends it.
+            return runTestMail(*parsed.run, std::cout, std::cerr);
+        }
+        // Before any thread starts (see SignalWatch).
+        SignalWatch signals;
         Daemon daemon(*parsed.run, signals);
         return daemon.run();
     } catch (const std::exception& e) {

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #include "platform/ChildReaper.h"
@@ -324,4 +325,149 @@ void PosixProcessRunner::runShellCommand(const std::string& commandLine) {
 
 bool PosixProcessRunner::launchCommand(const std::string& commandLine) {
     return spawnDetached(splitCommandLine(commandLine), "/", std::nullopt);
+}
+
+CommandOutputReader::CommandOutputReader() : cancelFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+CommandOutputReader::~CommandOutputReader() {
+    if (cancelFd_ >= 0) {
+        ::close(cancelFd_);
+    }
+}
+
+void CommandOutputReader::cancel() {
+    std::lock_guard lock(mutex_);
+    if (waiting_ && cancelFd_ >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(cancelFd_, &one, sizeof one);
+    }
+}
+
+CommandOutput CommandOutputReader::run(const std::string& commandLine, std::chrono::milliseconds limit,
+                                       std::size_t maxBytes) {
+    using Clock = std::chrono::steady_clock;
+    CommandOutput result;
+    std::vector<std::string> words = splitCommandLine(commandLine);
+    if (words.empty() || words.front().empty()) {
+        result.error = "the command is empty";
+        return result;
+    }
+    const std::string program = words.front();
+    std::vector<char*> argv = argvOf(words);
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        result.error = program + " cannot be started: " + std::strerror(errno);
+        return result;
+    }
+    Fd output(fds[0]);
+    Fd input(fds[1]);
+    ::fcntl(output.get(), F_SETFL, O_NONBLOCK);
+    SpawnActions actions;
+    SpawnAttributes attributes;
+    // A group of its own, so that a kill reaches whatever it started too.
+    if (!actions.ok() || !attributes.ok() ||
+        ::posix_spawn_file_actions_adddup2(actions.get(), input.get(), STDOUT_FILENO) != 0 ||
+        ::posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0) != 0 ||
+        ::posix_spawn_file_actions_addchdir_np(actions.get(), "/") != 0 || !attributes.inGroupOfItsOwn()) {
+        result.error = program + " cannot be started";
+        return result;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        // A cancel that came while no command ran is not meant for this one.
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t n = ::read(cancelFd_, &count, sizeof count);
+        waiting_ = true;
+    }
+    struct WaitingEnds {
+        CommandOutputReader& reader;
+        ~WaitingEnds() {
+            std::lock_guard lock(reader.mutex_);
+            reader.waiting_ = false;
+        }
+    } waitingEnds{*this};
+
+    pid_t pid = 0;
+    const int spawnError =
+        ::posix_spawnp(&pid, argv[0], actions.get(), attributes.get(), argv.data(), environ);
+    input.reset();
+    if (spawnError != 0) {
+        result.error = program + " cannot be started: " + std::strerror(spawnError);
+        return result;
+    }
+    const Fd pidfd(openPidFd(pid));
+    const Clock::time_point end = Clock::now() + limit;
+    auto msLeft = [&] {
+        return static_cast<int>(
+            std::max<long long>(std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count(), 0));
+    };
+    std::string failure;
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(output.get(), buf, sizeof buf);
+        if (n > 0) {
+            result.output.append(buf, static_cast<std::size_t>(n));
+            if (result.output.size() > maxBytes) {
+                failure = program + " wrote more than " + std::to_string(maxBytes) + " bytes";
+                break;
+            }
+            continue;
+        }
+        if (n == 0) {
+            break;
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno != EAGAIN) {
+            failure = program + " cannot be read: " + std::strerror(errno);
+            break;
+        }
+        const int left = msLeft();
+        if (left == 0) {
+            failure = program + " did not end in time";
+            break;
+        }
+        pollfd p[2] = {{cancelFd_, POLLIN, 0}, {output.get(), POLLIN, 0}};
+        if (::poll(p, 2, left) < 0 && errno != EINTR) {
+            failure = program + " cannot be read: " + std::strerror(errno);
+            break;
+        }
+        if ((p[0].revents & POLLIN) != 0) {
+            failure = program + " was cancelled";
+            break;
+        }
+    }
+    if (failure.empty()) {
+        switch (waitForChild(pid, pidfd.get(), cancelFd_, msLeft())) {
+            case ChildWait::Ended:
+                break;
+            case ChildWait::Cancelled:
+                failure = program + " was cancelled";
+                break;
+            case ChildWait::TimedOut:
+                failure = program + " did not end in time";
+                break;
+        }
+    }
+    if (!failure.empty()) {
+        ::kill(-pid, SIGKILL);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (failure.empty() && WIFEXITED(status) && WEXITSTATUS(status) != 0) {
+        failure = program + " ended with status " + std::to_string(WEXITSTATUS(status));
+    } else if (failure.empty() && WIFSIGNALED(status)) {
+        failure = program + " was ended by signal " + std::to_string(WTERMSIG(status));
+    }
+    if (!failure.empty()) {
+        // The output may be part of a secret: it goes no further.
+        ::explicit_bzero(result.output.data(), result.output.size());
+        result.output.clear();
+        result.error = failure;
+        return result;
+    }
+    result.ok = true;
+    return result;
 }

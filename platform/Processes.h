@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -48,6 +49,37 @@ class PosixProcessRunner final : public ProcessRunner {
     std::mutex mutex_;
     bool waiting_ = false;  // runShellCommand waits for a command
     int cancelFd_ = -1;     // readable once a cancel has come for that command
+};
+
+// The standard output of a command run for its answer (a password), or why there is none.
+struct CommandOutput {
+    bool ok = false;
+    std::string output;
+    // Why the output is not to be used; it names the program and never holds its output.
+    std::string error;
+};
+
+// Runs commands for their standard output, one at a time.
+class CommandOutputReader {
+  public:
+    CommandOutputReader();
+    ~CommandOutputReader();
+    CommandOutputReader(const CommandOutputReader&) = delete;
+    CommandOutputReader& operator=(const CommandOutputReader&) = delete;
+
+    // Runs the program the line names with the line's words as its arguments (split as
+    // launchCommand splits them), without a shell, in the folder "/", with nothing on its
+    // standard input. It must close its output and end with status 0 within limit, having
+    // written at most maxBytes; otherwise its process group is killed and error says why.
+    CommandOutput run(const std::string& commandLine, std::chrono::milliseconds limit, std::size_t maxBytes);
+    // Ends a run that waits on another thread: the program is killed and run returns at
+    // once. Safe from any thread; a run started later is not affected.
+    void cancel();
+
+  private:
+    std::mutex mutex_;
+    bool waiting_ = false;
+    int cancelFd_ = -1;
 };
 
 // Starts argv[0] (looked up on PATH) with argv, without a shell, in workingDir, the

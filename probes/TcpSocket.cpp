@@ -683,7 +683,13 @@ std::string TTcpSocket::Transaction(const std::string& command) {
     StatusMessage(kLevelDetail, "Transaction");
     replyNumber_ = 0;
     Writeln(command);
-    lastReply_ = ReadLn();
+    takeReply(ReadLn());
+    return lastReply_;
+}
+
+void TTcpSocket::takeReply(std::string line) {
+    replyNumber_ = 0;
+    lastReply_ = std::move(line);
     if (!lastReply_.empty()) {
         StatusMessage(kLevelReply, lastReply_);
         long long number = 0;
@@ -700,7 +706,22 @@ std::string TTcpSocket::Transaction(const std::string& command) {
             replyNumber_ = static_cast<std::int16_t>(number);
         }
     }
-    return lastReply_;
+}
+
+bool TTcpSocket::waitSocket(short events, std::chrono::steady_clock::time_point until) {
+    const int fd = handle();
+    {
+        TimerScope timer(*this, until);
+        if (!canceled_) {
+            waitFor(fd, events, true);
+        }
+    }
+    // The time limit ends a wait through Abort, as a cancel does.
+    if (canceled_) {
+        consumeCancel();
+        return false;
+    }
+    return true;
 }
 
 void TTcpSocket::SendStream(std::istream& stream) {

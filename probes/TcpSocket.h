@@ -136,6 +136,13 @@ class TTcpSocket {
     void StatusMessage(int level, const std::string& text);
     // Closes a descriptor the way close(2) does; a test replaces it to make a close fail.
     virtual int closeHandle(int fd);
+    // For a protocol carried over the connection (TLS): the socket's descriptor, and a wait
+    // until it shows events, `until` passes (when TimeOut is not 0) or Cancel comes. False
+    // when the limit or a cancel ended the wait; TimedOut() tells which.
+    int socketHandle() { return handle(); }
+    bool waitSocket(short events, std::chrono::steady_clock::time_point until);
+    // Takes line as the reply of a transaction: LastReply, and its number as ReplyNumber.
+    void takeReply(std::string line);
 
   private:
     enum class Woke { Ready, Wakeup, Timer };

@@ -12,6 +12,9 @@
 
 struct SettingsFile::Kept {
     toml::table table;
+    // The file exists but could not be read: what it holds is unknown, so it is never
+    // written over (a save would keep only the keys this program knows).
+    bool unreadable = false;
 };
 
 namespace {
@@ -229,6 +232,7 @@ bool SettingsFile::load(const std::string& path) {
     errorText.clear();
     settings = Settings{};
     kept_->table = toml::table{};
+    kept_->unreadable = false;
     std::string bytes;
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
@@ -236,6 +240,7 @@ bool SettingsFile::load(const std::string& path) {
     }
     if (!readWholeFile(path, bytes)) {
         errorText = path + ": the file cannot be read";
+        kept_->unreadable = true;
         return false;
     }
     Settings read;
@@ -249,9 +254,11 @@ bool SettingsFile::load(const std::string& path) {
         kept_->table = std::move(table);
     } catch (const toml::parse_error& e) {
         errorText = located(path, e.source().begin.line, std::string(e.description()));
+        kept_->unreadable = true;
         return false;
     } catch (const BadValue& e) {
         errorText = located(path, e.where.begin.line, e.what);
+        kept_->unreadable = true;
         return false;
     }
     settings = std::move(read);
@@ -259,6 +266,10 @@ bool SettingsFile::load(const std::string& path) {
 }
 
 bool SettingsFile::save() {
+    if (kept_->unreadable) {
+        errorText = fileName + ": not written, since it could not be read";
+        return false;
+    }
     toml::table table = kept_->table;
     Writer w(table);
     writeMail(w, settings.mail);

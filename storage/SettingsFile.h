@@ -19,7 +19,8 @@ class SettingsFile {
     // errorText naming the file and the line; settings then keep the defaults.
     bool load(const std::string& path);
     // Writes settings to fileName in one step (a temporary file renamed over it), readable
-    // by the owner only since it may hold a password.
+    // by the owner only since it may hold a password. A file that the last load could not
+    // read is left as it is (false).
     bool save();
 
     std::string fileName;

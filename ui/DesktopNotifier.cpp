@@ -48,18 +48,27 @@ void DesktopNotifier::notify(const Notification& n) {
         return;
     }
     // A host name or message with "<" or "&" in it must not turn into markup, so ask first
-    // how the service reads the body. No service: the error ends the attempt quietly.
+    // how the service reads the body; what comes meanwhile waits, so that the notifications
+    // keep their order. No service: the error ends the attempt quietly.
+    waiting_.push_back(n);
+    if (waiting_.size() > 1) {
+        return;
+    }
     const QDBusMessage ask =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("GetCapabilities"));
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(ask), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, n](QDBusPendingCallWatcher* w) {
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
         w->deleteLater();
         const QDBusPendingReply<QStringList> reply = *w;
+        std::vector<Notification> waiting;
+        waiting.swap(waiting_);
         if (reply.isError()) {
             return;
         }
         markup_ = reply.value().contains(QStringLiteral("body-markup"));
-        send(n);
+        for (const Notification& each : waiting) {
+            send(each);
+        }
     });
 }
 

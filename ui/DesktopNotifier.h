@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 #include <optional>
+#include <vector>
 
 class DesktopNotifier : public QObject {
     Q_OBJECT
@@ -28,4 +29,7 @@ class DesktopNotifier : public QObject {
     QDBusConnection bus_;
     // Whether the service reads the body as markup; learnt from its first answer.
     std::optional<bool> markup_;
+    // Notifications that came while the service was being asked, sent in order once it has
+    // answered.
+    std::vector<Notification> waiting_;
 };

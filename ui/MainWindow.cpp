@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDBusConnection>
 #include <QFile>
 #include <QGridLayout>
@@ -14,7 +15,10 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QShowEvent>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -25,6 +29,7 @@
 #include "core/HostSummary.h"
 #include "core/Presentation.h"
 #include "ui/AboutBox.h"
+#include "ui/BusyCall.h"
 #include "ui/DesktopNotifier.h"
 #include "ui/DigitFilters.h"
 #include "ui/DisplayText.h"
@@ -389,7 +394,14 @@ QWidget* TForm1::buildOptions(QWidget* parent) {
         named(new QCheckBox(QStringLiteral("Desktop Notifications:"), box), "cbxNotifications");
     cbxNotifications_->setLayoutDirection(Qt::RightToLeft);
 
-    auto* grid = new QGridLayout(box);
+    // The options scroll when the window is too short for all of them, so that the window
+    // keeps its size.
+    auto* scroller = named(new QScrollArea(box), "saOptions");
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setWidgetResizable(true);
+    scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* content = new QWidget(scroller);
+    auto* grid = new QGridLayout(content);
     int row = 0;
     auto add = [&](const QString& label, QWidget* control) {
         grid->addWidget(new QLabel(label, box), row, 0);
@@ -414,8 +426,40 @@ QWidget* TForm1::buildOptions(QWidget* parent) {
     grid->addWidget(dialLabel, row, 0);
     grid->addWidget(txtDialPrefix_, row, 1, 1, 2);
     ++row;
+    // How the alert mails reach their server (settings.toml), and a mail to try it with.
+    spMailPort_ = named(new QSpinBox(box), "spMailPort");
+    spMailPort_->setRange(1, 65535);
+    spMailPort_->setValue(25);
+    cboMailSecurity_ = named(new QComboBox(box), "cboMailSecurity");
+    cboMailSecurity_->addItems({QStringLiteral("None"), QStringLiteral("STARTTLS"), QStringLiteral("TLS")});
+    txtMailUser_ = named(new QLineEdit(box), "txtMailUser");
+    txtMailPassword_ = named(new QLineEdit(box), "txtMailPassword");
+    txtMailPassword_->setEchoMode(QLineEdit::Password);
+    txtTestMailTo_ = named(new QLineEdit(box), "txtTestMailTo");
+    btnTestMail_ = named(new QPushButton(QStringLiteral("Send Test Mail"), box), "btnTestMail");
+    // The edit beside it gives way, never the button's caption, at whatever font.
+    btnTestMail_->setMinimumWidth(
+        btnTestMail_->fontMetrics().horizontalAdvance(btnTestMail_->text()) +
+        2 * (btnTestMail_->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, btnTestMail_) +
+             btnTestMail_->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, btnTestMail_)));
+    add(QStringLiteral("Mail Port:"), spMailPort_);
+    add(QStringLiteral("Mail Security:"), cboMailSecurity_);
+    add(QStringLiteral("Mail User:"), txtMailUser_);
+    add(QStringLiteral("Mail Password:"), txtMailPassword_);
+    auto* testRow = new QHBoxLayout;
+    testRow->addWidget(txtTestMailTo_, 1);
+    testRow->addWidget(btnTestMail_);
+    grid->addWidget(new QLabel(QStringLiteral("Test Mail To:"), box), row, 0);
+    grid->addLayout(testRow, row, 1, 1, 2);
+    ++row;
     grid->setRowStretch(row, 1);
     grid->setColumnStretch(1, 1);
+    scroller->setWidget(content);
+    scroller->setMinimumWidth(content->minimumSizeHint().width() +
+                              scroller->verticalScrollBar()->sizeHint().width());
+    auto* frame = new QVBoxLayout(box);
+    frame->setContentsMargins(0, 0, 0, 0);
+    frame->addWidget(scroller);
 
     connect(setLog, &QPushButton::clicked, this, [this] {
         // A name shown as it is stored keeps its bytes.
@@ -458,6 +502,52 @@ void TForm1::connectOptions() {
     connect(cbxNotifications_, &QCheckBox::clicked, this, [this](bool on) {
         app_->liveConfig().updateExtra([on](Settings& s) { s.desktop.notifications = on; });
     });
+
+    auto mail = [this](const std::function<void(MailSettings&)>& change) {
+        app_->liveConfig().updateExtra([&](Settings& s) { change(s.mail); });
+    };
+    auto mailText = [this](QLineEdit* edit, std::string MailSettings::*field) {
+        connect(edit, &QLineEdit::textChanged, this, [this, field](const QString& t) {
+            app_->liveConfig().updateExtra([&](Settings& s) {
+                s.mail.*field = storedText(t, displayText(s.mail.*field), s.mail.*field);
+            });
+        });
+    };
+    connect(spMailPort_, &QSpinBox::valueChanged, this,
+            [mail](int port) { mail([port](MailSettings& m) { m.port = port; }); });
+    connect(cboMailSecurity_, &QComboBox::currentIndexChanged, this, [mail](int index) {
+        if (index >= 0) {
+            mail([index](MailSettings& m) { m.security = static_cast<MailSecurity>(index); });
+        }
+    });
+    mailText(txtMailUser_, &MailSettings::user);
+    mailText(txtMailPassword_, &MailSettings::password);
+    connect(btnTestMail_, &QPushButton::clicked, this, &TForm1::btnTestMailClick);
+}
+
+void TForm1::fillMailOptions(const MailSettings& mail) {
+    spMailPort_->setValue(mail.port);
+    cboMailSecurity_->setCurrentIndex(static_cast<int>(mail.security));
+    txtMailUser_->setText(displayText(mail.user));
+    txtMailPassword_->setText(displayText(mail.password));
+    // A password that a command gives is not typed here.
+    const bool fromCommand = !mail.passwordCommand.empty();
+    txtMailPassword_->setEnabled(!fromCommand);
+    txtMailPassword_->setPlaceholderText(fromCommand ? QStringLiteral("from password_command") : QString());
+}
+
+void TForm1::btnTestMailClick() {
+    const std::string recipients = txtTestMailTo_->text().toStdString();
+    // The server may take a while to answer; the window stays alive meanwhile.
+    btnTestMail_->setEnabled(false);
+    const TestMailResult result = callWhileBusy([&] { return app_->sendTestMail(recipients); });
+    btnTestMail_->setEnabled(true);
+    if (closed_) {
+        return;
+    }
+    MessageBox::information(
+        this, displayText(result.sent ? "Test mail sent. The mail server answered: " + result.text
+                                      : "Test mail not sent: " + result.text));
 }
 
 void TForm1::fillOptions(const ServerCfg& cfg) {
@@ -500,6 +590,7 @@ void TForm1::FormShow() {
         return;
     }
     fillOptions(app_->settings());
+    fillMailOptions(app_->liveConfig().extra().mail);
     tray_->setWanted(app_->liveConfig().extra().desktop.tray);
     app_->firstShow();
     if (!startupDocument_.empty()) {

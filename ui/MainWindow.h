@@ -14,8 +14,11 @@ class DialogServices;
 class GridView;
 class QAction;
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
+class QPushButton;
+class QSpinBox;
 class QTabWidget;
 class QToolButton;
 class QtMessageSink;
@@ -66,6 +69,7 @@ class TForm1 : public QMainWindow {
 
     void FormShow();
     void fillOptions(const ServerCfg& cfg);
+    void fillMailOptions(const MailSettings& mail);
     void showStartStop(bool running);
     void updateTray();
     void showFromTray();
@@ -83,6 +87,7 @@ class TForm1 : public QMainWindow {
     void mnuExitClick();
     void mnuHelpPageClick();
     void mnuAboutClick();
+    void btnTestMailClick();
 
     // Created first and destroyed last: the monitor thread reports through these.
     ResultGridModel* resultModel_;
@@ -132,6 +137,12 @@ class TForm1 : public QMainWindow {
     QLineEdit* txtLogFile_ = nullptr;
     QLineEdit* txtDialPrefix_ = nullptr;
     QCheckBox* cbxNotifications_ = nullptr;
+    QSpinBox* spMailPort_ = nullptr;
+    QComboBox* cboMailSecurity_ = nullptr;
+    QLineEdit* txtMailUser_ = nullptr;
+    QLineEdit* txtMailPassword_ = nullptr;
+    QLineEdit* txtTestMailTo_ = nullptr;
+    QPushButton* btnTestMail_ = nullptr;
 
     std::string startupDocument_;
     bool firstShowDone_ = false;

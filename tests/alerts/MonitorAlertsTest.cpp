@@ -96,7 +96,7 @@ TEST(MonitorWithRealAlerts, DownAndUpEachLogAndActOnce) {
     doc.append(host);
 
     MonitorAlerts alerts(cfg, view, messages, clock, flags.connectState);
-    alerts.mailClient().Port = mailServer.port();
+    cfg.updateExtra([&](Settings& s) { s.mail.port = mailServer.port(); });
     MonitorContext ctx{doc, cfg, flags, probes, alerts, view, clock};
     Monitor monitor(ctx);
     // Each cycle counts 60 one-second steps down. The server answers in the first cycle,
@@ -165,7 +165,7 @@ TEST(MonitorWithRealAlerts, ShutdownEndsAStalledMailDialogueAtOnce) {
     ServerDoc doc;
     doc.append(host);
     MonitorAlerts alerts(cfg, view, messages, clock, flags.connectState);
-    alerts.mailClient().Port = mailServer.port();
+    cfg.updateExtra([&](Settings& s) { s.mail.port = mailServer.port(); });
     MonitorContext ctx{doc, cfg, flags, probes, alerts, view, clock};
     Monitor monitor(ctx);
     monitor.start();

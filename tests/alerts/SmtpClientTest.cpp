@@ -9,6 +9,8 @@
 
 #include "alerts/SmtpAlertMailer.h"
 #include "alerts/SmtpClient.h"
+#include "alerts/TestMail.h"
+#include "support/LoopbackServer.h"
 #include "support/ScriptedSmtpServer.h"
 #include "support/SpawnedProcess.h"
 
@@ -256,6 +258,36 @@ TEST_F(SmtpClient, ADrippingReplyIsGivenUpAfterOneTimeLimit) {
     EXPECT_FALSE(smtp.Connected());
 }
 
+// A user alone does not make the dialogue secure: the client says EHLO, but a password never
+// goes out in clear, however much the server offers.
+TEST_F(SmtpClient, WithoutSecurityAUserGetsEhloButNoLogin) {
+    ScriptedSmtpServer server("220 ready", [](const std::string& c) {
+        return c.starts_with("EHLO") ? "250-scripted\r\n250-STARTTLS\r\n250 AUTH PLAIN LOGIN"
+                                     : ScriptedSmtpServer::standardReply(c);
+    });
+    prepare(server);
+    smtp.User = "alerts";
+    smtp.Password = "s3cret";
+    smtp.Connect();
+    smtp.SendMail();
+    smtp.Disconnect();
+    ASSERT_TRUE(closedBy(server));
+    EXPECT_EQ(server.commands(), (Lines{"EHLO monitor.test", "RSET", "MAIL FROM:<vardo@test>",
+                                        "RCPT TO:<a@test>", "RCPT TO:<b@test>", "DATA", ".", "QUIT"}));
+}
+
+TEST_F(SmtpClient, ATlsHandshakeThatGetsNoAnswerIsGivenUpAfterTheTimeLimit) {
+    LoopbackServer silent(LoopbackServer::silent());
+    smtp.Host = "127.0.0.1";
+    smtp.Port = silent.port();
+    smtp.Security = MailSecurity::Tls;
+    smtp.TimeOut = 300;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(failureOf([&] { smtp.Connect(); }), "TLS handshake aborted");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_FALSE(smtp.Connected());
+}
+
 // The mail step of the actions on a real client.
 TEST(SmtpAlertMailer, ARefusedMailStillClosesItsConnectionSoTheNextOneGoesOut) {
     int dataCount = 0;
@@ -267,9 +299,9 @@ TEST(SmtpAlertMailer, ARefusedMailStillClosesItsConnectionSoTheNextOneGoesOut) {
     });
     std::atomic<std::int32_t> connectState{7};
     SmtpAlertMailer mailer(connectState);
-    mailer.client().Port = server.port();
     EXPECT_EQ(mailer.client().UserID, localHostName());
-    AlertMail mail{"127.0.0.1", "vardo@test", "Vardo", "subject", "body", {"a@test"}};
+    AlertMail mail{"127.0.0.1", "vardo@test",           "Vardo", "subject", "body",
+                   {"a@test"},  {.port = server.port()}};
     mailer.sendAlertMail(mail);
     EXPECT_FALSE(mailer.client().Connected());
     EXPECT_EQ(connectState, 0);  // set to 0 after the connection, before the send
@@ -289,8 +321,7 @@ TEST(SmtpAlertMailer, UnreachableServerSetsTheFailedState) {
         ScriptedSmtpServer gone;
         port = gone.port();
     }
-    mailer.client().Port = port;
-    mailer.sendAlertMail(AlertMail{"127.0.0.1", "vardo@test", "", "", "body", {"a@test"}});
+    mailer.sendAlertMail(AlertMail{"127.0.0.1", "vardo@test", "", "", "body", {"a@test"}, {.port = port}});
     EXPECT_EQ(connectState, 2);
     EXPECT_FALSE(mailer.client().Connected());
 }
@@ -299,10 +330,10 @@ TEST(SmtpAlertMailer, CancelEndsAStalledDialogueAtOnce) {
     ScriptedSmtpServer server("220 ready", refuse("RSET", ""));
     std::atomic<std::int32_t> connectState{0};
     SmtpAlertMailer mailer(connectState);
-    mailer.client().Port = server.port();
     std::atomic<bool> done{false};
     std::thread monitor([&] {
-        mailer.sendAlertMail(AlertMail{"127.0.0.1", "vardo@test", "", "", "body", {"a@test"}});
+        mailer.sendAlertMail(
+            AlertMail{"127.0.0.1", "vardo@test", "", "", "body", {"a@test"}, {.port = server.port()}});
         done = true;
     });
     ASSERT_TRUE(waitUntil([&] {
@@ -318,6 +349,28 @@ TEST(SmtpAlertMailer, CancelEndsAStalledDialogueAtOnce) {
     EXPECT_TRUE(done);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));  // far below the 60 s limit
     EXPECT_FALSE(mailer.client().Connected());
+}
+
+// Closing the window while a test mail waits for its server: the cancel returns once the
+// send has, and at once rather than after the time limit.
+TEST(TestMailSender, CancelEndsAStalledTestMailAndWaitsForIt) {
+    ScriptedSmtpServer server("220 ready", refuse("RSET", ""));
+    ServerCfg cfg;
+    cfg.mailServer = "127.0.0.1";
+    cfg.fromAddress = "vardo@test";
+    TestMailSender sender;
+    TestMailResult result;
+    std::thread window([&] { result = sender.send(testMail(cfg, {.port = server.port()}, "a@test", 0)); });
+    ASSERT_TRUE(waitUntil([&] {
+        const Lines c = server.commands();
+        return !c.empty() && c.back() == "RSET";
+    }));
+    const auto start = std::chrono::steady_clock::now();
+    sender.cancel();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    window.join();
+    EXPECT_FALSE(result.sent);
+    EXPECT_EQ(result.text, "Socket readln aborted");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "alerts/SmtpAlertMailer.h"
 #include "alerts/SmtpClient.h"
 #include "support/AiosmtpdServer.h"
+#include "support/TestCertificates.h"
 
 namespace {
 
@@ -50,13 +51,13 @@ TEST(SmtpDelivery, AlertMailerSaysHelloWithTheHostName) {
     AiosmtpdServer server;
     std::atomic<std::int32_t> connectState{0};
     SmtpAlertMailer mailer(connectState);
-    mailer.client().Port = server.port();
     mailer.sendAlertMail(AlertMail{"127.0.0.1",
                                    "vardo@test.example",
                                    "Vardo",
                                    "Web down",
                                    "The server Web went down\n",
-                                   {"a@test.example", "b@test.example"}});
+                                   {"a@test.example", "b@test.example"},
+                                   {.port = server.port()}});
     ASSERT_TRUE(waitUntil([&] { return server.delivered() == 1; }));
     const std::string mail = server.mail(0);
     EXPECT_TRUE(mail.starts_with("HELO " + localHostName() +
@@ -66,6 +67,102 @@ TEST(SmtpDelivery, AlertMailerSaysHelloWithTheHostName) {
     EXPECT_TRUE(mail.ends_with("\r\n\r\nThe server Web went down\r\n\r\n")) << mail;
     EXPECT_EQ(connectState, 2);
     EXPECT_FALSE(mailer.client().Connected());
+}
+
+// Mail over TLS to a server whose certificate comes from an authority made for the test,
+// for "localhost" and 127.0.0.1.
+class SecureDelivery : public ::testing::Test {
+  protected:
+    AiosmtpdServer::Options server(const std::string& security, const std::string& altNames) {
+        const TestCertificates::Server cert = ca.server(altNames);
+        return {security, cert.certFile, cert.keyFile, "alerts@test.example", "s3cret", {}};
+    }
+    AlertMail mail(const AiosmtpdServer& to, MailSecurity security, const std::string& host = "localhost") {
+        MailSettings settings{.port = to.port(), .security = security, .user = "alerts@test.example"};
+        settings.password = "s3cret";
+        settings.caFile = ca.caFile();
+        return AlertMail{
+            host, "vardo@test.example", "Vardo", "Web down", "Web went down", {"ops@test.example"}, settings};
+    }
+    // Why the mail was not sent.
+    std::string refusal(const AlertMail& m) {
+        try {
+            mailer.deliver(m);
+        } catch (const std::exception& e) {
+            return e.what();
+        }
+        return "(sent)";
+    }
+
+    TestCertificates ca;
+    std::atomic<std::int32_t> connectState{0};
+    SmtpAlertMailer mailer{connectState};
+    const std::string envelope = "FROM vardo@test.example\nRCPT ops@test.example\nDATA\n";
+};
+
+TEST_F(SecureDelivery, StartTlsThenLoginByPlainOrLogin) {
+    const std::string good = "DNS:localhost,IP:127.0.0.1";
+    AiosmtpdServer plainToo(server("starttls", good));
+    AlertMail m = mail(plainToo, MailSecurity::StartTls);
+    // The command's output loses its line end and trailing blanks; no shell reads the line.
+    m.settings.password = "wrong";
+    m.settings.passwordCommand = "echo \"s3cret \"";
+    EXPECT_EQ(mailer.deliver(m), "250 Message accepted for delivery");
+
+    AiosmtpdServer::Options loginOnly = server("starttls", good);
+    loginOnly.excludedMechanisms = {"PLAIN"};
+    AiosmtpdServer loginServer(loginOnly);
+    EXPECT_EQ(mailer.deliver(mail(loginServer, MailSecurity::StartTls)), "250 Message accepted for delivery");
+
+    for (const AiosmtpdServer* s : {&plainToo, &loginServer}) {
+        ASSERT_TRUE(waitUntil([&] { return s->delivered() == 1; }));
+        EXPECT_TRUE(s->mail(0).starts_with("EHLO " + localHostName() + "\nTLS\nAUTH alerts@test.example\n" +
+                                           envelope))
+            << s->mail(0);
+        EXPECT_TRUE(s->mail(0).ends_with("\r\n\r\nWeb went down\r\n")) << s->mail(0);
+    }
+}
+
+TEST_F(SecureDelivery, TlsFromTheFirstByteToAServerGivenByItsAddress) {
+    AiosmtpdServer tls(server("tls", "DNS:localhost,IP:127.0.0.1"));
+    EXPECT_EQ(mailer.deliver(mail(tls, MailSecurity::Tls, "127.0.0.1")), "250 Message accepted for delivery");
+    ASSERT_TRUE(waitUntil([&] { return tls.delivered() == 1; }));
+    EXPECT_TRUE(
+        tls.mail(0).starts_with("EHLO " + localHostName() + "\nTLS\nAUTH alerts@test.example\n" + envelope))
+        << tls.mail(0);
+}
+
+// Each refusal says what went wrong, none sends the mail, and none names the password.
+TEST_F(SecureDelivery, ServersThatCannotBeTrustedOrRefuseTheLoginAreRefused) {
+    AiosmtpdServer elsewhere(server("starttls", "DNS:elsewhere.test,IP:127.0.0.2"));
+    AiosmtpdServer good(server("tls", "DNS:localhost,IP:127.0.0.1"));
+    AiosmtpdServer plain;
+    const TestCertificates otherCa;
+    AlertMail strangerCa = mail(good, MailSecurity::Tls);
+    strangerCa.settings.caFile = otherCa.caFile();
+    AlertMail wrongPassword = mail(good, MailSecurity::Tls);
+    wrongPassword.settings.password = "guess";
+    const std::pair<AlertMail, std::string> cases[] = {
+        {strangerCa, "The mail server's certificate was refused: unable to get local issuer certificate"},
+        {mail(elsewhere, MailSecurity::StartTls),
+         "The mail server's certificate was refused: hostname mismatch"},
+        {mail(elsewhere, MailSecurity::StartTls, "127.0.0.1"),
+         "The mail server's certificate was refused: IP address mismatch"},
+        {wrongPassword, "Login refused: 535 5.7.8 Authentication credentials invalid"},
+        {mail(plain, MailSecurity::StartTls), "The mail server offers no STARTTLS"},
+        {mail(plain, MailSecurity::Tls), "TLS handshake with the mail server failed: "},
+    };
+    for (const auto& [m, reason] : cases) {
+        const std::string text = refusal(m);
+        EXPECT_TRUE(text.starts_with(reason)) << text;
+        EXPECT_EQ(text.find("s3cret"), std::string::npos) << text;
+        EXPECT_FALSE(mailer.client().Connected());
+    }
+    // Unchecked, the stranger's certificate is taken.
+    strangerCa.settings.verifyCertificate = false;
+    EXPECT_EQ(mailer.deliver(strangerCa), "250 Message accepted for delivery");
+    EXPECT_EQ(elsewhere.delivered() + plain.delivered(), 0);
+    EXPECT_EQ(good.delivered(), 1);
 }
 
 }  // namespace

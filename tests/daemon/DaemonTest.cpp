@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "core/Vardo.h"
+#include "support/AiosmtpdServer.h"
 #include "support/HttpFetch.h"
 #include "support/LoopbackServer.h"
 #include "support/SpawnedProcess.h"
@@ -92,6 +93,32 @@ TEST_F(DaemonTest, OnceChecksEveryHostLogsTheEventsAndSavesTheCounts) {
     writeDocument({tcpHost("up", up.port())});
     EXPECT_EQ(start({"--once"})->waitForExit(30s), 0) << output();
     EXPECT_EQ(savedHosts().at(0).goodCount, 1);
+}
+
+TEST_F(DaemonTest, TestMailNeedsNoDocumentAndTellsTheOutcome) {
+    AiosmtpdServer mailServer;
+    ServerCfg cfg;
+    cfg.fileName = dir.file("vardo.cfg");
+    cfg.mailServer = "127.0.0.1";
+    cfg.fromAddress = "vardo@test.example";
+    ASSERT_TRUE(cfg.save());
+    writeFileBytes(dir.file("settings.toml"), "[mail]\nport = " + std::to_string(mailServer.port()) + "\n");
+    auto run = [&] {
+        return SpawnedProcess({VARDOMOND, "--config", dir.path(), "--test-mail", "ops@test.example"}, {},
+                              outPath)
+            .waitForExit(90s);
+    };
+    EXPECT_EQ(run(), 0) << output();
+    EXPECT_TRUE(output().starts_with("vardomond: the test mail was sent: ")) << output();
+    ASSERT_EQ(mailServer.delivered(), 1);
+    EXPECT_TRUE(contains(mailServer.mail(0), "RCPT ops@test.example\n")) << mailServer.mail(0);
+    EXPECT_TRUE(contains(mailServer.mail(0), "Subject: Kestrune Vardomon test mail\r\n"))
+        << mailServer.mail(0);
+
+    RefusingPort closed;
+    writeFileBytes(dir.file("settings.toml"), "[mail]\nport = " + std::to_string(closed.port()) + "\n");
+    EXPECT_EQ(run(), 1) << output();
+    EXPECT_TRUE(output().starts_with("vardomond: the test mail was not sent: ")) << output();
 }
 
 TEST_F(DaemonTest, UnusableFilesEndItWithStatusTwoAndSayWhy) {

@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/ChildReaper.h"
@@ -149,6 +151,30 @@ TEST(LaunchCommand, ChildrenStartWithNoSignalBlockedOrIgnored) {
         ::kill(*child, SIGKILL);
     }
     EXPECT_TRUE(ended) << "SIGTERM did not end the command";
+}
+
+// A command run for its output (a password): no shell, and a bound on both its time and its
+// output, which a failure never passes on.
+TEST(CommandOutput, TakesTheOutputOfAProgramThatEndsWellAndNothingElse) {
+    CommandOutputReader reader;
+    const CommandOutput out = reader.run("echo \"a  b\" $HOME", std::chrono::seconds(10), 100);
+    EXPECT_TRUE(out.ok) << out.error;
+    EXPECT_EQ(out.output, "a  b $HOME\n");
+
+    const auto start = std::chrono::steady_clock::now();
+    const std::pair<const char*, const char*> failures[] = {
+        {"sh -c \"echo secret; exit 3\"", "sh ended with status 3"},
+        {"sh -c \"echo secret; sleep 30\"", "sh did not end in time"},
+        {"yes", "yes wrote more than 100 bytes"},
+        {"no-such-program-here", "no-such-program-here cannot be started: No such file or directory"},
+    };
+    for (const auto& [command, error] : failures) {
+        const CommandOutput failed = reader.run(command, std::chrono::milliseconds(300), 100);
+        EXPECT_FALSE(failed.ok) << command;
+        EXPECT_EQ(failed.error, error);
+        EXPECT_EQ(failed.output, "");
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
 }
 
 }  // namespace

@@ -97,4 +97,17 @@ TEST_F(SettingsFileTest, ChecksAtOnceOutOfRangeIsTheNearestUsableNumber) {
     EXPECT_EQ(readFileBytes(file.fileName), "[monitor]\nchecks_at_once = 16\n");
 }
 
+// A save after a failed load would write the known keys alone and lose the rest of the file
+// that its owner is about to fix.
+TEST_F(SettingsFileTest, AFileThatCouldNotBeReadIsNeverOverwritten) {
+    const std::string text = "future = 3\n[mail]\nport = 587\nuser = \n";
+    writeFileBytes(path, text);
+    SettingsFile file;
+    ASSERT_FALSE(file.load(path));
+    file.settings.mail.password = "s3cret";
+    EXPECT_FALSE(file.save());
+    EXPECT_NE(file.errorText.find(path), std::string::npos) << file.errorText;
+    EXPECT_EQ(readFileBytes(path), text);
+}
+
 }  // namespace

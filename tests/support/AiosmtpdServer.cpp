@@ -7,10 +7,12 @@
 namespace {
 
 constexpr const char* kServer = R"PY(
-import asyncio, os, sys
-from aiosmtpd.smtp import SMTP
+import asyncio, json, os, ssl, sys
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 outdir = sys.argv[1]
+opts = json.loads(sys.argv[2])
+security = opts['security']
 count = 0
 
 class Store:
@@ -19,7 +21,11 @@ class Store:
         path = os.path.join(outdir, 'mail%d' % count)
         count += 1
         with open(path + '.tmp', 'wb') as f:
-            f.write(('HELO %s\n' % session.host_name).encode())
+            f.write(('%s %s\n' % ('EHLO' if session.extended_smtp else 'HELO', session.host_name)).encode())
+            if server.transport.get_extra_info('ssl_object') is not None:
+                f.write(b'TLS\n')
+            if session.authenticated:
+                f.write(b'AUTH ' + session.auth_data.login + b'\n')
             f.write(('FROM %s\n' % envelope.mail_from).encode())
             for r in envelope.rcpt_tos:
                 f.write(('RCPT %s\n' % r).encode())
@@ -28,9 +34,29 @@ class Store:
         os.rename(path + '.tmp', path)
         return '250 Message accepted for delivery'
 
+def authenticator(server, session, envelope, mechanism, auth_data):
+    ok = (isinstance(auth_data, LoginPassword) and auth_data.login == opts['user'].encode()
+          and auth_data.password == opts['password'].encode())
+    return AuthResult(success=ok, handled=False, auth_data=auth_data)
+
+context = None
+if security != 'none':
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(opts['cert'], opts['key'])
+
+def session():
+    kw = {'hostname': 'mail.test'}
+    if opts['user']:
+        # Over TLS from the first byte the server cannot tell that the connection is secure.
+        kw.update(authenticator=authenticator, auth_require_tls=(security != 'tls'),
+                  auth_exclude_mechanism=opts['exclude'])
+    if security == 'starttls':
+        kw.update(tls_context=context, require_starttls=True)
+    return SMTP(Store(), **kw)
+
 async def main():
     loop = asyncio.get_running_loop()
-    server = await loop.create_server(lambda: SMTP(Store(), hostname='mail.test'), '127.0.0.1', 0)
+    server = await loop.create_server(session, '127.0.0.1', 0, ssl=context if security == 'tls' else None)
     port = server.sockets[0].getsockname()[1]
     with open(os.path.join(outdir, 'port.tmp'), 'w') as f:
         f.write(str(port))
@@ -45,12 +71,32 @@ bool exists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
+// A JSON text: the test's values hold no control characters.
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out + "\"";
+}
+
 }  // namespace
 
-AiosmtpdServer::AiosmtpdServer() {
+AiosmtpdServer::AiosmtpdServer(const Options& options) {
+    std::string excluded;
+    for (const std::string& m : options.excludedMechanisms) {
+        excluded += (excluded.empty() ? "" : ",") + quoted(m);
+    }
+    const std::string json = "{\"security\":" + quoted(options.security) +
+                             ",\"cert\":" + quoted(options.certFile) + ",\"key\":" + quoted(options.keyFile) +
+                             ",\"user\":" + quoted(options.user) +
+                             ",\"password\":" + quoted(options.password) + ",\"exclude\":[" + excluded + "]}";
     writeFileBytes(dir_.file("server.py"), kServer);
     process_ = std::make_unique<SpawnedProcess>(
-        std::vector<std::string>{"/usr/bin/python3", dir_.file("server.py"), dir_.path()},
+        std::vector<std::string>{"/usr/bin/python3", dir_.file("server.py"), dir_.path(), json},
         std::vector<std::string>{}, dir_.file("server.out"));
     if (!waitUntil([&] { return exists(dir_.file("port")) || !process_->alive(); }) ||
         !exists(dir_.file("port"))) {

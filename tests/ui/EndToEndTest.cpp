@@ -1,17 +1,25 @@
 // The whole program against a real TCP server on 127.0.0.1: the window, the monitor thread,
 // the real probes and the log. The server stops listening and comes back; the result row
 // follows from Success through Failure (1) to the red lamp and back to Success.
+#include <QComboBox>
 #include <QIcon>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QToolButton>
 #include <fstream>
 #include <sstream>
 
 #include "UiTestHelpers.h"
+#include "alerts/SmtpAlertMailer.h"
+#include "alerts/Templates.h"
 #include "app/SystemComponents.h"
+#include "storage/SettingsFile.h"
+#include "support/AiosmtpdServer.h"
 #include "support/LoopbackServer.h"
 #include "support/TempDir.h"
+#include "support/TestCertificates.h"
 #include "ui/ImageList.h"
 #include "ui/MainWindow.h"
 #include "ui/MessageBox.h"
@@ -77,6 +85,61 @@ class EndToEndTest : public QObject {
         QVERIFY(win.app().flags().threadDone);
         QVERIFY(startupMessages.size() <= 1);
         checkLog(log);
+    }
+
+    // The mail settings typed into the window, a test mail over STARTTLS with a login, and
+    // the settings kept in settings.toml at the close.
+    void aTestMailGoesOutFromTheConfigurationView() {
+        MessageBox::setTestMode(true);
+        TempDir dir;
+        TestCertificates ca;
+        const TestCertificates::Server cert = ca.server("DNS:localhost,IP:127.0.0.1");
+        AiosmtpdServer server({"starttls", cert.certFile, cert.keyFile, "alerts@test.example", "s3cret", {}});
+        // An extra authority has no control of its own: settings.toml names it.
+        writeFileBytes(dir.file("settings.toml"), "[mail]\nca_file = \"" + ca.caFile() + "\"\n");
+        const std::unique_ptr<DialogServices> services = makeSystemDialogServices();
+        TForm1 win(dir.file("vardo.cfg"), makeSystemComponents, *services);
+        win.show();
+        QTRY_VERIFY(win.firstShowDone());
+
+        child<QLineEdit>(&win, "txtMailServer")->setText(QStringLiteral("localhost"));
+        child<QLineEdit>(&win, "txtFromAddress")->setText(QStringLiteral("vardo@test.example"));
+        child<QLineEdit>(&win, "txtFromName")->setText(QStringLiteral("Vardo"));
+        child<QSpinBox>(&win, "spMailPort")->setValue(server.port());
+        child<QComboBox>(&win, "cboMailSecurity")->setCurrentIndex(1);
+        child<QLineEdit>(&win, "txtMailUser")->setText(QStringLiteral("alerts@test.example"));
+        child<QLineEdit>(&win, "txtMailPassword")->setText(QStringLiteral("s3cret"));
+        child<QLineEdit>(&win, "txtTestMailTo")->setText(QStringLiteral("ops@test.example"));
+        MessageBox::clearShown();
+        const std::time_t before = std::time(nullptr);
+        child<QPushButton>(&win, "btnTestMail")->click();
+        const std::time_t after = std::time(nullptr);
+        QCOMPARE(MessageBox::shownTexts(),
+                 QStringList{QStringLiteral(
+                     "Test mail sent. The mail server answered: 250 Message accepted for delivery")});
+
+        QTRY_COMPARE(server.delivered(), 1);
+        const std::string mail = server.mail(0);
+        const std::string host = localHostName();
+        QVERIFY(mail.starts_with(
+            "EHLO " + host +
+            "\nTLS\nAUTH alerts@test.example\nFROM vardo@test.example\nRCPT ops@test.example\nDATA\n"
+            "From: Vardo<vardo@test.example>\r\nTo: ops@test.example\r\n"
+            "Subject: Kestrune Vardomon test mail\r\nMime-Version: 1.0\r\n"
+            "Content-Type: text/plain; charset=us-ascii\r\n\r\n\r\n"));
+        auto body = [&](std::time_t t) {
+            return "This test mail was sent by Kestrune Vardomon on " + host + " at " + dateText(t) + ".\r\n";
+        };
+        QVERIFY(mail.ends_with(body(before)) || mail.ends_with(body(after)));
+
+        win.close();
+        SettingsFile saved;
+        QVERIFY(saved.load(dir.file("settings.toml")));
+        QCOMPARE(saved.settings.mail.port, server.port());
+        QVERIFY(saved.settings.mail.security == MailSecurity::StartTls);
+        QCOMPARE(saved.settings.mail.user, std::string("alerts@test.example"));
+        QCOMPARE(saved.settings.mail.password, std::string("s3cret"));
+        QCOMPARE(saved.settings.mail.caFile, ca.caFile());
     }
 
   private:
