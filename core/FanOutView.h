@@ -33,6 +33,11 @@ class FanOutView final : public MonitorView {
             v->markRowChecking(row);
         }
     }
+    void checkTook(std::size_t row, std::chrono::milliseconds took) override {
+        for (MonitorView* v : views_) {
+            v->checkTook(row, took);
+        }
+    }
     void showRowCounts(std::size_t row, const ServerItem& item) override {
         for (MonitorView* v : views_) {
             v->showRowCounts(row, item);

@@ -98,7 +98,9 @@ std::string pingStatusText(const ServerItem& item, std::int32_t k) {
 
 ProbeResult runProbe(HostProbes& probes, const std::atomic<bool>& abort, Clock& clock, const ServerItem& item,
                      const std::function<void(std::int32_t)>& onPingTry, bool keepHandle) {
+    const std::chrono::milliseconds started = clock.elapsed();
     ProbeResult result = probeOnce(probes, abort, clock, item, onPingTry, keepHandle);
+    result.took = clock.elapsed() - started;
     result.heldReports = probes.takeHeldReports();
     return result;
 }
@@ -148,6 +150,7 @@ bool applyResult(MonitorContext& ctx, const ServerDoc::Snapshot& taken, ProbeRes
     const std::optional<std::size_t> row = ctx.doc.writeBack(taken, snap);
 
     if (row) {
+        ctx.view.checkTook(*row, result.took);
         ctx.view.showRowCounts(*row, snap);
     }
     // Down when the failures have just reached one past the allowed. A count that could not

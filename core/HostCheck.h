@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -31,6 +32,8 @@ struct ProbeResult {
     ServiceHandle openHandle;
     // What the probe set held back during the check, said before the result is applied.
     std::vector<std::function<void()>> heldReports;
+    // How long the probe itself took, without any wait for its turn to be applied.
+    std::chrono::milliseconds took{0};
 };
 
 // "Checking: name (Ping k of total)", shown before ping try k of a host.

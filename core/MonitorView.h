@@ -2,6 +2,7 @@
 // implements it; each call names a result row by its list index.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 
@@ -19,6 +20,10 @@ class MonitorView {
     virtual void cycleStarted() {}
     // Result row i: the checking icon and "Checking...".
     virtual void markRowChecking(std::size_t row) = 0;
+    // How long the probe of row i took, told just before its counts (monitor thread); with
+    // several checks at once a result may wait for its turn long after its probe ended. Only
+    // views that time checks care.
+    virtual void checkTook(std::size_t /*row*/, std::chrono::milliseconds /*took*/) {}
     // Result row i: Good Count and Bad Count from the record.
     virtual void showRowCounts(std::size_t row, const ServerItem& item) = 0;
     // Result row i: icon, colour and Status from the record, then repaint the grid at once.

@@ -62,6 +62,7 @@ void MetricsView::rebuild() {
         now.lastDurationMs = was.lastDurationMs;
         now.lastCheckTime = was.lastCheckTime;
         now.checkStartedMs = was.checkStartedMs;
+        now.probeMs = was.probeMs;
         if (was.checkStartedMs >= 0) {
             now.status = StatusChecking;
         }
@@ -94,6 +95,10 @@ void MetricsView::cycleStarted() {
 
 void MetricsView::markRowChecking(std::size_t row) {
     report(Change{Change::Checking, row, {}, clock_.elapsed().count(), 0});
+}
+
+void MetricsView::checkTook(std::size_t row, std::chrono::milliseconds took) {
+    report(Change{Change::Took, row, {}, took.count(), 0});
 }
 
 void MetricsView::showRowCounts(std::size_t row, const ServerItem& item) {
@@ -138,14 +143,19 @@ void MetricsView::applyLocked(const Change& change) {
         h.checkStartedMs = change.at;
         return;
     }
+    if (change.kind == Change::Took) {
+        h.probeMs = change.at;
+        return;
+    }
     const HostNumbers was = h;
     h = change.numbers;
     h.lastDurationMs = was.lastDurationMs;
     h.lastCheckTime = was.lastCheckTime;
-    // The check ends when its result is counted: the down actions that may follow are no
-    // part of it.
-    if (change.kind == Change::Counted && was.checkStartedMs >= 0) {
-        h.lastDurationMs = change.at - was.checkStartedMs;
+    // The check is its probe: neither the wait for its turn nor the actions that follow are
+    // part of it. A monitor that does not say how long the probe took gets the time until
+    // the result was counted.
+    if (change.kind == Change::Counted && (was.probeMs >= 0 || was.checkStartedMs >= 0)) {
+        h.lastDurationMs = was.probeMs >= 0 ? was.probeMs : change.at - was.checkStartedMs;
         h.lastCheckTime = change.wall;
     }
 }

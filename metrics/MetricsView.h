@@ -37,6 +37,8 @@ struct HostNumbers {
     long long lastCheckTime = -1;
     // The steady reading when the check under way began; -1 when none is.
     long long checkStartedMs = -1;
+    // How long the probe of the check under way took, once the monitor has said; -1 before.
+    long long probeMs = -1;
 };
 
 struct MetricsSnapshot {
@@ -56,6 +58,7 @@ class MetricsView final : public MonitorView {
     void refreshHostRows() override;
     void cycleStarted() override;
     void markRowChecking(std::size_t row) override;
+    void checkTook(std::size_t row, std::chrono::milliseconds took) override;
     void showRowCounts(std::size_t row, const ServerItem& item) override;
     void showRowStatus(std::size_t row, const ServerItem& item) override;
     void setStatusText(const std::string&) override {}
@@ -65,10 +68,10 @@ class MetricsView final : public MonitorView {
   private:
     // One change the monitor reported for a row.
     struct Change {
-        enum Kind { Checking, Counted, Shown } kind;
+        enum Kind { Checking, Took, Counted, Shown } kind;
         std::size_t row;
         HostNumbers numbers;  // from the record (Counted, Shown)
-        long long at;         // the steady reading (Checking, Counted)
+        long long at;         // the steady reading (Checking, Counted), the probe's time (Took)
         std::time_t wall;     // when the check ended (Counted)
     };
 

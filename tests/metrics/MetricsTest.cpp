@@ -82,6 +82,16 @@ TEST(Exposition, AwkwardNamesMakeValidSeriesAndTheCycleIsTimed) {
     EXPECT_TRUE(contains(text, "\nvardomon_cycle_duration_seconds 1.500\n")) << text;
     EXPECT_TRUE(contains(text, "\nvardomon_monitor_running 1\n")) << text;
 
+    // A result that waited its turn behind slower checks: the duration is its probe's.
+    view.markRowChecking(2);
+    clock.steadyMs += 5000;
+    view.checkTook(2, std::chrono::milliseconds(250));
+    view.showRowCounts(2, *doc.at(2));
+    EXPECT_TRUE(
+        contains(renderExposition(view.snapshot(), true),
+                 "vardomon_host_last_check_duration_seconds{name=\"Z\xC3\xBCrich\",address=\"127.0.0.1\","
+                 "type=\"ping\"} 0.250\n"));
+
     if (!std::filesystem::exists("/usr/bin/promtool")) {
         GTEST_SKIP() << "promtool is not installed (Debian package prometheus)";
     }
