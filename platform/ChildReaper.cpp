@@ -12,17 +12,9 @@
 #include <thread>
 #include <vector>
 
-namespace {
+#include "platform/CommandCancel.h"
 
-int openPidFd(pid_t pid) {
-#ifdef SYS_pidfd_open
-    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-#else
-    (void)pid;
-    errno = ENOSYS;
-    return -1;
-#endif
-}
+namespace {
 
 struct Child {
     pid_t pid;

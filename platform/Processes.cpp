@@ -109,16 +109,6 @@ class Fd {
     int fd_ = -1;
 };
 
-int openPidFd(pid_t pid) {
-#ifdef SYS_pidfd_open
-    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-#else
-    (void)pid;
-    errno = ENOSYS;
-    return -1;
-#endif
-}
-
 enum class ChildWait { Ended, Cancelled, TimedOut };
 
 // Waits until the child has ended (it is not reaped), cancelFd (when not negative) becomes
@@ -266,20 +256,8 @@ bool spawnDetached(const std::vector<std::string>& argvIn, const std::string& wo
     return true;
 }
 
-PosixProcessRunner::PosixProcessRunner() : cancelFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-
-PosixProcessRunner::~PosixProcessRunner() {
-    if (cancelFd_ >= 0) {
-        ::close(cancelFd_);
-    }
-}
-
 void PosixProcessRunner::cancel() {
-    std::lock_guard lock(mutex_);
-    if (waiting_ && cancelFd_ >= 0) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(cancelFd_, &one, sizeof one);
-    }
+    cancel_.cancel();
 }
 
 void PosixProcessRunner::runShellCommand(const std::string& commandLine) {
@@ -289,27 +267,14 @@ void PosixProcessRunner::runShellCommand(const std::string& commandLine) {
     if (!attributes.ok() || !attributes.inGroupOfItsOwn()) {
         return;
     }
-    {
-        std::lock_guard lock(mutex_);
-        // A cancel that came while no command ran is not meant for this one.
-        std::uint64_t count = 0;
-        [[maybe_unused]] const ssize_t n = ::read(cancelFd_, &count, sizeof count);
-        waiting_ = true;
-    }
-    struct WaitingEnds {
-        PosixProcessRunner& runner;
-        ~WaitingEnds() {
-            std::lock_guard lock(runner.mutex_);
-            runner.waiting_ = false;
-        }
-    } waitingEnds{*this};
+    const CommandCancel::Waiting waiting = cancel_.begin();
 
     pid_t pid = 0;
     if (::posix_spawn(&pid, "/bin/sh", nullptr, attributes.get(), argv.data(), environ) != 0) {
         return;
     }
     const Fd pidfd(openPidFd(pid));
-    if (waitForChild(pid, pidfd.get(), cancelFd_, -1) == ChildWait::Cancelled) {
+    if (waitForChild(pid, pidfd.get(), cancel_.fd(), -1) == ChildWait::Cancelled) {
         // The group's id is the shell's, which stays taken until the shell is reaped below.
         ::kill(-pid, SIGTERM);
         ::kill(-pid, SIGCONT);  // a stopped command takes its SIGTERM only when it runs again
@@ -327,20 +292,8 @@ bool PosixProcessRunner::launchCommand(const std::string& commandLine) {
     return spawnDetached(splitCommandLine(commandLine), "/", std::nullopt);
 }
 
-CommandOutputReader::CommandOutputReader() : cancelFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-
-CommandOutputReader::~CommandOutputReader() {
-    if (cancelFd_ >= 0) {
-        ::close(cancelFd_);
-    }
-}
-
 void CommandOutputReader::cancel() {
-    std::lock_guard lock(mutex_);
-    if (waiting_ && cancelFd_ >= 0) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(cancelFd_, &one, sizeof one);
-    }
+    cancel_.cancel();
 }
 
 CommandOutput CommandOutputReader::run(const std::string& commandLine, std::chrono::milliseconds limit,
@@ -372,20 +325,7 @@ CommandOutput CommandOutputReader::run(const std::string& commandLine, std::chro
         result.error = program + " cannot be started";
         return result;
     }
-    {
-        std::lock_guard lock(mutex_);
-        // A cancel that came while no command ran is not meant for this one.
-        std::uint64_t count = 0;
-        [[maybe_unused]] const ssize_t n = ::read(cancelFd_, &count, sizeof count);
-        waiting_ = true;
-    }
-    struct WaitingEnds {
-        CommandOutputReader& reader;
-        ~WaitingEnds() {
-            std::lock_guard lock(reader.mutex_);
-            reader.waiting_ = false;
-        }
-    } waitingEnds{*this};
+    const CommandCancel::Waiting waiting = cancel_.begin();
 
     pid_t pid = 0;
     const int spawnError =
@@ -428,7 +368,7 @@ CommandOutput CommandOutputReader::run(const std::string& commandLine, std::chro
             failure = program + " did not end in time";
             break;
         }
-        pollfd p[2] = {{cancelFd_, POLLIN, 0}, {output.get(), POLLIN, 0}};
+        pollfd p[2] = {{cancel_.fd(), POLLIN, 0}, {output.get(), POLLIN, 0}};
         if (::poll(p, 2, left) < 0 && errno != EINTR) {
             failure = program + " cannot be read: " + std::strerror(errno);
             break;
@@ -439,7 +379,7 @@ CommandOutput CommandOutputReader::run(const std::string& commandLine, std::chro
         }
     }
     if (failure.empty()) {
-        switch (waitForChild(pid, pidfd.get(), cancelFd_, msLeft())) {
+        switch (waitForChild(pid, pidfd.get(), cancel_.fd(), msLeft())) {
             case ChildWait::Ended:
                 break;
             case ChildWait::Cancelled:

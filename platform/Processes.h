@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/CommandCancel.h"
+
 // The words of a command line: blanks and tabs separate words, double quotes group words
 // (the quote characters themselves are dropped; "" is an empty word). Nothing else is
 // special, so a backslash or a dollar sign stays as typed.
@@ -33,8 +35,7 @@ class PosixProcessRunner final : public ProcessRunner {
     // How long a cancelled command has to end after SIGTERM before it gets SIGKILL.
     static constexpr std::chrono::milliseconds kTerminateGrace{500};
 
-    PosixProcessRunner();
-    ~PosixProcessRunner() override;
+    PosixProcessRunner() = default;
     PosixProcessRunner(const PosixProcessRunner&) = delete;
     PosixProcessRunner& operator=(const PosixProcessRunner&) = delete;
 
@@ -46,9 +47,7 @@ class PosixProcessRunner final : public ProcessRunner {
     void cancel() override;
 
   private:
-    std::mutex mutex_;
-    bool waiting_ = false;  // runShellCommand waits for a command
-    int cancelFd_ = -1;     // readable once a cancel has come for that command
+    CommandCancel cancel_;
 };
 
 // The standard output of a command run for its answer (a password), or why there is none.
@@ -62,8 +61,7 @@ struct CommandOutput {
 // Runs commands for their standard output, one at a time.
 class CommandOutputReader {
   public:
-    CommandOutputReader();
-    ~CommandOutputReader();
+    CommandOutputReader() = default;
     CommandOutputReader(const CommandOutputReader&) = delete;
     CommandOutputReader& operator=(const CommandOutputReader&) = delete;
 
@@ -77,9 +75,7 @@ class CommandOutputReader {
     void cancel();
 
   private:
-    std::mutex mutex_;
-    bool waiting_ = false;
-    int cancelFd_ = -1;
+    CommandCancel cancel_;
 };
 
 // Starts argv[0] (looked up on PATH) with argv, without a shell, in workingDir, the
