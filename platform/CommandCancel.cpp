@@ -1,24 +1,13 @@
 #include "platform/CommandCancel.h"
 
-#include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
-
-CommandCancel::CommandCancel() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-
-CommandCancel::~CommandCancel() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-}
 
 CommandCancel::Waiting CommandCancel::begin() {
     std::lock_guard lock(mutex_);
-    std::uint64_t count = 0;
-    [[maybe_unused]] const ssize_t n = ::read(fd_, &count, sizeof count);
+    event_.drain();
     waiting_ = true;
     return Waiting(*this);
 }
@@ -30,9 +19,8 @@ CommandCancel::Waiting::~Waiting() {
 
 void CommandCancel::cancel() {
     std::lock_guard lock(mutex_);
-    if (waiting_ && fd_ >= 0) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(fd_, &one, sizeof one);
+    if (waiting_) {
+        event_.signal();
     }
 }
 

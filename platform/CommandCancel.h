@@ -7,10 +7,11 @@
 
 #include <mutex>
 
+#include "platform/WakeupEvent.h"
+
 class CommandCancel {
   public:
-    CommandCancel();
-    ~CommandCancel();
+    CommandCancel() = default;
     CommandCancel(const CommandCancel&) = delete;
     CommandCancel& operator=(const CommandCancel&) = delete;
 
@@ -29,12 +30,12 @@ class CommandCancel {
 
     // Safe from any thread; reaches only a command being waited for.
     void cancel();
-    int fd() const { return fd_; }
+    int fd() const { return event_.fd(); }
 
   private:
     std::mutex mutex_;
     bool waiting_ = false;
-    int fd_ = -1;
+    WakeupEvent event_;
 };
 
 // A descriptor that becomes readable when the child has ended, or -1 where the kernel has

@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/eventfd.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +16,7 @@
 #include <utility>
 
 #include "platform/ChildReaper.h"
+#include "platform/UniqueFd.h"
 
 extern char** environ;
 
@@ -82,33 +82,6 @@ class SpawnAttributes {
     bool ok_ = false;
 };
 
-class Fd {
-  public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    int get() const { return fd_; }
-    void reset() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = -1;
-    }
-
-  private:
-    int fd_ = -1;
-};
-
 enum class ChildWait { Ended, Cancelled, TimedOut };
 
 // Waits until the child has ended (it is not reaped), cancelFd (when not negative) becomes
@@ -163,14 +136,14 @@ std::vector<char*> argvOf(std::vector<std::string>& words) {
 // A pipe whose read end becomes the child's standard input; the bytes are written before
 // the child starts and the write end is closed, so the child reads them and then the end
 // and the caller never blocks on a child that does not read. The read end, or an invalid
-// Fd when no pipe could be made.
-Fd filledInputPipe(const std::string& bytes) {
+// UniqueFd when no pipe could be made.
+UniqueFd filledInputPipe(const std::string& bytes) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
-        return Fd();
+        return UniqueFd();
     }
-    Fd r(fds[0]);
-    Fd w(fds[1]);
+    UniqueFd r(fds[0]);
+    UniqueFd w(fds[1]);
     if (bytes.size() > 65536) {
         // A longer text needs a larger pipe; when the system refuses one, the rest is cut.
         ::fcntl(w.get(), F_SETPIPE_SZ, static_cast<int>(bytes.size()));
@@ -230,7 +203,7 @@ bool spawnDetached(const std::vector<std::string>& argvIn, const std::string& wo
     if (!actions.ok()) {
         return false;
     }
-    Fd input;
+    UniqueFd input;
     if (stdinBytes) {
         input = filledInputPipe(*stdinBytes);
         if (input.get() < 0) {
@@ -273,7 +246,7 @@ void PosixProcessRunner::runShellCommand(const std::string& commandLine) {
     if (::posix_spawn(&pid, "/bin/sh", nullptr, attributes.get(), argv.data(), environ) != 0) {
         return;
     }
-    const Fd pidfd(openPidFd(pid));
+    const UniqueFd pidfd(openPidFd(pid));
     if (waitForChild(pid, pidfd.get(), cancel_.fd(), -1) == ChildWait::Cancelled) {
         // The group's id is the shell's, which stays taken until the shell is reaped below.
         ::kill(-pid, SIGTERM);
@@ -312,8 +285,8 @@ CommandOutput CommandOutputReader::run(const std::string& commandLine, std::chro
         result.error = program + " cannot be started: " + std::strerror(errno);
         return result;
     }
-    Fd output(fds[0]);
-    Fd input(fds[1]);
+    UniqueFd output(fds[0]);
+    UniqueFd input(fds[1]);
     ::fcntl(output.get(), F_SETFL, O_NONBLOCK);
     SpawnActions actions;
     SpawnAttributes attributes;
@@ -335,7 +308,7 @@ CommandOutput CommandOutputReader::run(const std::string& commandLine, std::chro
         result.error = program + " cannot be started: " + std::strerror(spawnError);
         return result;
     }
-    const Fd pidfd(openPidFd(pid));
+    const UniqueFd pidfd(openPidFd(pid));
     const Clock::time_point end = Clock::now() + limit;
     auto msLeft = [&] {
         return static_cast<int>(

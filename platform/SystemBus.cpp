@@ -1,7 +1,6 @@
 #include "platform/SystemBus.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -155,27 +154,6 @@ struct SlotUnref {
 };
 
 }  // namespace
-
-BusCancel::BusCancel() : fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-    if (fd_ < 0) {
-        throw std::system_error(errno, std::generic_category(), "eventfd");
-    }
-}
-
-BusCancel::~BusCancel() {
-    ::close(fd_);
-}
-
-void BusCancel::cancel() noexcept {
-    // The counter saturates long before a write could fail; a full counter stays readable.
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(fd_, &one, sizeof one);
-}
-
-void BusCancel::clear() noexcept {
-    std::uint64_t value = 0;
-    [[maybe_unused]] const ssize_t n = ::read(fd_, &value, sizeof value);
-}
 
 std::string plainMachineName(const std::string& machine) {
     const std::size_t start = machine.find_first_not_of('\\');

@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/WakeupEvent.h"
+
 struct BusClose {
     // Every call waits for its reply, so nothing is left to flush; a flush would wait for a
     // peer that stopped answering without limit.
@@ -39,23 +41,12 @@ class BusError {
 
 // Ends the bus calls that one user (the monitor's checks, the actions, a service list) is
 // waiting for, from another thread.
-class BusCancel {
+class BusCancel : public WakeupEvent {
   public:
-    // Throws std::system_error when the system has no descriptor left.
-    BusCancel();
-    ~BusCancel();
-    BusCancel(const BusCancel&) = delete;
-    BusCancel& operator=(const BusCancel&) = delete;
-
     // Ends the call that waits now, or else the next one; safe from any thread.
-    void cancel() noexcept;
+    void cancel() noexcept { signal(); }
     // Forgets a cancel that reached no call; the waiting side does this before it begins.
-    void clear() noexcept;
-    // Readable while a cancel is pending.
-    int fd() const { return fd_; }
-
-  private:
-    int fd_ = -1;
+    void clear() noexcept { drain(); }
 };
 
 // How long one call may wait for its reply; the first call on a new connection also waits

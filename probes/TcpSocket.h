@@ -23,8 +23,8 @@
 
 #include "probes/HostLookup.h"
 #include "probes/NetAddress.h"
-#include "probes/UniqueFd.h"
-#include "probes/WakeupEvent.h"
+#include "platform/UniqueFd.h"
+#include "platform/WakeupEvent.h"
 
 // Every failure of a socket operation, with the text a user may see.
 class ESocketError : public std::runtime_error {

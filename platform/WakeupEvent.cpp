@@ -1,4 +1,4 @@
-#include "probes/WakeupEvent.h"
+#include "platform/WakeupEvent.h"
 
 #include <sys/eventfd.h>
 

@@ -1,7 +1,7 @@
 // A descriptor that another thread makes readable to end a poll() at once.
 #pragma once
 
-#include "probes/UniqueFd.h"
+#include "platform/UniqueFd.h"
 
 class WakeupEvent {
   public:
