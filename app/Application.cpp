@@ -60,6 +60,8 @@ void Application::firstShow() {
     if (cfg.openLast != 0 && !cfg.lastDoc.empty()) {
         if (!doc_.load(cfg.lastDoc)) {
             ui_.questions.showMessage("Failed to open last document:\r\n" + doc_.errorText);
+        } else if (doc_.extrasDamaged()) {
+            ui_.questions.showMessage(kExtrasDamaged);
         }
     }
     view_.refreshAllRows();
@@ -80,6 +82,9 @@ bool Application::loadInto(const std::string& path) {
     if (!doc_.load(path)) {
         ui_.questions.showMessage("Failed to open file:\r\n" + doc_.errorText);
         return false;
+    }
+    if (doc_.extrasDamaged()) {
+        ui_.questions.showMessage(kExtrasDamaged);
     }
     const std::string name = doc_.fileName;
     cfg_.update([&](ServerCfg& c) { c.lastDoc = name; });
@@ -106,9 +111,24 @@ bool Application::openPath(const std::string& path) {
     return ok;
 }
 
+bool Application::confirmExtrasLoss() {
+    if (!doc_.savingLosesExtras()) {
+        return true;
+    }
+    if (!ui_.questions.askYesNo(std::string(kExtrasDamaged) +
+                                " Saving over the file removes them from it. Save anyway?")) {
+        return false;
+    }
+    doc_.acceptExtrasLoss();
+    return true;
+}
+
 bool Application::saveDocument() {
     if (doc_.fileName.empty()) {
         return saveDocumentAs();
+    }
+    if (!confirmExtrasLoss()) {
+        return false;
     }
     if (!doc_.save()) {
         ui_.questions.showMessage("Failed to save file.");
@@ -125,6 +145,10 @@ bool Application::saveDocumentAs() {
     const std::string previous = doc_.fileName;
     doc_.fileName = *path;
     doc_.modified = true;
+    if (!confirmExtrasLoss()) {
+        doc_.fileName = previous;
+        return false;
+    }
     if (!doc_.save()) {
         doc_.fileName = previous;
         ui_.questions.showMessage("Failed to save file.");

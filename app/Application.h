@@ -142,6 +142,9 @@ class Application {
 
   private:
     bool loadInto(const std::string& path);
+    // Asks before a save would overwrite extended host settings that could not be read;
+    // false when the user said no.
+    bool confirmExtrasLoss();
 
     Ui ui_;
     ServerDoc doc_;

@@ -111,7 +111,7 @@ void Cycle::run(std::size_t workers) {
         std::vector<ServerDoc::Snapshot> newlyTaken;
         for (; marked_ < next_; ++marked_) {
             const ServerDoc::Snapshot& taken = slotOf(marked_).taken;
-            newlyTaken.push_back({{}, taken.id, taken.index});
+            newlyTaken.push_back({{}, taken.id, taken.index, {}});
         }
         std::string status;
         std::optional<Slot> done;

@@ -11,7 +11,9 @@ ServerDoc::ServerDoc(const ServerDoc& other)
     std::lock_guard lock(other.mutex_);
     items_ = other.items_;
     ids_ = other.ids_;
+    extras_ = other.extras_;
     nextId_ = other.nextId_;
+    damagedExtrasPath_ = other.damagedExtrasPath_;
 }
 
 ServerDoc& ServerDoc::operator=(const ServerDoc& other) {
@@ -20,11 +22,15 @@ ServerDoc& ServerDoc::operator=(const ServerDoc& other) {
     }
     std::vector<ServerItem> items;
     std::vector<ItemId> ids;
+    std::vector<HostExtras> extras;
+    std::string damagedPath;
     ItemId nextId = 0;
     {
         std::lock_guard lock(other.mutex_);
         items = other.items_;
         ids = other.ids_;
+        extras = other.extras_;
+        damagedPath = other.damagedExtrasPath_;
         nextId = other.nextId_;
     }
     fileName = other.fileName;
@@ -33,15 +39,18 @@ ServerDoc& ServerDoc::operator=(const ServerDoc& other) {
     std::lock_guard lock(mutex_);
     items_ = std::move(items);
     ids_ = std::move(ids);
+    extras_ = std::move(extras);
+    damagedExtrasPath_ = std::move(damagedPath);
     nextId_ = std::max(nextId_, nextId);
     return *this;
 }
 
-void ServerDoc::append(const ServerItem& item) {
+void ServerDoc::append(const ServerItem& item, HostExtras extras) {
     {
         std::lock_guard lock(mutex_);
         items_.push_back(item);
         ids_.push_back(nextId_++);
+        extras_.push_back(std::move(extras));
     }
     modified = true;
 }
@@ -60,6 +69,29 @@ bool ServerDoc::replace(std::size_t index, const ServerItem& item) {
     return true;
 }
 
+bool ServerDoc::setExtras(std::size_t index, HostExtras extras) {
+    {
+        std::lock_guard lock(mutex_);
+        if (index >= extras_.size()) {
+            return false;
+        }
+        if (extras_[index] == extras) {
+            return true;
+        }
+        extras_[index] = std::move(extras);
+    }
+    modified = true;
+    return true;
+}
+
+std::optional<HostExtras> ServerDoc::extrasAt(std::size_t index) const {
+    std::lock_guard lock(mutex_);
+    if (index >= extras_.size()) {
+        return std::nullopt;
+    }
+    return extras_[index];
+}
+
 bool ServerDoc::remove(std::size_t index) {
     {
         std::lock_guard lock(mutex_);
@@ -68,6 +100,7 @@ bool ServerDoc::remove(std::size_t index) {
         }
         items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(index));
         ids_.erase(ids_.begin() + static_cast<std::ptrdiff_t>(index));
+        extras_.erase(extras_.begin() + static_cast<std::ptrdiff_t>(index));
     }
     modified = true;
     return true;
@@ -78,6 +111,8 @@ void ServerDoc::reset() {
         std::lock_guard lock(mutex_);
         items_.clear();
         ids_.clear();
+        extras_.clear();
+        damagedExtrasPath_.clear();
     }
     fileName.clear();
     errorText.clear();
@@ -107,7 +142,7 @@ std::optional<ServerDoc::Snapshot> ServerDoc::snapshot(std::size_t index) const 
     if (index >= items_.size()) {
         return std::nullopt;
     }
-    return Snapshot{items_[index], ids_[index], index};
+    return Snapshot{items_[index], ids_[index], index, extras_[index]};
 }
 
 std::optional<std::size_t> ServerDoc::findLocked(const Snapshot& snap) const {
@@ -142,8 +177,13 @@ std::optional<std::size_t> ServerDoc::indexOf(const Snapshot& snap) const {
     return findLocked(snap);
 }
 
-void ServerDoc::appendAll(std::vector<ServerItem>&& records) {
+void ServerDoc::appendAll(std::vector<ServerItem>&& records, std::vector<HostExtras>&& extras) {
     std::lock_guard lock(mutex_);
+    if (extras.size() == records.size()) {
+        extras_.insert(extras_.end(), std::make_move_iterator(extras.begin()),
+                       std::make_move_iterator(extras.end()));
+    }
+    extras_.resize(items_.size() + records.size());
     if (items_.empty()) {
         items_.swap(records);
     } else {
@@ -158,6 +198,29 @@ void ServerDoc::appendAll(std::vector<ServerItem>&& records) {
 void ServerDoc::withItems(const std::function<void(const std::vector<ServerItem>&)>& read) const {
     std::lock_guard lock(mutex_);
     read(items_);
+}
+
+void ServerDoc::withItemsAndExtras(
+    const std::function<void(const std::vector<ServerItem>&, const std::vector<HostExtras>&)>& read) const {
+    std::lock_guard lock(mutex_);
+    read(items_, extras_);
+}
+
+bool ServerDoc::extrasDamaged() const {
+    std::lock_guard lock(mutex_);
+    return !damagedExtrasPath_.empty();
+}
+
+bool ServerDoc::savingLosesExtras() const {
+    std::lock_guard lock(mutex_);
+    return !damagedExtrasPath_.empty() &&
+           (damagedExtrasPath_ == fileName ||
+            (fileName.find('.') == std::string::npos && damagedExtrasPath_ == fileName + ".vdm"));
+}
+
+void ServerDoc::acceptExtrasLoss() {
+    std::lock_guard lock(mutex_);
+    damagedExtrasPath_.clear();
 }
 
 std::string stringify(long long value) {

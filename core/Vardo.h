@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "core/HostExtras.h"
+
 enum HostType : std::int8_t { HostTcpIp = 0, HostPing = 1, HostService = 2 };
 
 enum TcpCheckType : std::int8_t { TcpConnectOnly = 0, TcpConnectReceive = 1, TcpConnectSendReceive = 2 };
@@ -100,6 +102,7 @@ class ServerDoc {
         ServerItem item;
         ItemId id = 0;
         std::size_t index = 0;
+        HostExtras extras;
     };
 
     std::string fileName;
@@ -110,11 +113,15 @@ class ServerDoc {
     ServerDoc(const ServerDoc& other);
     ServerDoc& operator=(const ServerDoc& other);
 
-    void append(const ServerItem& item);
+    void append(const ServerItem& item, HostExtras extras = {});
     // Takes the configuration fields of the record and keeps the run-time fields the list
     // holds at this moment: a dialog left open while the monitor checks must not roll back
-    // counts or an up/down state. Returns false when index is out of range.
+    // counts or an up/down state. The host's extended settings stay as they are. Returns
+    // false when index is out of range.
     bool replace(std::size_t index, const ServerItem& item);
+    // The extended settings of element index; false (or nothing) when out of range.
+    bool setExtras(std::size_t index, HostExtras extras);
+    std::optional<HostExtras> extrasAt(std::size_t index) const;
     bool remove(std::size_t index);
     void reset();
 
@@ -137,20 +144,34 @@ class ServerDoc {
     bool save();
     bool load(const std::string& path);
 
-    // Appends records read from a file as one step.
-    void appendAll(std::vector<ServerItem>&& records);
+    // Appends records read from a file as one step; extras is empty (no host has any) or
+    // holds one set per record.
+    void appendAll(std::vector<ServerItem>&& records, std::vector<HostExtras>&& extras = {});
     // Runs read on the list while holding the lock, for readers that need all of it at
-    // once without a copy (the file writer). read must not call back into the document.
+    // once without a copy. read must not call back into the document.
     void withItems(const std::function<void(const std::vector<ServerItem>&)>& read) const;
+    // The same with the extended settings, one set per element (the file writer).
+    void withItemsAndExtras(
+        const std::function<void(const std::vector<ServerItem>&, const std::vector<HostExtras>&)>& read) const;
+
+    // The file this document was read from held extended settings that could not be read.
+    // Saving over that file would lose them, so save() refuses it until the user agreed.
+    bool extrasDamaged() const;
+    // Whether a save to fileName now would be that overwrite.
+    bool savingLosesExtras() const;
+    void acceptExtrasLoss();
 
   private:
     // indexOf with the lock held.
     std::optional<std::size_t> findLocked(const Snapshot& snap) const;
 
     mutable std::mutex mutex_;
-    // Element i is items_[i]; ids_[i] is its id.
+    // Element i is items_[i]; ids_[i] is its id and extras_[i] its extended settings.
     std::vector<ServerItem> items_;
     std::vector<ItemId> ids_;
+    std::vector<HostExtras> extras_;
+    // The path whose damaged extended settings a save must not overwrite unasked.
+    std::string damagedExtrasPath_;
     ItemId nextId_ = 1;
 };
 

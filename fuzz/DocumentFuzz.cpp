@@ -11,8 +11,20 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     std::vector<ServerItem> items;
+    DocumentExtras extras;
     std::string error;
-    if (decodeDocument(bytes, items, error)) {
+    if (decodeDocument(bytes, items, extras, error)) {
+        if (extras.hosts.size() != items.size() || (extras.damaged && !extras.hosts.empty() &&
+                                                    !extras.hosts.front().empty())) {
+            std::abort();
+        }
+        // Extended settings that were read are written and read back as they were.
+        std::vector<ServerItem> sameItems;
+        DocumentExtras same;
+        if (!decodeDocument(encodeDocument(items, extras.hosts), sameItems, same, error) || same.damaged ||
+            same.hosts != extras.hosts) {
+            std::abort();
+        }
         if (items.size() * kMinRecordSize > size) {
             std::abort();
         }

@@ -6,7 +6,7 @@ PACKAGES=(
   cmake g++ make pkg-config clang libclang-rt-14-dev
   qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsystemd-dev dbus python3-dbusmock python3-aiosmtpd libtomlplusplus-dev libssl-dev openssl
+  libsystemd-dev dbus python3-dbusmock python3-aiosmtpd libtomlplusplus-dev libssl-dev openssl zlib1g-dev
   libcli11-dev libcpp-httplib-dev
   libcanberra-dev alsa-utils sox smbclient
   xvfb xauth imagemagick iproute2 procps libcap2-bin dunst

@@ -67,6 +67,15 @@ ByteReader::StringResult ByteReader::getString(std::string& text) {
     return StringResult::Ok;
 }
 
+bool ByteReader::getBytes(std::size_t n, std::string& bytes) {
+    if (n > remaining()) {
+        return false;
+    }
+    bytes.assign(data_.substr(pos_, n));
+    pos_ += n;
+    return true;
+}
+
 namespace {
 constexpr std::size_t kStreamBuffer = 1 << 20;
 }  // namespace
@@ -169,4 +178,23 @@ StreamReader::StringResult StreamReader::getString(std::string& text) {
     }
     text = std::move(out);
     return StringResult::Ok;
+}
+
+bool StreamReader::getBytes(std::size_t n, std::string& bytes) {
+    if (n > remaining()) {
+        return false;
+    }
+    std::string out;
+    out.reserve(n);
+    for (std::size_t left = n; left > 0;) {
+        const std::size_t step = std::min(left, kStreamBuffer);
+        if (!ensure(step)) {
+            return false;
+        }
+        out.append(buffer_.data() + pos_, step);
+        take(step);
+        left -= step;
+    }
+    bytes = std::move(out);
+    return true;
 }

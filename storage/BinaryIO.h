@@ -40,6 +40,8 @@ class ByteReader {
     // count. Damaged: the count is negative or runs past the end. Ok: text holds the bytes
     // up to the first NUL.
     StringResult getString(std::string& text);
+    // Exactly n bytes as they are, or false (nothing consumed) when fewer are left.
+    bool getBytes(std::size_t n, std::string& bytes);
 
     std::size_t remaining() const { return data_.size() - pos_; }
     bool atEnd() const { return pos_ == data_.size(); }
@@ -62,6 +64,7 @@ class StreamReader {
     bool getI32(std::int32_t& value);
     bool getByte(std::uint8_t& value);
     StringResult getString(std::string& text);
+    bool getBytes(std::size_t n, std::string& bytes);
 
     std::size_t remaining() const { return size_ - consumed_; }
     bool atEnd() const { return remaining() == 0; }

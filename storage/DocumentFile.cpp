@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "storage/BinaryIO.h"
+#include "storage/DocumentTrailer.h"
 #include "storage/SafeFile.h"
 
 namespace {
@@ -151,7 +152,7 @@ std::size_t recordSize(const ServerItem& it) {
 
 }  // namespace
 
-std::string encodeDocument(const std::vector<ServerItem>& items) {
+std::string encodeDocument(const std::vector<ServerItem>& items, const std::vector<HostExtras>& extras) {
     std::size_t size = 12;
     for (const ServerItem& it : items) {
         size += recordSize(it);
@@ -164,7 +165,11 @@ std::string encodeDocument(const std::vector<ServerItem>& items) {
     for (const ServerItem& it : items) {
         writeRecord(w, it);
     }
-    return w.take();
+    std::string bytes = w.take();
+    if (extras.size() == items.size()) {
+        bytes += encodeTrailer(extras);
+    }
+    return bytes;
 }
 
 namespace {
@@ -186,8 +191,21 @@ void preferLargePages(const void* data, std::size_t size) {
 #endif
 }
 
+// The extended settings that follow the records, if any.
 template <typename Reader>
-bool decodeFrom(Reader& r, std::vector<ServerItem>& items, std::string& error) {
+DocumentExtras readExtras(Reader& r, std::size_t hostCount) {
+    DocumentExtras extras;
+    std::string magic;
+    std::string rest;
+    if (r.getBytes(kTrailerMagic.size(), magic) && magic == kTrailerMagic && r.getBytes(r.remaining(), rest)) {
+        extras.damaged = decodeTrailer(magic + rest, hostCount, extras.hosts) == TrailerRead::Damaged;
+    }
+    extras.hosts.resize(hostCount);
+    return extras;
+}
+
+template <typename Reader>
+bool decodeFrom(Reader& r, std::vector<ServerItem>& items, DocumentExtras& extras, std::string& error) {
     std::uint32_t magic = 0;
     if (!r.getU32(magic) || magic != kDocumentMagic) {
         error = kDocNotADocument;
@@ -230,6 +248,7 @@ bool decodeFrom(Reader& r, std::vector<ServerItem>& items, std::string& error) {
             }
         }
     }
+    extras = readExtras(r, records.size());
     if (&records == &own) {
         items.insert(items.end(), std::make_move_iterator(own.begin()), std::make_move_iterator(own.end()));
     }
@@ -238,14 +257,24 @@ bool decodeFrom(Reader& r, std::vector<ServerItem>& items, std::string& error) {
 
 }  // namespace
 
-bool decodeDocument(std::string_view bytes, std::vector<ServerItem>& items, std::string& error) {
+bool decodeDocument(std::string_view bytes, std::vector<ServerItem>& items, DocumentExtras& extras,
+                    std::string& error) {
     ByteReader r(bytes);
-    return decodeFrom(r, items, error);
+    return decodeFrom(r, items, extras, error);
+}
+
+bool decodeDocument(std::string_view bytes, std::vector<ServerItem>& items, std::string& error) {
+    DocumentExtras extras;
+    return decodeDocument(bytes, items, extras, error);
 }
 
 bool ServerDoc::save() {
     if (fileName.find('.') == std::string::npos) {
         fileName += ".vdm";
+    }
+    if (savingLosesExtras()) {
+        errorText = std::string(kExtrasDamaged) + " Saving over the file would lose them.";
+        return false;
     }
     try {
         FileReplacer out(fileName);
@@ -257,7 +286,7 @@ bool ServerDoc::save() {
         // memory at once.
         constexpr std::size_t kBlock = 1 << 20;
         bool written = true;
-        withItems([&](const std::vector<ServerItem>& items) {
+        withItemsAndExtras([&](const std::vector<ServerItem>& items, const std::vector<HostExtras>& extras) {
             ByteWriter w;
             w.reserve(kBlock + 4096);
             w.putU32(kDocumentMagic);
@@ -273,7 +302,7 @@ bool ServerDoc::save() {
                     w.clear();
                 }
             }
-            written = out.write(w.bytes());
+            written = out.write(w.bytes()) && out.write(encodeTrailer(extras));
         });
         if (!written || !out.commit()) {
             errorText = "Exception while saving: " + out.reason();
@@ -299,10 +328,15 @@ bool ServerDoc::load(const std::string& path) {
         }
         StreamReader r(file.fd(), file.size());
         std::vector<ServerItem> records;
-        if (!decodeFrom(r, records, errorText)) {
+        DocumentExtras extras;
+        if (!decodeFrom(r, records, extras, errorText)) {
             return false;
         }
-        appendAll(std::move(records));
+        appendAll(std::move(records), std::move(extras.hosts));
+        if (extras.damaged) {
+            std::lock_guard lock(mutex_);
+            damagedExtrasPath_ = path;
+        }
     } catch (const std::exception& e) {
         errorText = std::string("Exception while saving: ") + e.what();
         return false;

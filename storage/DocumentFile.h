@@ -1,5 +1,6 @@
-// The .vdm document format: header (magic, version 4, record count) and the records back
-// to back. ServerDoc::save and ServerDoc::load are built on these two functions.
+// The .vdm document format: header (magic, version 4, record count), the records back to
+// back, and the trailer of extended host settings when a host has any
+// (storage/DocumentTrailer.h). ServerDoc::save and ServerDoc::load are built on these.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/HostExtras.h"
 #include "core/Vardo.h"
 
 inline constexpr std::uint32_t kDocumentMagic = 0xBAADF00D;
@@ -19,8 +21,18 @@ inline constexpr const char* kDocBadVersion = "Incompatible Vardomon document ve
 inline constexpr const char* kDocDamaged =
     "The document is damaged: it ends inside a record or holds a bad text length.";
 
-std::string encodeDocument(const std::vector<ServerItem>& items);
+// extras is empty or holds one set per item.
+std::string encodeDocument(const std::vector<ServerItem>& items, const std::vector<HostExtras>& extras = {});
+
+// What a document holds beside its records: one set of extended settings per record (all
+// empty without a trailer), and whether a trailer was there but could not be read.
+struct DocumentExtras {
+    std::vector<HostExtras> hosts;
+    bool damaged = false;
+};
 
 // Reads a whole document. All or nothing: on failure items is untouched and error holds
-// the reason.
+// the reason. A damaged trailer is no failure: the records are read and extras says so.
 bool decodeDocument(std::string_view bytes, std::vector<ServerItem>& items, std::string& error);
+bool decodeDocument(std::string_view bytes, std::vector<ServerItem>& items, DocumentExtras& extras,
+                    std::string& error);

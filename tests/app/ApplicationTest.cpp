@@ -574,6 +574,27 @@ TEST_F(AppTest, TheProgramArgumentOpensLikeOpen) {
     EXPECT_EQ(user.shown.back(), "Failed to open file:\r\nFailed to open file for reading.");
 }
 
+TEST_F(AppTest, ADocumentWithDamagedExtendedSettingsSaysSoAndAsksBeforeSavingOverThem) {
+    ServerDoc d;
+    d.append(host("x"), {{"parents", "y"}});
+    d.fileName = dir.file("damaged.vdm");
+    ASSERT_TRUE(d.save());
+    std::string bytes = readFileBytes(d.fileName);
+    bytes.back() ^= 1;
+    writeFileBytes(d.fileName, bytes);
+
+    auto app = start();
+    app->firstShow();
+    ASSERT_TRUE(app->openPath(d.fileName));
+    EXPECT_EQ(user.shown.back(), kExtrasDamaged);
+    user.answers = {false, true};
+    EXPECT_FALSE(app->saveDocument());
+    EXPECT_EQ(readFileBytes(d.fileName), bytes);
+    EXPECT_TRUE(app->saveDocument());
+    EXPECT_EQ(app->document().count(), 1u);
+    EXPECT_NE(readFileBytes(d.fileName), bytes);
+}
+
 TEST(ExampleDocument, TheShippedExampleIsTheOneTheToolWrites) {
     ServerDoc doc;
     ASSERT_TRUE(doc.load(VARDO_SOURCE_DIR "/examples/localhost.vdm")) << doc.errorText;

@@ -199,6 +199,63 @@ TEST_F(DocumentFile, DamagedFilesLoadNothingAndKeepNoName) {
     }
 }
 
+TEST_F(DocumentFile, ExtendedSettingsRideInATrailerOnlyWhileAHostHasAny) {
+    ServerDoc doc;
+    doc.append(everyFieldSet(), {{"http.status", "200-299,301"}, {"zz.later", "kept \xC3\xA9"}});
+    doc.append(ServerItem{});
+    doc.fileName = dir.file("x.vdm");
+    ASSERT_TRUE(doc.save());
+    const std::string records = encodeDocument(doc.items());
+    const std::string bytes = readFileBytes(doc.fileName);
+    EXPECT_EQ(bytes.substr(0, records.size() + 4), records + "VDMX");
+
+    ServerDoc back;
+    ASSERT_TRUE(back.load(doc.fileName)) << back.errorText;
+    EXPECT_EQ(back.items(), doc.items());
+    EXPECT_EQ(back.extrasAt(0), doc.extrasAt(0));
+    EXPECT_EQ(back.extrasAt(1), HostExtras{});
+    EXPECT_FALSE(back.extrasDamaged());
+
+    // Removing the host that had settings leaves the old format, byte for byte.
+    ASSERT_TRUE(back.remove(0));
+    ASSERT_TRUE(back.save());
+    EXPECT_EQ(readFileBytes(back.fileName), encodeDocument(back.items()));
+}
+
+TEST_F(DocumentFile, ADamagedTrailerLoadsTheHostsAndIsNotSavedOverUnasked) {
+    ServerDoc doc;
+    doc.append(everyFieldSet(), {{"parents", "router"}});
+    doc.append(everyFieldSet());
+    doc.fileName = dir.file("t.vdm");
+    ASSERT_TRUE(doc.save());
+    const std::string good = readFileBytes(doc.fileName);
+    const std::size_t trailer = encodeDocument(doc.items()).size();
+
+    // Bytes after the records that are no trailer are ignored, as they always were.
+    writeFileBytes(doc.fileName, good.substr(0, trailer) + "junk after the records");
+    ServerDoc junk;
+    ASSERT_TRUE(junk.load(doc.fileName));
+    EXPECT_FALSE(junk.extrasDamaged());
+
+    std::string flipped = good;
+    flipped[trailer + 20] ^= 1;  // inside the first key; only the CRC notices
+    for (const std::string& damaged : {flipped, good.substr(0, good.size() - 1),
+                                       good.substr(0, trailer + 9)}) {
+        writeFileBytes(doc.fileName, damaged);
+        ServerDoc d;
+        ASSERT_TRUE(d.load(doc.fileName)) << d.errorText;
+        EXPECT_EQ(d.count(), 2u);
+        EXPECT_TRUE(d.extrasDamaged());
+        EXPECT_EQ(d.extrasAt(0), HostExtras{});
+        d.modified = true;
+        EXPECT_FALSE(d.save());
+        EXPECT_EQ(readFileBytes(doc.fileName), damaged);
+        d.acceptExtrasLoss();
+        ASSERT_TRUE(d.save());
+        EXPECT_EQ(readFileBytes(doc.fileName), encodeDocument(d.items()));
+    }
+}
+
 TEST_F(DocumentFile, TypeFieldsKeepTheirLowByte) {
     ServerDoc doc;
     doc.append(ServerItem{});
