@@ -1,7 +1,13 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <functional>
+#include <future>
 
+#include "core/Vardo.h"
 #include "storage/SettingsFile.h"
 #include "support/TempDir.h"
 
@@ -95,6 +101,25 @@ TEST_F(SettingsFileTest, ChecksAtOnceOutOfRangeIsTheNearestUsableNumber) {
     file.settings.monitor.checksAtOnce = 16;
     ASSERT_TRUE(file.save());
     EXPECT_EQ(readFileBytes(file.fileName), "[monitor]\nchecks_at_once = 16\n");
+}
+
+// Opening a FIFO for reading waits for a writer, which may never come.
+TEST_F(SettingsFileTest, AFifoInPlaceOfAnyOfTheFilesIsRefusedWithoutWaiting) {
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    const std::function<bool()> loads[] = {
+        [&] { return SettingsFile().load(path); },
+        [&] { return ServerCfg().load(path); },
+        [&] { return ServerDoc().load(path); },
+    };
+    for (const auto& load : loads) {
+        std::future<bool> loaded = std::async(std::launch::async, load);
+        if (loaded.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ADD_FAILURE() << "the read waits on the FIFO";
+            // A writer's open releases the reader.
+            ::close(::open(path.c_str(), O_WRONLY | O_NONBLOCK));
+        }
+        EXPECT_FALSE(loaded.get());
+    }
 }
 
 // A save after a failed load would write the known keys alone and lose the rest of the file
