@@ -2,20 +2,17 @@
 
 #include <toml++/toml.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <sstream>
 #include <string_view>
+#include <variant>
+#include <vector>
 
 #include "core/ListenAddress.h"
 #include "storage/SafeFile.h"
-
-struct SettingsFile::Kept {
-    toml::table table;
-    // The file exists but could not be read: what it holds is unknown, so it is never
-    // written over (a save would keep only the keys this program knows).
-    bool unreadable = false;
-};
 
 namespace {
 
@@ -145,146 +142,326 @@ void readMetrics(Reader& r, MetricsSettings& metrics) {
     }
 }
 
-// Writes the known keys into the kept table: a key the file held is replaced, a key it did not
-// hold is added only when its value differs from the default, so the file stays as short as
-// its owner made it.
-class Writer {
+// A text's lines, to turn the parser's positions into byte offsets.
+class Lines {
   public:
-    explicit Writer(toml::table& root) : root_(root) {}
-
-    // Whether the file has the section with something in it; asking adds nothing.
-    bool holds(const char* name) const {
-        const toml::node* node = root_.get(name);
-        return node != nullptr && node->is_table() && !node->as_table()->empty();
-    }
-    toml::table& section(const char* name) {
-        toml::node* node = root_.get(name);
-        if (node == nullptr || !node->is_table()) {
-            root_.insert_or_assign(name, toml::table{});
-            node = root_.get(name);
+    explicit Lines(std::string_view text) : text_(text) {
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\n') {
+                starts_.push_back(i + 1);
+            }
         }
-        return *node->as_table();
     }
-
-    template <typename T, typename D>
-    static void put(toml::table& t, const char* key, const T& value, const D& fallback) {
-        if (t.contains(key) || !(value == fallback)) {
-            t.insert_or_assign(key, value);
+    std::size_t count() const { return starts_.size(); }
+    // Where the line (from 1) starts, and where the next one does; the text's end past the last.
+    std::size_t start(std::size_t line) const {
+        return line >= 1 && line <= starts_.size() ? starts_[line - 1] : text_.size();
+    }
+    std::size_t after(std::size_t line) const { return line < starts_.size() ? starts_[line] : text_.size(); }
+    // The parser counts columns in characters, the edit needs bytes.
+    std::size_t offset(const toml::source_position& at) const {
+        std::size_t i = start(at.line);
+        const std::size_t end = after(at.line);
+        for (toml::source_index column = 1; column < at.column && i < end; ++column) {
+            ++i;
+            while (i < end && (static_cast<unsigned char>(text_[i]) & 0xC0) == 0x80) {
+                ++i;
+            }
         }
+        return i;
     }
 
   private:
-    toml::table& root_;
+    std::string_view text_;
+    std::vector<std::size_t> starts_{0};
 };
 
-void writeMail(Writer& w, const MailSettings& mail) {
-    const MailSettings d;
-    if (mail == d && !w.holds("mail")) {
-        return;
+// The key a line assigns, when it begins one. The lines before it must read on their own,
+// or the line could be the inside of a multi-line text, a password among them.
+std::string keyOnLine(std::string_view text, std::size_t line) {
+    const Lines lines(text);
+    if (line < 1 || line > lines.count()) {
+        return {};
     }
-    toml::table& t = w.section("mail");
-    Writer::put(t, "port", static_cast<std::int64_t>(mail.port), static_cast<std::int64_t>(d.port));
-    Writer::put(t, "security", std::string(kSecurityNames[static_cast<std::size_t>(mail.security)]),
-                std::string(kSecurityNames[static_cast<std::size_t>(d.security)]));
-    Writer::put(t, "user", mail.user, d.user);
-    Writer::put(t, "password", mail.password, d.password);
-    Writer::put(t, "password_command", mail.passwordCommand, d.passwordCommand);
-    Writer::put(t, "verify_certificate", mail.verifyCertificate, d.verifyCertificate);
-    Writer::put(t, "ca_file", mail.caFile, d.caFile);
+    try {
+        (void)toml::parse(text.substr(0, lines.start(line)));
+    } catch (const toml::parse_error&) {
+        return {};
+    }
+    std::string_view key = text.substr(lines.start(line), lines.after(line) - lines.start(line));
+    const std::size_t equals = key.find('=');
+    if (equals == std::string_view::npos) {
+        return {};
+    }
+    key = key.substr(0, equals);
+    while (!key.empty() && (key.front() == ' ' || key.front() == '\t')) {
+        key.remove_prefix(1);
+    }
+    while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) {
+        key.remove_suffix(1);
+    }
+    // Whatever else the line starts with (a table's name, a broken comment) is not a key.
+    const bool plain = std::all_of(key.begin(), key.end(),
+                                   [](char c) { return c > ' ' && c < 0x7f && c != '#' && c != '['; });
+    if (key.empty() || key.size() > 64 || !plain) {
+        return {};
+    }
+    return std::string(key);
 }
 
-void writeMonitor(Writer& w, const MonitorSettings& monitor) {
-    const MonitorSettings d;
-    if (monitor == d && !w.holds("monitor")) {
-        return;
-    }
-    toml::table& t = w.section("monitor");
-    Writer::put(t, "checks_at_once", static_cast<std::int64_t>(monitor.checksAtOnce),
-                static_cast<std::int64_t>(d.checksAtOnce));
+// A parse error names the file, the line and the key but never the value: the parser's own
+// text quotes what it could not read, and an unquoted password is exactly such a value.
+std::string parseErrorText(std::string_view text, const std::string& path, const toml::parse_error& e) {
+    const std::size_t line = e.source().begin.line;
+    const std::string key = keyOnLine(text, line);
+    return located(path, static_cast<std::uint32_t>(line),
+                   key.empty() ? std::string("not valid TOML")
+                               : key + ": the value is not valid TOML (a text goes in double quotes)");
 }
 
-void writeDesktop(Writer& w, const DesktopSettings& desktop) {
-    const DesktopSettings d;
-    if (desktop == d && !w.holds("desktop")) {
-        return;
-    }
-    toml::table& t = w.section("desktop");
-    Writer::put(t, "notifications", desktop.notifications, d.notifications);
-    Writer::put(t, "tray", desktop.tray, d.tray);
-    Writer::put(t, "close_to_tray", desktop.closeToTray, d.closeToTray);
+// One key this program writes, with its value in a form that compares and writes.
+using KeyValue = std::variant<std::int64_t, bool, std::string>;
+
+struct Entry {
+    const char* section;
+    const char* key;
+    KeyValue value;
+};
+
+std::vector<Entry> entriesOf(const Settings& s) {
+    return {
+        {"mail", "port", std::int64_t{s.mail.port}},
+        {"mail", "security", std::string(kSecurityNames[static_cast<std::size_t>(s.mail.security)])},
+        {"mail", "user", s.mail.user},
+        {"mail", "password", s.mail.password},
+        {"mail", "password_command", s.mail.passwordCommand},
+        {"mail", "verify_certificate", s.mail.verifyCertificate},
+        {"mail", "ca_file", s.mail.caFile},
+        {"monitor", "checks_at_once", std::int64_t{s.monitor.checksAtOnce}},
+        {"desktop", "notifications", s.desktop.notifications},
+        {"desktop", "tray", s.desktop.tray},
+        {"desktop", "close_to_tray", s.desktop.closeToTray},
+        {"metrics", "listen", s.metrics.listen},
+    };
 }
 
-void writeMetrics(Writer& w, const MetricsSettings& metrics) {
-    const MetricsSettings d;
-    if (metrics == d && !w.holds("metrics")) {
-        return;
+// The keys whose values differ, in the order above, so those of a section come together.
+std::vector<Entry> changedEntries(const Settings& before, const Settings& after) {
+    const std::vector<Entry> was = entriesOf(before);
+    std::vector<Entry> now = entriesOf(after);
+    std::vector<Entry> changed;
+    for (std::size_t i = 0; i < now.size(); ++i) {
+        if (!(now[i].value == was[i].value)) {
+            changed.push_back(std::move(now[i]));
+        }
     }
-    Writer::put(w.section("metrics"), "listen", metrics.listen, d.listen);
+    return changed;
+}
+
+// A text is always written in double quotes, as the owner would write it by hand.
+std::string rendered(const KeyValue& value) {
+    if (const auto* n = std::get_if<std::int64_t>(&value)) {
+        return std::to_string(*n);
+    }
+    if (const auto* b = std::get_if<bool>(&value)) {
+        return *b ? "true" : "false";
+    }
+    std::string out = "\"";
+    for (const char c : std::get<std::string>(value)) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20 || u == 0x7f) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(u));
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + '"';
+}
+
+struct Edit {
+    std::size_t at;
+    std::size_t erase;
+    std::string insert;
+};
+
+// The text with each changed value replaced where it stands, a missing key added after the
+// last value of its section and a missing section added at the end; nothing else moves.
+// Whether the result means what it should is for the caller to check.
+std::optional<std::string> editedInPlace(std::string_view original, const toml::table& root,
+                                         const std::vector<Entry>& changed) {
+    const std::string eol = original.find("\r\n") != std::string_view::npos ? "\r\n" : "\n";
+    std::string text(original);
+    if (!text.empty() && text.back() != '\n') {
+        text += eol;
+    }
+    const Lines lines(text);
+    std::vector<Edit> edits;
+    std::string appended;
+    std::string_view appendedSection;
+    for (const Entry& e : changed) {
+        const std::string assignment = std::string(e.key) + " = " + rendered(e.value) + eol;
+        const toml::node* section = root.get(e.section);
+        if (section == nullptr) {
+            if (appendedSection != e.section) {
+                appended += (text.empty() && appended.empty() ? "" : eol) + "[" + e.section + "]" + eol;
+                appendedSection = e.section;
+            }
+            appended += assignment;
+            continue;
+        }
+        if (!section->is_table() || section->as_table()->is_inline()) {
+            return std::nullopt;
+        }
+        const toml::table& t = *section->as_table();
+        if (const toml::node* old = t.get(e.key)) {
+            const std::size_t from = lines.offset(old->source().begin);
+            const std::size_t to = lines.offset(old->source().end);
+            if (to < from) {
+                return std::nullopt;
+            }
+            edits.push_back({from, to - from, rendered(e.value)});
+            continue;
+        }
+        std::size_t last = t.source().begin.line;
+        for (const auto& [key, node] : t) {
+            if (!node.is_table() && !node.is_array_of_tables()) {
+                last = std::max<std::size_t>(last, node.source().end.line);
+            }
+        }
+        edits.push_back({lines.after(last), 0, assignment});
+    }
+    std::stable_sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.at < b.at; });
+    std::string out;
+    std::size_t done = 0;
+    for (const Edit& edit : edits) {
+        if (edit.at < done || edit.erase > text.size() - edit.at) {
+            return std::nullopt;
+        }
+        out.append(text, done, edit.at - done);
+        out += edit.insert;
+        done = edit.at + edit.erase;
+    }
+    out.append(text, done);
+    return out + appended;
 }
 
 }  // namespace
 
-SettingsFile::SettingsFile() : kept_(std::make_unique<Kept>()) {}
-SettingsFile::~SettingsFile() = default;
-
-bool SettingsFile::load(const std::string& path) {
-    fileName = path;
-    errorText.clear();
-    settings = Settings{};
-    kept_->table = toml::table{};
-    kept_->unreadable = false;
-    std::string bytes;
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) {
-        return true;
-    }
-    if (!readWholeFile(path, bytes)) {
-        errorText = path + ": the file cannot be read";
-        kept_->unreadable = true;
-        return false;
-    }
+bool decodeSettings(std::string_view text, const std::string& path, Settings& settings, std::string& error) {
     Settings read;
     try {
-        toml::table table = toml::parse(bytes, path);
+        const toml::table table = toml::parse(text, path);
         Reader r(table);
         readMail(r, read.mail);
         readMonitor(r, read.monitor);
         readDesktop(r, read.desktop);
         readMetrics(r, read.metrics);
-        kept_->table = std::move(table);
     } catch (const toml::parse_error& e) {
-        errorText = located(path, e.source().begin.line, std::string(e.description()));
-        kept_->unreadable = true;
+        error = parseErrorText(text, path, e);
         return false;
     } catch (const BadValue& e) {
-        errorText = located(path, e.where.begin.line, e.what);
-        kept_->unreadable = true;
+        error = located(path, e.where.begin.line, e.what);
         return false;
     }
     settings = std::move(read);
     return true;
 }
 
-bool SettingsFile::save() {
-    if (kept_->unreadable) {
-        errorText = fileName + ": not written, since it could not be read";
+bool mergeSettings(std::string_view text, const std::string& path, const Settings& before,
+                   const Settings& after, std::string& merged, std::string& error) {
+    toml::table root;
+    try {
+        root = toml::parse(text, path);
+    } catch (const toml::parse_error& e) {
+        error = parseErrorText(text, path, e);
         return false;
     }
-    toml::table table = kept_->table;
-    Writer w(table);
-    writeMail(w, settings.mail);
-    writeMonitor(w, settings.monitor);
-    writeDesktop(w, settings.desktop);
-    writeMetrics(w, settings.metrics);
+    const std::vector<Entry> changed = changedEntries(before, after);
+    if (changed.empty()) {
+        merged.assign(text);
+        return true;
+    }
+    toml::table expected = root;
+    for (const Entry& e : changed) {
+        toml::node* section = expected.get(e.section);
+        if (section == nullptr || !section->is_table()) {
+            section = &expected.insert_or_assign(e.section, toml::table{}).first->second;
+        }
+        std::visit([&](const auto& v) { section->as_table()->insert_or_assign(e.key, v); }, e.value);
+    }
+    if (std::optional<std::string> edited = editedInPlace(text, root, changed)) {
+        try {
+            if (toml::parse(*edited, path) == expected) {
+                merged = std::move(*edited);
+                return true;
+            }
+        } catch (const toml::parse_error&) {
+        }
+    }
+    // A layout the line edit cannot follow (an inline table, dotted keys): the table is
+    // written out whole, with every key kept but the comments lost.
     std::ostringstream out;
-    out << table << '\n';
-    std::string reason;
-    if (!makeParentFolders(fileName) ||
-        writeFileReplacing(fileName, out.str(), reason, kOwnerOnly) != WriteResult::Ok) {
-        errorText = fileName + ": " + (reason.empty() ? std::string("the folder cannot be created") : reason);
+    out << expected << '\n';
+    try {
+        (void)toml::parse(out.str(), path);
+    } catch (const toml::parse_error&) {
+        error = path + ": the changed settings cannot be written into this file";
         return false;
     }
-    kept_->table = std::move(table);
+    merged = out.str();
+    return true;
+}
+
+bool SettingsFile::load(const std::string& path) {
+    fileName = path;
+    errorText.clear();
+    settings = Settings{};
+    read_ = Settings{};
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+        return true;
+    }
+    std::string bytes;
+    if (!readWholeFile(path, bytes)) {
+        errorText = path + ": the file cannot be read";
+        return false;
+    }
+    if (!decodeSettings(bytes, path, settings, errorText)) {
+        return false;
+    }
+    read_ = settings;
+    return true;
+}
+
+bool SettingsFile::save() {
+    // The file as it is now, not as it was read: another program or the owner's editor may
+    // have changed it since.
+    std::string text;
+    std::error_code ec;
+    if (std::filesystem::exists(fileName, ec) && !readWholeFile(fileName, text)) {
+        errorText = fileName + ": the file cannot be read, so the changed settings were not written";
+        return false;
+    }
+    std::string merged;
+    if (!mergeSettings(text, fileName, read_, settings, merged, errorText)) {
+        errorText += "; the changed settings were not written";
+        return false;
+    }
+    if (merged != text) {
+        std::string reason;
+        if (!makeParentFolders(fileName) ||
+            writeFileReplacing(fileName, merged, reason, kOwnerOnly) != WriteResult::Ok) {
+            errorText =
+                fileName + ": " + (reason.empty() ? std::string("the folder cannot be created") : reason);
+            return false;
+        }
+    }
+    read_ = settings;
     errorText.clear();
     return true;
 }

@@ -1,7 +1,13 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <functional>
+#include <future>
 
+#include "core/Vardo.h"
 #include "storage/SettingsFile.h"
 #include "support/TempDir.h"
 
@@ -45,8 +51,8 @@ TEST_F(SettingsFileTest, AMissingFileMeansTheDefaultsAndASaveKeepsWhatItDoesNotK
     ASSERT_TRUE(again.load(path)) << again.errorText;
     EXPECT_EQ(again.settings, file.settings);
     const std::string text = readFileBytes(path);
-    EXPECT_NE(text.find("future = 3"), std::string::npos) << text;
-    EXPECT_NE(text.find("colour = 'blue'"), std::string::npos) << text;
+    EXPECT_NE(text.find("# hand-written\nfuture = 3\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("colour = \"blue\""), std::string::npos) << text;
     // Defaults the file did not name stay out of it.
     EXPECT_EQ(text.find("verify_certificate"), std::string::npos) << text;
 }
@@ -62,9 +68,26 @@ TEST_F(SettingsFileTest, OneChangedSectionWritesThatSectionAlone) {
     EXPECT_EQ(again.settings, file.settings);
 }
 
+// Another program may have written the file since it was read: only the lines of the
+// settings changed here may change.
+TEST_F(SettingsFileTest, ASaveChangesOnlyTheChangedLinesOfTheFileAsItIsNow) {
+    writeFileBytes(path, "# mail\n[mail]\nport = 587 # submission\n");
+    SettingsFile file;
+    ASSERT_TRUE(file.load(path)) << file.errorText;
+    writeFileBytes(path,
+                   "# mail\n[mail]\nport = 587 # submission\nuser = \"ops\"\n\n[[mutes]]\nhost = \"db\"\n");
+    file.settings.mail.port = 465;
+    file.settings.mail.security = MailSecurity::Tls;
+    file.settings.desktop.tray = false;
+    ASSERT_TRUE(file.save()) << file.errorText;
+    EXPECT_EQ(readFileBytes(path),
+              "# mail\n[mail]\nport = 465 # submission\nuser = \"ops\"\nsecurity = \"tls\"\n\n"
+              "[[mutes]]\nhost = \"db\"\n\n[desktop]\ntray = false\n");
+}
+
 TEST_F(SettingsFileTest, BadFilesNameTheFileAndTheLine) {
     const std::pair<const char*, std::string> cases[] = {
-        {"[mail]\nport = 587\nuser = \n", " line 3: "},
+        {"[mail]\nport = 587\nuser = \n", " line 3: user: the value is not valid TOML"},
         {"[mail]\n\nport = 70000\n", " line 3: port must be a whole number from 1 to 65535"},
         {"[mail]\nsecurity = \"ssl\"\n", " line 2: security must be \"none\", \"starttls\" or \"tls\""},
         {"mail = 1\n", " line 1: [mail] must be a table"},
@@ -97,8 +120,36 @@ TEST_F(SettingsFileTest, ChecksAtOnceOutOfRangeIsTheNearestUsableNumber) {
     EXPECT_EQ(readFileBytes(file.fileName), "[monitor]\nchecks_at_once = 16\n");
 }
 
-// A save after a failed load would write the known keys alone and lose the rest of the file
-// that its owner is about to fix.
+// The parser's own error text quotes the value it could not read.
+TEST_F(SettingsFileTest, AValueThatIsNotTomlIsNeverShownInTheError) {
+    writeFileBytes(path, "[mail]\npassword = 99999999999999999999999\n");
+    SettingsFile file;
+    ASSERT_FALSE(file.load(path));
+    EXPECT_EQ(file.errorText,
+              path + " line 2: password: the value is not valid TOML (a text goes in double quotes)");
+}
+
+// Opening a FIFO for reading waits for a writer, which may never come.
+TEST_F(SettingsFileTest, AFifoInPlaceOfAnyOfTheFilesIsRefusedWithoutWaiting) {
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    const std::function<bool()> loads[] = {
+        [&] { return SettingsFile().load(path); },
+        [&] { return ServerCfg().load(path); },
+        [&] { return ServerDoc().load(path); },
+    };
+    for (const auto& load : loads) {
+        std::future<bool> loaded = std::async(std::launch::async, load);
+        if (loaded.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ADD_FAILURE() << "the read waits on the FIFO";
+            // A writer's open releases the reader.
+            ::close(::open(path.c_str(), O_WRONLY | O_NONBLOCK));
+        }
+        EXPECT_FALSE(loaded.get());
+    }
+}
+
+// A file that does not read as TOML cannot take the changed lines: it stays as its owner left
+// it, to be fixed.
 TEST_F(SettingsFileTest, AFileThatCouldNotBeReadIsNeverOverwritten) {
     const std::string text = "future = 3\n[mail]\nport = 587\nuser = \n";
     writeFileBytes(path, text);
