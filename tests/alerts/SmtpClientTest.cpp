@@ -225,8 +225,8 @@ TEST_F(SmtpClient, AServerThatStopsAnsweringIsGivenUpAfterTheTimeLimit) {
     EXPECT_EQ(failureOf([&] { smtp.SendMail(); }), "Socket readln aborted");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     EXPECT_FALSE(smtp.Busy());
-    // QUIT gets no answer either; the connection is closed all the same.
-    EXPECT_EQ(failureOf([&] { smtp.Disconnect(); }), "Socket readln aborted");
+    // A late reply would be taken for the answer to QUIT: the client closes without it.
+    EXPECT_EQ(failureOf([&] { smtp.Disconnect(); }), "(no failure)");
     EXPECT_FALSE(smtp.Connected());
 }
 
