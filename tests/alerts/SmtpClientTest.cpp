@@ -373,4 +373,15 @@ TEST(TestMailSender, CancelEndsAStalledTestMailAndWaitsForIt) {
     EXPECT_EQ(result.text, "Socket readln aborted");
 }
 
+TEST(TestMailSender, ARefusedRecipientIsNamedAndTheMailNotCalledSent) {
+    ScriptedSmtpServer server("220 ready", refuse("RCPT TO:<a@test>", "550 no such user"));
+    ServerCfg cfg;
+    cfg.mailServer = "127.0.0.1";
+    cfg.fromAddress = "vardo@test";
+    const TestMailResult result = sendTestMail(cfg, {.port = server.port()}, "a@test,b@test", 0);
+    EXPECT_FALSE(result.sent);
+    EXPECT_EQ(result.text,
+              "the mail server refused a@test (550 no such user); the other recipients were sent it: 250 OK");
+}
+
 }  // namespace
