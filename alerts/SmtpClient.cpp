@@ -1,11 +1,15 @@
 #include "alerts/SmtpClient.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 
 #include "alerts/TlsChannel.h"
+#include "probes/NetAddress.h"
 #include "probes/WinsockErrors.h"
 
 namespace {
@@ -71,6 +75,30 @@ class Wiped {
   private:
     std::string text_;
 };
+
+// The address of this end (local) or the far end of a connected socket in its usual text
+// form, without an IPv6 zone; family is AF_INET, AF_INET6, or AF_UNSPEC when there is none.
+std::string endAddress(int fd, bool local, int& family) {
+    sockaddr_storage end{};
+    socklen_t length = sizeof end;
+    auto* sa = reinterpret_cast<sockaddr*>(&end);
+    family = AF_UNSPEC;
+    if ((local ? ::getsockname(fd, sa, &length) : ::getpeername(fd, sa, &length)) != 0) {
+        return {};
+    }
+    char text[INET6_ADDRSTRLEN] = {};
+    const void* bytes = nullptr;
+    if (end.ss_family == AF_INET) {
+        bytes = &reinterpret_cast<const sockaddr_in*>(&end)->sin_addr;
+    } else if (end.ss_family == AF_INET6) {
+        bytes = &reinterpret_cast<const sockaddr_in6*>(&end)->sin6_addr;
+    }
+    if (bytes == nullptr || ::inet_ntop(end.ss_family, bytes, text, sizeof text) == nullptr) {
+        return {};
+    }
+    family = end.ss_family;
+    return text;
+}
 
 }  // namespace
 
@@ -138,17 +166,33 @@ std::string TSmtpClient::Transaction(const std::string& command) {
     return LastReply();
 }
 
-int TSmtpClient::command(const std::string& line) {
+int TSmtpClient::command(const std::string& line, std::vector<std::string>* lines) {
+    // Until its whole reply is in, a command leaves the dialogue out of step: what comes next
+    // from the server would be taken for the reply to the next command.
+    outOfStep_ = true;
+    const auto limit = replyLimit();
     Transaction(line);
     // An empty reply means the server has gone; taking it for code 0 would let a mail to a
     // closed connection pass for sent.
     if (LastReply().empty()) {
         throw ESmtpError("Connection closed by the mail server");
     }
-    return ReplyNumber();
+    const int code = ReplyNumber();
+    if (lines != nullptr) {
+        lines->push_back(LastReply());
+    }
+    std::string last = ReadExtraLines(LastReply(), limit, lines);
+    if (last != LastReply()) {
+        // The last line carries the text a refusal is reported with.
+        takeReply(std::move(last));
+    }
+    outOfStep_ = false;
+    return code;
 }
 
 void TSmtpClient::sendBytes(const std::string& bytes) {
+    // Mail data stays open until the reply to its end: a QUIT now would be taken for data.
+    outOfStep_ = true;
     // In pieces the socket's buffer can hold, each one within the time limit.
     constexpr std::size_t kPiece = 65535;
     for (std::size_t done = 0; done < bytes.size(); done += kPiece) {
@@ -162,6 +206,7 @@ void TSmtpClient::sendBytes(const std::string& bytes) {
 }
 
 void TSmtpClient::readGreeting() {
+    outOfStep_ = true;
     const auto greetingLimit = replyLimit();
     const std::string greeting = readReplyLine(greetingLimit);
     if (greeting.empty()) {
@@ -169,6 +214,7 @@ void TSmtpClient::readGreeting() {
     }
     const int code = leadingNumber(greeting);
     const std::string last = ReadExtraLines(greeting, greetingLimit);
+    outOfStep_ = false;
     if (code >= 400) {
         throw ESmtpError(last);
     }
@@ -179,10 +225,10 @@ void TSmtpClient::sayHello() {
     const bool extended = Security != MailSecurity::None || !User.empty();
     bool askedOnce = false;
     for (;;) {
-        const auto heloLimit = replyLimit();
-        const int helo = command((extended ? "EHLO " : "HELO ") + cleanHeaderValue(UserID));
-        std::vector<std::string> lines{LastReply()};
-        const std::string last = ReadExtraLines(LastReply(), heloLimit, &lines);
+        std::vector<std::string> lines;
+        const int helo =
+            command((extended ? "EHLO " + ehloName() : "HELO " + cleanHeaderValue(UserID)), &lines);
+        const std::string last = LastReply();
         if (helo < 300) {
             capabilities_ = extended ? parseEhloReply(lines) : SmtpCapabilities{};
             return;
@@ -198,23 +244,54 @@ void TSmtpClient::sayHello() {
     }
 }
 
+std::string TSmtpClient::ehloName() {
+    // A server that holds to RFC 5321 takes a domain name or an address literal, not a bare
+    // host name.
+    const std::string name = cleanHeaderValue(UserID);
+    if (name.find('.') != std::string::npos) {
+        return name;
+    }
+    int family = AF_UNSPEC;
+    const std::string address = endAddress(socketHandle(), true, family);
+    if (family == AF_INET) {
+        return "[" + address + "]";
+    }
+    if (family == AF_INET6) {
+        return "[IPv6:" + address + "]";
+    }
+    return name;
+}
+
+std::string TSmtpClient::tlsPeerName() {
+    // The socket takes addresses in forms a certificate check reads as names ("127.1",
+    // "[::1]", "fe80::1%eth0"); the address it connected to is the one to check.
+    const std::string host(Host.c_str());
+    NetAddress literal;
+    if (::inet_addr(host.c_str()) == INADDR_NONE && parseIpv6Literal(host, literal) != Ipv6Literal::Valid) {
+        return host;
+    }
+    int family = AF_UNSPEC;
+    const std::string address = endAddress(socketHandle(), false, family);
+    // Without it the check against host fails, as it must.
+    return family != AF_UNSPEC ? address : host;
+}
+
 void TSmtpClient::startTls() {
     // Until the handshake is done the server expects nothing but TLS.
-    tlsBroken_ = true;
-    tls_ = std::make_unique<TlsChannel>(socketHandle(), TlsPeer{Host, VerifyCertificate, CaFile},
+    outOfStep_ = true;
+    tls_ = std::make_unique<TlsChannel>(socketHandle(), TlsPeer{tlsPeerName(), VerifyCertificate, CaFile},
                                         [this](short events, TimePoint until, const char* abortText) {
                                             if (!waitSocket(events, until)) {
                                                 throw ESocketAbort(abortText);
                                             }
                                         });
     tls_->handshake(replyLimit());
-    tlsBroken_ = false;
+    outOfStep_ = false;
 }
 
 int TSmtpClient::exchange(const std::string& line, std::string& last) {
-    const auto limit = replyLimit();
     const int code = command(line);
-    last = withoutLineEnd(ReadExtraLines(LastReply(), limit));
+    last = withoutLineEnd(LastReply());
     return code;
 }
 
@@ -254,7 +331,7 @@ void TSmtpClient::Connect() {
         // A new connection: nothing of an earlier one's TLS carries over.
         tls_.reset();
         tlsInput_.clear();
-        tlsBroken_ = false;
+        outOfStep_ = false;
         capabilities_ = {};
         try {
             if (Security == MailSecurity::Tls) {
@@ -382,13 +459,13 @@ void TSmtpClient::closeConnection() {
         tls_.reset();
     }
     tlsInput_.clear();
-    tlsBroken_ = false;
+    outOfStep_ = false;
     TTcpSocket::Disconnect();
 }
 
 void TSmtpClient::Disconnect() {
     std::string refusal;
-    if (Connected() && !tlsBroken_) {
+    if (Connected() && !outOfStep_) {
         try {
             const int code = command("QUIT");
             if (code >= 340) {

@@ -46,7 +46,9 @@ class TSmtpClient : public TTcpSocket {
     TSmtpClient();
     ~TSmtpClient() override;
 
-    std::string UserID;  // the argument of "HELO " (or "EHLO ")
+    // The argument of "HELO "; "EHLO " takes it when it is a domain name, else the address
+    // literal of this end of the connection.
+    std::string UserID;
     // None: the plain dialogue, with HELO unless User is set, and never a login.
     MailSecurity Security = MailSecurity::None;
     // The login, made over TLS when User is not empty.
@@ -74,13 +76,15 @@ class TSmtpClient : public TTcpSocket {
     TAuthenticationFailedEvent OnAuthenticationFailed;
 
     // Opens the connection, reads the greeting, says HELO (or EHLO), secures the connection
-    // and logs in as Security and User ask. On a refusal it sends QUIT (unless the TLS
-    // handshake failed), closes the connection and throws.
+    // and logs in as Security and User ask. On a failure it sends QUIT (unless the server
+    // is out of step: a reply not read whole, a failed TLS handshake), closes the connection
+    // and throws.
     void Connect() override;
     // Sends MailMessage over the open connection; does nothing while another Connect or
     // SendMail runs. The connection stays open when it fails.
     void SendMail();
-    // Sends QUIT and closes the connection, also when QUIT is refused (then it throws).
+    // Sends QUIT and closes the connection, also when QUIT is refused (then it throws). After
+    // a time limit, a cancel or mail data left open it closes without QUIT.
     void Disconnect() override;
     // Over TLS once the connection is secured.
     std::string Transaction(const std::string& command) override;
@@ -99,8 +103,10 @@ class TSmtpClient : public TTcpSocket {
   private:
     using TimePoint = std::chrono::steady_clock::time_point;
 
-    // Sends command, takes the reply; a connection closed instead of a reply is a failure.
-    int command(const std::string& line);
+    // Sends command and reads its whole reply: the code of its first line, and its last line
+    // as LastReply. With lines, every line of the reply is added there. A connection closed
+    // instead of a reply is a failure.
+    int command(const std::string& line, std::vector<std::string>* lines = nullptr);
     // Reads the continuation lines of a reply of which line is the first, all of them by
     // `until`; the last line. With lines, every line of the reply is added there.
     std::string ReadExtraLines(std::string line, TimePoint until, std::vector<std::string>* lines = nullptr);
@@ -109,6 +115,12 @@ class TSmtpClient : public TTcpSocket {
     void sendBytes(const std::string& bytes);
     void readGreeting();
     void sayHello();
+    // The argument of EHLO: UserID when it is a domain name, else the address literal of
+    // this end of the connection.
+    std::string ehloName();
+    // What the server's certificate must name: Host when it is a name, else the address
+    // the connection went to.
+    std::string tlsPeerName();
     void startTls();
     void login();
     // Sends line and reads the whole reply: its code, and its last line (without the line
@@ -124,6 +136,7 @@ class TSmtpClient : public TTcpSocket {
     SmtpCapabilities capabilities_;
     std::unique_ptr<TlsChannel> tls_;
     std::string tlsInput_;  // received over TLS, not yet taken as lines
-    // The handshake failed: the connection can carry nothing more, not even QUIT.
-    bool tlsBroken_ = false;
+    // A reply was not read whole (a time limit, a cancel, a failed TLS handshake) or mail
+    // data is open: the server would not take QUIT for a command, so none is sent.
+    bool outOfStep_ = false;
 };

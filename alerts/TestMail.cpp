@@ -22,7 +22,23 @@ AlertMail testMail(const ServerCfg& cfg, const MailSettings& settings, const std
     return mail;
 }
 
-TestMailSender::TestMailSender() : mailer_(connectState_) {}
+namespace {
+
+std::string withoutLineEnd(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+}  // namespace
+
+TestMailSender::TestMailSender() : mailer_(connectState_) {
+    // The mail goes on to the others when a recipient is refused; the test must say so.
+    mailer_.client().OnRecipientNotFound = [this](const std::string& recipient) {
+        refused_.push_back(recipient + " (" + withoutLineEnd(mailer_.client().LastReply()) + ")");
+    };
+}
 
 TestMailResult TestMailSender::send(const AlertMail& mail) {
     // The client would fail on these too, but with texts that do not say what to fill in.
@@ -41,16 +57,24 @@ TestMailResult TestMailSender::send(const AlertMail& mail) {
         std::atomic<bool>& flag;
         ~SendingEnds() { flag = false; }
     } sendingEnds{sending_};
+    refused_.clear();
+    TestMailResult result;
     try {
-        return {true, mailer_.deliver(mail)};
+        result = {true, mailer_.deliver(mail)};
     } catch (const std::exception& e) {
-        std::string reason = e.what();
         // A refusal is the server's reply line, with its line end.
-        while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) {
-            reason.pop_back();
-        }
-        return {false, reason};
+        result = {false, withoutLineEnd(e.what())};
     }
+    if (!refused_.empty()) {
+        std::string names;
+        for (const std::string& r : refused_) {
+            names += (names.empty() ? "" : ", ") + r;
+        }
+        result.text = "the mail server refused " + names +
+                      (result.sent ? "; the other recipients were sent it: " : "; ") + result.text;
+        result.sent = false;
+    }
+    return result;
 }
 
 void TestMailSender::cancel() {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "alerts/AlertMail.h"
 #include "alerts/SmtpAlertMailer.h"
@@ -20,8 +21,10 @@ AlertMail testMail(const ServerCfg& cfg, const MailSettings& settings, const std
                    std::time_t now);
 
 struct TestMailResult {
+    // Sent to every recipient.
     bool sent = false;
-    // The mail server's answer to the mail when it was sent, else why it was not.
+    // The mail server's answer to the mail when it was sent, else why it was not: the
+    // recipients the server refused are named.
     std::string text;
 };
 
@@ -38,6 +41,8 @@ class TestMailSender {
     std::atomic<std::int32_t> connectState_{0};
     std::atomic<bool> sending_{false};
     SmtpAlertMailer mailer_;
+    // The recipients the server refused in the send running, each with its reply.
+    std::vector<std::string> refused_;
 };
 
 // One test mail with the given settings: what a program without a window calls.

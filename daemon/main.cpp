@@ -12,6 +12,9 @@ int main(int argc, char** argv) {
     try {
         // Output nobody reads any more must not end the program.
         std::signal(SIGPIPE, SIG_IGN);
+        // Inherited from a parent that ignores it, SIGCHLD ignored would reap the commands
+        // before their exit status is read.
+        std::signal(SIGCHLD, SIG_DFL);
         const ParsedOptions parsed = parseOptions(argc, argv, std::cout, std::cerr);
         if (!parsed.run) {
             return parsed.exitStatus;

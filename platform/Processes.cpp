@@ -93,8 +93,9 @@ ChildWait waitForChild(pid_t pid, int pidfd, int cancelFd, int timeoutMs) {
     for (;;) {
         if (pidfd < 0) {
             siginfo_t info{};
-            if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-                info.si_pid == pid) {
+            const int r = ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
+            // ECHILD: with SIGCHLD ignored the system has reaped it already.
+            if ((r == 0 && info.si_pid == pid) || (r < 0 && errno == ECHILD)) {
                 return ChildWait::Ended;
             }
         }
@@ -367,9 +368,13 @@ CommandOutput CommandOutputReader::run(const std::string& commandLine, std::chro
         ::kill(-pid, SIGKILL);
     }
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    pid_t waited = 0;
+    while ((waited = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
     }
-    if (failure.empty() && WIFEXITED(status) && WEXITSTATUS(status) != 0) {
+    if (failure.empty() && waited < 0) {
+        // With SIGCHLD ignored the child is gone without a status: its output proves nothing.
+        failure = program + " ended with an unknown status: " + std::strerror(errno);
+    } else if (failure.empty() && WIFEXITED(status) && WEXITSTATUS(status) != 0) {
         failure = program + " ended with status " + std::to_string(WEXITSTATUS(status));
     } else if (failure.empty() && WIFSIGNALED(status)) {
         failure = program + " was ended by signal " + std::to_string(WTERMSIG(status));

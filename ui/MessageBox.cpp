@@ -31,6 +31,12 @@ bool testing() {
     return hooks().on || !hooks().answers.empty();
 }
 
+// The texts hold server replies, host names, templates and file names: markup in them is
+// shown as typed, never rendered.
+void showTextAsTyped(QMessageBox& box) {
+    box.setTextFormat(Qt::PlainText);
+}
+
 }  // namespace
 
 void MessageBox::information(QWidget* parent, const QString& text) {
@@ -39,6 +45,7 @@ void MessageBox::information(QWidget* parent, const QString& text) {
         return;
     }
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Kestrune Vardomon"), text, QMessageBox::Ok, parent);
+    showTextAsTyped(box);
     box.exec();
 }
 
@@ -48,6 +55,7 @@ void MessageBox::untitled(QWidget* parent, const QString& text) {
         return;
     }
     QMessageBox box(QMessageBox::NoIcon, QString(), text, QMessageBox::Ok, parent);
+    showTextAsTyped(box);
     box.exec();
 }
 
@@ -57,6 +65,7 @@ bool MessageBox::question(QWidget* parent, const QString& text) {
     }
     QMessageBox box(QMessageBox::Question, QStringLiteral("Kestrune Vardomon"), text,
                     QMessageBox::Yes | QMessageBox::No, parent);
+    showTextAsTyped(box);
     return box.exec() == QMessageBox::Yes;
 }
 
@@ -67,6 +76,7 @@ void MessageBox::error(QWidget* parent, const QString& text) {
     }
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Kestrune Vardomon"), text, QMessageBox::Ok,
                     parent);
+    showTextAsTyped(box);
     box.exec();
 }
 
@@ -78,6 +88,7 @@ QMessageBox* MessageBox::alert(const QString& text) {
     auto* box =
         new QMessageBox(QMessageBox::Warning, QStringLiteral("Kestrune Vardomon"), text, QMessageBox::Ok);
     // Owned by Qt from here: the box deletes itself when it is closed.
+    showTextAsTyped(*box);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setAttribute(Qt::WA_QuitOnClose, false);
     box->setModal(false);

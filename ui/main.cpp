@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFile>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <string_view>
@@ -43,6 +44,9 @@ class VardoApplication : public QApplication {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Inherited from a parent that ignores it, SIGCHLD ignored would reap the commands before
+    // their exit status is read.
+    std::signal(SIGCHLD, SIG_DFL);
     // Answered before the toolkit starts, so it works without a display.
     for (int i = 1; i < argc; ++i) {
         if (std::string_view(argv[i]) == "--version") {

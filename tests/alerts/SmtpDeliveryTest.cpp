@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "alerts/SmtpAlertMailer.h"
 #include "alerts/SmtpClient.h"
@@ -9,6 +10,11 @@
 #include "support/TestCertificates.h"
 
 namespace {
+
+// A mail from vardo@test.example through the server on 127.0.0.1.
+AlertMail mailTo(std::vector<std::string> recipients, const MailSettings& settings) {
+    return AlertMail{"127.0.0.1", "vardo@test.example", "", "", "body", std::move(recipients), settings};
+}
 
 // A real mail server (aiosmtpd) receives what the client sends.
 TEST(SmtpDelivery, OneMailForThreeRecipientsArrivesAsSent) {
@@ -69,6 +75,30 @@ TEST(SmtpDelivery, AlertMailerSaysHelloWithTheHostName) {
     EXPECT_FALSE(mailer.client().Connected());
 }
 
+// Large providers refuse an unknown recipient over several lines; the replies after it still
+// go with their own commands, and the other recipient gets the mail.
+TEST(SmtpDelivery, AMultiLineRefusalOfOneRecipientLeavesTheMailForTheOther) {
+    AiosmtpdServer server({}, {"gone@test.example"});
+    std::atomic<std::int32_t> connectState{0};
+    SmtpAlertMailer mailer(connectState);
+    EXPECT_EQ(mailer.deliver(mailTo({"gone@test.example", "ops@test.example"}, {.port = server.port()})),
+              "250 Message accepted for delivery");
+    ASSERT_TRUE(waitUntil([&] { return server.delivered() == 1; }));
+    EXPECT_TRUE(server.mail(0).find("\nRCPT ops@test.example\nDATA\n") != std::string::npos)
+        << server.mail(0);
+}
+
+// EHLO wants a domain or an address literal: a bare host name gives way to this end's address.
+TEST(SmtpDelivery, EhloNamesABareHostByItsAddress) {
+    AiosmtpdServer server;
+    std::atomic<std::int32_t> connectState{0};
+    SmtpAlertMailer mailer(connectState);
+    mailer.client().UserID = "vm";
+    mailer.deliver(mailTo({"ops@test.example"}, {.port = server.port(), .user = "u"}));
+    ASSERT_TRUE(waitUntil([&] { return server.delivered() == 1; }));
+    EXPECT_TRUE(server.mail(0).starts_with("EHLO [127.0.0.1]\n")) << server.mail(0);
+}
+
 // Mail over TLS to a server whose certificate comes from an authority made for the test,
 // for "localhost" and 127.0.0.1.
 class SecureDelivery : public ::testing::Test {
@@ -98,6 +128,9 @@ class SecureDelivery : public ::testing::Test {
     std::atomic<std::int32_t> connectState{0};
     SmtpAlertMailer mailer{connectState};
     const std::string envelope = "FROM vardo@test.example\nRCPT ops@test.example\nDATA\n";
+    // This machine's name when it is a domain, else its address on the loopback connection.
+    const std::string ehloName =
+        localHostName().find('.') != std::string::npos ? localHostName() : "[127.0.0.1]";
 };
 
 TEST_F(SecureDelivery, StartTlsThenLoginByPlainOrLogin) {
@@ -116,8 +149,8 @@ TEST_F(SecureDelivery, StartTlsThenLoginByPlainOrLogin) {
 
     for (const AiosmtpdServer* s : {&plainToo, &loginServer}) {
         ASSERT_TRUE(waitUntil([&] { return s->delivered() == 1; }));
-        EXPECT_TRUE(s->mail(0).starts_with("EHLO " + localHostName() + "\nTLS\nAUTH alerts@test.example\n" +
-                                           envelope))
+        EXPECT_TRUE(
+            s->mail(0).starts_with("EHLO " + ehloName + "\nTLS\nAUTH alerts@test.example\n" + envelope))
             << s->mail(0);
         EXPECT_TRUE(s->mail(0).ends_with("\r\n\r\nWeb went down\r\n")) << s->mail(0);
     }
@@ -127,9 +160,14 @@ TEST_F(SecureDelivery, TlsFromTheFirstByteToAServerGivenByItsAddress) {
     AiosmtpdServer tls(server("tls", "DNS:localhost,IP:127.0.0.1"));
     EXPECT_EQ(mailer.deliver(mail(tls, MailSecurity::Tls, "127.0.0.1")), "250 Message accepted for delivery");
     ASSERT_TRUE(waitUntil([&] { return tls.delivered() == 1; }));
-    EXPECT_TRUE(
-        tls.mail(0).starts_with("EHLO " + localHostName() + "\nTLS\nAUTH alerts@test.example\n" + envelope))
+    EXPECT_TRUE(tls.mail(0).starts_with("EHLO " + ehloName + "\nTLS\nAUTH alerts@test.example\n" + envelope))
         << tls.mail(0);
+}
+
+// An address in a form the socket takes is checked as the address it connected to.
+TEST_F(SecureDelivery, AShortAddressFormIsCheckedAsAnAddress) {
+    AiosmtpdServer tls(server("tls", "IP:127.0.0.1"));
+    EXPECT_EQ(mailer.deliver(mail(tls, MailSecurity::Tls, "127.1")), "250 Message accepted for delivery");
 }
 
 // Each refusal says what went wrong, none sends the mail, and none names the password.

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -175,6 +176,16 @@ TEST(CommandOutput, TakesTheOutputOfAProgramThatEndsWellAndNothingElse) {
         EXPECT_EQ(failed.output, "");
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+}
+
+// With SIGCHLD ignored the system reaps the command itself: a status never seen is no success.
+TEST(CommandOutput, ALostExitStatusIsAFailure) {
+    std::signal(SIGCHLD, SIG_IGN);
+    CommandOutputReader reader;
+    const CommandOutput out = reader.run("sh -c \"printf part; exit 3\"", std::chrono::seconds(10), 100);
+    std::signal(SIGCHLD, SIG_DFL);
+    EXPECT_EQ(out.error, "sh ended with an unknown status: No child processes");
+    EXPECT_EQ(out.output, "");
 }
 
 }  // namespace

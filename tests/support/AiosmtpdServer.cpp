@@ -34,6 +34,15 @@ class Store:
         os.rename(path + '.tmp', path)
         return '250 Message accepted for delivery'
 
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address in opts['refuse']:
+            return ('550-5.1.1 The account you tried to reach does not exist.\r\n'
+                    '550-5.1.1 Please check the address for typos\r\n'
+                    '550 5.1.1 and try again.')
+        envelope.rcpt_tos.append(address)
+        envelope.rcpt_options.extend(rcpt_options)
+        return '250 OK'
+
 def authenticator(server, session, envelope, mechanism, auth_data):
     ok = (isinstance(auth_data, LoginPassword) and auth_data.login == opts['user'].encode()
           and auth_data.password == opts['password'].encode())
@@ -85,15 +94,19 @@ std::string quoted(const std::string& text) {
 
 }  // namespace
 
-AiosmtpdServer::AiosmtpdServer(const Options& options) {
-    std::string excluded;
-    for (const std::string& m : options.excludedMechanisms) {
-        excluded += (excluded.empty() ? "" : ",") + quoted(m);
-    }
-    const std::string json = "{\"security\":" + quoted(options.security) +
-                             ",\"cert\":" + quoted(options.certFile) + ",\"key\":" + quoted(options.keyFile) +
-                             ",\"user\":" + quoted(options.user) +
-                             ",\"password\":" + quoted(options.password) + ",\"exclude\":[" + excluded + "]}";
+AiosmtpdServer::AiosmtpdServer(const Options& options, const std::vector<std::string>& refusedRecipients) {
+    auto list = [](const std::vector<std::string>& items) {
+        std::string out;
+        for (const std::string& item : items) {
+            out += (out.empty() ? "" : ",") + quoted(item);
+        }
+        return "[" + out + "]";
+    };
+    const std::string json =
+        "{\"security\":" + quoted(options.security) + ",\"cert\":" + quoted(options.certFile) +
+        ",\"key\":" + quoted(options.keyFile) + ",\"user\":" + quoted(options.user) +
+        ",\"password\":" + quoted(options.password) + ",\"exclude\":" + list(options.excludedMechanisms) +
+        ",\"refuse\":" + list(refusedRecipients) + "}";
     writeFileBytes(dir_.file("server.py"), kServer);
     process_ = std::make_unique<SpawnedProcess>(
         std::vector<std::string>{"/usr/bin/python3", dir_.file("server.py"), dir_.path(), json},

@@ -25,7 +25,8 @@ class AiosmtpdServer {
     };
 
     AiosmtpdServer() : AiosmtpdServer(Options{}) {}
-    explicit AiosmtpdServer(const Options& options);
+    // refusedRecipients are refused with a 550 over three lines, as large providers send it.
+    explicit AiosmtpdServer(const Options& options, const std::vector<std::string>& refusedRecipients = {});
     std::uint16_t port() const { return port_; }
     // Mails accepted so far.
     int delivered() const;

@@ -17,6 +17,7 @@
 #include <QUrl>
 #include <QWindow>
 #include <filesystem>
+#include <memory>
 #include <thread>
 
 #include "UiTestHelpers.h"
@@ -777,6 +778,12 @@ class MainWindowTest : public QObject {
         QCOMPARE(texts, (QStringList{"M\u00FCller down", "mail down", "web down"}));
         sink.reset();
         QVERIFY(alerts().isEmpty());
+    }
+
+    void aBoxShowsMarkupAsTyped() {
+        MessageBox::setTestMode(false);
+        const std::unique_ptr<QMessageBox> box(MessageBox::alert(QStringLiteral("<h1>web</h1> down")));
+        QCOMPARE(box->textFormat(), Qt::PlainText);
     }
 
     void aResultFollowsItsHostWhenARowAboveIsRemoved() {
