@@ -59,7 +59,7 @@ void runCycle(MonitorContext& ctx) {
         atOnce = std::max<std::size_t>(1, std::min(asked, ctx.pool->most()));
         if (atOnce < asked && ctx.pool->cutToBeTold(asked)) {
             const std::string text = "Running " + stringify(static_cast<long long>(atOnce)) +
-                                     " checks at once instead of " +
+                                     (atOnce == 1 ? " check" : " checks") + " at once instead of " +
                                      stringify(static_cast<long long>(asked)) +
                                      ": the limit on open files leaves no room for more";
             ctx.view.setStatusText(text);
