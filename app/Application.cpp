@@ -37,7 +37,7 @@ Application::Application(Ui ui, const std::string& configPath, const ComponentFa
       cfg_(loadSettings(configPath), loadExtra(extraFile_, configPath)),
       view_(ui.view),
       parts_(checked(makeComponents(ComponentContext{cfg_, flags_, view_, ui.messages}))),
-      pool_(parts_.makeProbes),
+      pool_(parts_.makeProbes, parts_.mostChecksAtOnce),
       monitor_(MonitorContext{doc_, cfg_, flags_, *parts_.probes, *parts_.alerts, view_, *parts_.clock,
                               parts_.makeProbes ? &pool_ : nullptr}) {}
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,6 +33,8 @@ struct AppComponents {
     // Makes another probe set with a socket, pinger and service connection of its own, for
     // each check that runs beside others; empty: one check at a time whatever the settings.
     ProbePool::Maker makeProbes;
+    // How many such sets the process's descriptors leave room for.
+    std::size_t mostChecksAtOnce = std::numeric_limits<std::size_t>::max();
     std::unique_ptr<HostAlerts> alerts;
     std::unique_ptr<Clock> clock;
     // Why a part could not be set up (the ping socket), shown once when the window first

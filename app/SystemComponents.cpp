@@ -1,5 +1,7 @@
 #include "app/SystemComponents.h"
 
+#include <algorithm>
+
 #include "alerts/MonitorAlerts.h"
 #include "app/SystemProbes.h"
 #include "platform/OpenFileLimit.h"
@@ -8,6 +10,8 @@
 #include "probes/ServiceControl.h"
 
 namespace {
+
+constexpr std::size_t kOpenDuringCheck = 4;
 
 class SystemDialogServices : public DialogServices {
   public:
@@ -47,7 +51,13 @@ AppComponents systemComponents(const ComponentContext& context, EventLogger* log
         view.setStatusText(text);
         log->logEvent(text, clock->now());
     };
+    const std::size_t openBefore = openDescriptorCount();
     auto probes = std::make_unique<SystemProbes>(context.cfg, context.flags.connectState, report);
+    // Every check beside others holds what a probe set holds at rest, and while it runs a
+    // connection, a name lookup and the resolver's socket, or a service connection.
+    const std::size_t perCheck =
+        std::max(openDescriptorCount(), openBefore + 1) - openBefore + kOpenDuringCheck;
+    parts.mostChecksAtOnce = spareDescriptors() / perCheck;
     parts.startupError = probes->startupError();
     parts.probes = std::move(probes);
     parts.makeProbes = [&cfg = context.cfg, report] { return std::make_unique<SystemProbes>(cfg, report); };

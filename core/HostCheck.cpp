@@ -111,20 +111,11 @@ bool applyResult(MonitorContext& ctx, const ServerDoc::Snapshot& taken, ProbeRes
         // write-back, no row update and, above all, no down event while exiting.
         return false;
     }
-    for (const std::function<void()>& report : result.heldReports) {
-        report();
-    }
     ServerItem snap = taken.item;
     snap.status = StatusChecking;
     switch (result.end) {
         case End::Good:
         case End::Running:
-            // A service host reports "up" after every successful check, not only after a
-            // down period.
-            if (result.end == End::Running || snap.isDown()) {
-                ctx.alerts.logEvent("Server Up: " + snap.name, now);
-                ctx.alerts.runUpActions(snap, now);
-            }
             snap.status = StatusSuccess;
             snap.goodCount = plusOne(snap.goodCount);
             snap.consecutiveFailures = 0;
@@ -135,36 +126,53 @@ bool applyResult(MonitorContext& ctx, const ServerDoc::Snapshot& taken, ProbeRes
             snap.consecutiveFailures = plusOne(snap.consecutiveFailures);
             break;
         case End::Uncounted:
-            ctx.alerts.logEvent("Failed to check service for item: " + snap.name, result.failedAt);
             snap.status = StatusFailure;
             break;
         case End::NotProbed:
         case End::CutShort:
             break;
     }
+
+    // The rows follow the host: hosts before it may have been added or removed meanwhile.
+    // A host that was removed, or whose document was replaced, while its probe ran is
+    // monitored by nobody: its result is dropped, without events or actions. The actions
+    // take their settings from the host as it is now, not as it was when the probe began.
+    ServerItem host;
+    const std::optional<std::size_t> row = ctx.doc.writeBack(taken, snap, &host);
+    if (!row) {
+        if (result.openHandle) {
+            ctx.probes.closeServiceManager(std::move(result.openHandle));
+        }
+        return false;
+    }
+
+    for (const std::function<void()>& report : result.heldReports) {
+        report();
+    }
+    if (result.end == End::Running || (result.end == End::Good && taken.item.isDown())) {
+        // A service host reports "up" after every successful check, not only after a down
+        // period.
+        ctx.alerts.logEvent("Server Up: " + host.name, now);
+        ctx.alerts.runUpActions(host, now);
+    } else if (result.end == End::Uncounted) {
+        ctx.alerts.logEvent("Failed to check service for item: " + host.name, result.failedAt);
+    }
     if (result.openHandle) {
         ctx.probes.closeServiceManager(std::move(result.openHandle));
     }
 
-    // The rows follow the host: hosts before it may have been added or removed meanwhile.
-    const std::optional<std::size_t> row = ctx.doc.writeBack(taken, snap);
-
-    if (row) {
-        ctx.view.checkTook(*row, result.took);
-        ctx.view.showRowCounts(*row, snap);
-    }
+    ctx.view.checkTook(*row, result.took);
+    ctx.view.showRowCounts(*row, host);
     // Down when the failures have just reached one past the allowed. A count that could not
     // grow any more (the largest value) has not just reached anything.
     const bool counted = result.end == End::Good || result.end == End::Running || result.end == End::Bad;
-    const bool stuck = counted && snap.consecutiveFailures == taken.item.consecutiveFailures;
-    if (snap.status != StatusSuccess && !stuck &&
-        static_cast<std::int64_t>(snap.consecutiveFailures) ==
-            static_cast<std::int64_t>(snap.failuresAllowed) + 1) {
-        ctx.alerts.logEvent("Server Down: " + snap.name, now);
-        ctx.alerts.runDownActions(snap, now);
+    const bool stuck = counted && host.consecutiveFailures == taken.item.consecutiveFailures;
+    if (host.status != StatusSuccess && !stuck &&
+        static_cast<std::int64_t>(host.consecutiveFailures) ==
+            static_cast<std::int64_t>(host.failuresAllowed) + 1) {
+        ctx.alerts.logEvent("Server Down: " + host.name, now);
+        ctx.alerts.runDownActions(host, now);
     }
-    if (row) {
-        ctx.view.showRowStatus(*row, snap);
-    }
+    ctx.view.showRowStatus(*row, host);
     return result.end != End::NotProbed;
 }

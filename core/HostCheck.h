@@ -46,5 +46,5 @@ ProbeResult runProbe(HostProbes& probes, const std::atomic<bool>& abort, Clock& 
 
 // Applies the result of the probe of the snapshot taken at `now`: log lines and actions,
 // counters, the write-back and the row (monitor thread). Returns false when the host ran
-// no probe or the close cut it short.
+// no probe, the close cut it short, or the host has gone meanwhile (nothing is applied).
 bool applyResult(MonitorContext& ctx, const ServerDoc::Snapshot& taken, ProbeResult result, std::time_t now);

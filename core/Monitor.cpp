@@ -1,5 +1,6 @@
 #include "core/Monitor.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <utility>
@@ -49,10 +50,22 @@ bool checkHost(MonitorContext& ctx, std::size_t index) {
 }
 
 void runCycle(MonitorContext& ctx) {
-    const std::size_t atOnce =
-        ctx.pool != nullptr
-            ? static_cast<std::size_t>(usableChecksAtOnce(ctx.cfg.extra().monitor.checksAtOnce))
-            : 1;
+    std::size_t atOnce = 1;
+    if (ctx.pool != nullptr) {
+        const auto asked = static_cast<std::size_t>(usableChecksAtOnce(ctx.cfg.extra().monitor.checksAtOnce));
+        // An idle worker still holds its sockets: fewer checks at once end the workers no
+        // longer needed (all of them for one at a time, which uses the thread's own probes).
+        ctx.pool->shrink(asked > 1 ? asked : 0);
+        atOnce = std::max<std::size_t>(1, std::min(asked, ctx.pool->most()));
+        if (atOnce < asked && ctx.pool->cutToBeTold(asked)) {
+            const std::string text = "Running " + stringify(static_cast<long long>(atOnce)) +
+                                     (atOnce == 1 ? " check" : " checks") + " at once instead of " +
+                                     stringify(static_cast<long long>(asked)) +
+                                     ": the limit on open files leaves no room for more";
+            ctx.view.setStatusText(text);
+            ctx.alerts.logEvent(text, ctx.clock.now());
+        }
+    }
     if (atOnce > 1 && runConcurrentCycle(ctx, atOnce)) {
         return;
     }

@@ -95,8 +95,9 @@ struct MonitorContext {
 int MonitorThreadProc(MonitorContext& ctx);
 
 // Checks host i of the document once, with its events and row updates. Returns false when
-// the host ran no probe (no such index, or a TCP/IP host of an unknown sub-type) or when the
-// close of the window cut the probe short, which leaves the host as it was.
+// the host ran no probe (no such index, or a TCP/IP host of an unknown sub-type), when the
+// close of the window cut the probe short, which leaves the host as it was, or when the host
+// was removed while it was checked.
 bool checkHost(MonitorContext& ctx, std::size_t index);
 
 // Checks every host of the document once, as many at once as the settings allow (1: one

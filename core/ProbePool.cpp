@@ -1,5 +1,6 @@
 #include "core/ProbePool.h"
 
+#include <algorithm>
 #include <exception>
 #include <system_error>
 
@@ -18,8 +19,8 @@ void ProbePool::serve(Worker& worker, std::size_t k) {
     std::uint64_t seen = 0;
     std::unique_lock lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [&] { return quit_ || (round_ != seen && k < wanted_); });
-        if (quit_) {
+        wake_.wait(lock, [&] { return quit_ || worker.leave || (round_ != seen && k < wanted_); });
+        if (quit_ || worker.leave) {
             return;
         }
         seen = round_;
@@ -35,6 +36,7 @@ void ProbePool::serve(Worker& worker, std::size_t k) {
 
 std::size_t ProbePool::reserve(std::size_t count) {
     std::unique_lock lock(mutex_);
+    count = std::min(count, most_);
     while (workers_.size() < count && make_) {
         // Made outside the lock, so a cancel from the closing window never waits on it.
         lock.unlock();
@@ -56,6 +58,22 @@ std::size_t ProbePool::reserve(std::size_t count) {
         workers_.push_back(std::move(worker));
     }
     return workers_.size();
+}
+
+void ProbePool::shrink(std::size_t count) {
+    std::vector<std::unique_ptr<Worker>> leaving;
+    {
+        std::lock_guard lock(mutex_);
+        while (workers_.size() > count) {
+            workers_.back()->leave = true;
+            leaving.push_back(std::move(workers_.back()));
+            workers_.pop_back();
+        }
+    }
+    wake_.notify_all();
+    for (const std::unique_ptr<Worker>& w : leaving) {
+        w->thread.join();
+    }
 }
 
 void ProbePool::start(std::size_t count, Job job) {

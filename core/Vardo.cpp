@@ -158,7 +158,8 @@ std::optional<std::size_t> ServerDoc::findLocked(const Snapshot& snap) const {
     return static_cast<std::size_t>(it - ids_.begin());
 }
 
-std::optional<std::size_t> ServerDoc::writeBack(const Snapshot& snap, const ServerItem& checked) {
+std::optional<std::size_t> ServerDoc::writeBack(const Snapshot& snap, const ServerItem& checked,
+                                                ServerItem* current) {
     std::optional<std::size_t> at;
     {
         std::lock_guard lock(mutex_);
@@ -167,6 +168,9 @@ std::optional<std::size_t> ServerDoc::writeBack(const Snapshot& snap, const Serv
             return std::nullopt;
         }
         items_[*at].copyRunTimeFrom(checked);
+        if (current != nullptr) {
+            *current = items_[*at];
+        }
     }
     modified = true;
     return at;

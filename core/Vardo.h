@@ -135,8 +135,10 @@ class ServerDoc {
     std::optional<Snapshot> snapshot(std::size_t index) const;
     // Writes the run-time fields of checked into the element that had the snapshot's id,
     // wherever it now is, and marks the document modified. Returns the element's index now,
-    // or nothing when it was removed.
-    std::optional<std::size_t> writeBack(const Snapshot& snap, const ServerItem& checked);
+    // or nothing when it was removed. current, when given, receives the element as it is
+    // after the write-back (its settings may have been edited since the snapshot).
+    std::optional<std::size_t> writeBack(const Snapshot& snap, const ServerItem& checked,
+                                         ServerItem* current = nullptr);
     // Where the element of the snapshot is now; nothing when it was removed.
     std::optional<std::size_t> indexOf(const Snapshot& snap) const;
 

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,10 +13,13 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "platform/ChildReaper.h"
+#include "platform/OpenFileLimit.h"
 #include "platform/UniqueFd.h"
 
 extern char** environ;
@@ -134,6 +138,54 @@ std::vector<char*> argvOf(std::vector<std::string>& words) {
     return argv;
 }
 
+// 0 when posix_spawnp would find the program on PATH (or at the path it names) and may run
+// it; otherwise the error its spawn would fail with.
+int findProgram(const std::string& name) {
+    if (name.find('/') != std::string::npos) {
+        return ::access(name.c_str(), X_OK) == 0 ? 0 : errno;
+    }
+    const char* path = std::getenv("PATH");
+    const std::string dirs = path != nullptr && *path != '\0' ? path : "/bin:/usr/bin";
+    int error = ENOENT;
+    for (std::size_t at = 0; at <= dirs.size();) {
+        const std::size_t end = std::min(dirs.find(':', at), dirs.size());
+        const std::string dir = end > at ? dirs.substr(at, end - at) : ".";
+        const std::string full = dir + "/" + name;
+        struct stat info {};
+        if (::stat(full.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            if (::access(full.c_str(), X_OK) == 0) {
+                return 0;
+            }
+            error = EACCES;
+        }
+        at = end + 1;
+    }
+    return error;
+}
+
+// Starts file with the words as its argv; the error of posix_spawnp, or 0. A child gets the
+// descriptor limit the program was started with, not the one it raised for itself: programs
+// that use select() go wrong with descriptors above 1,023. posix_spawn cannot set a limit,
+// and lowering the program's own around the spawn would make the sockets other threads
+// open meanwhile fail, so a shell lowers it in the child and then becomes the program.
+int spawnWithStartingLimit(pid_t& pid, const std::string& file, std::vector<std::string> words,
+                           const posix_spawn_file_actions_t* actions, const posix_spawnattr_t* attributes) {
+    std::string program = file;
+    if (const std::optional<unsigned long> limit = startingOpenFileLimit()) {
+        // What posix_spawnp would refuse fails the same way, not as a shell's exit status.
+        if (const int error = findProgram(file); error != 0) {
+            return error;
+        }
+        words.front() = file;
+        words.insert(
+            words.begin(),
+            {"sh", "-c", "ulimit -S -n " + std::to_string(*limit) + " 2>/dev/null; exec \"$@\"", "sh"});
+        program = "/bin/sh";
+    }
+    std::vector<char*> argv = argvOf(words);
+    return ::posix_spawnp(&pid, program.c_str(), actions, attributes, argv.data(), environ);
+}
+
 // A pipe whose read end becomes the child's standard input; the bytes are written before
 // the child starts and the write end is closed, so the child reads them and then the end
 // and the caller never blocks on a child that does not read. The read end, or an invalid
@@ -197,9 +249,6 @@ bool spawnDetached(const std::vector<std::string>& argvIn, const std::string& wo
     if (argvIn.empty() || argvIn.front().empty()) {
         return false;
     }
-    std::vector<std::string> words = argvIn;
-    std::vector<char*> argv = argvOf(words);
-
     SpawnActions actions;
     if (!actions.ok()) {
         return false;
@@ -223,7 +272,7 @@ bool spawnDetached(const std::vector<std::string>& argvIn, const std::string& wo
         return false;
     }
     pid_t pid = 0;
-    if (::posix_spawnp(&pid, argv[0], actions.get(), attributes.get(), argv.data(), environ) != 0) {
+    if (spawnWithStartingLimit(pid, argvIn.front(), argvIn, actions.get(), attributes.get()) != 0) {
         return false;
     }
     ChildReaper::instance().adopt(pid);
@@ -235,8 +284,6 @@ void PosixProcessRunner::cancel() {
 }
 
 void PosixProcessRunner::runShellCommand(const std::string& commandLine) {
-    std::vector<std::string> words{"sh", "-c", commandLine};
-    std::vector<char*> argv = argvOf(words);
     SpawnAttributes attributes;
     if (!attributes.ok() || !attributes.inGroupOfItsOwn()) {
         return;
@@ -244,7 +291,7 @@ void PosixProcessRunner::runShellCommand(const std::string& commandLine) {
     const CommandCancel::Waiting waiting = cancel_.begin();
 
     pid_t pid = 0;
-    if (::posix_spawn(&pid, "/bin/sh", nullptr, attributes.get(), argv.data(), environ) != 0) {
+    if (spawnWithStartingLimit(pid, "/bin/sh", {"sh", "-c", commandLine}, nullptr, attributes.get()) != 0) {
         return;
     }
     const UniqueFd pidfd(openPidFd(pid));
@@ -280,7 +327,6 @@ CommandOutput CommandOutputReader::run(const std::string& commandLine, std::chro
         return result;
     }
     const std::string program = words.front();
-    std::vector<char*> argv = argvOf(words);
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         result.error = program + " cannot be started: " + std::strerror(errno);
@@ -302,8 +348,7 @@ CommandOutput CommandOutputReader::run(const std::string& commandLine, std::chro
     const CommandCancel::Waiting waiting = cancel_.begin();
 
     pid_t pid = 0;
-    const int spawnError =
-        ::posix_spawnp(&pid, argv[0], actions.get(), attributes.get(), argv.data(), environ);
+    const int spawnError = spawnWithStartingLimit(pid, program, words, actions.get(), attributes.get());
     input.reset();
     if (spawnError != 0) {
         result.error = program + " cannot be started: " + std::strerror(spawnError);

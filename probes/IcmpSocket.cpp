@@ -4,6 +4,7 @@
 #include <time.h>  // linux/errqueue.h needs struct timespec and does not include it
 #include <linux/errqueue.h>
 // clang-format on
+#include <linux/filter.h>
 #include <linux/icmp.h>
 #include <netinet/icmp6.h>
 #include <netinet/in.h>
@@ -84,6 +85,26 @@ int openDatagram(int family, std::uint16_t& id) {
     return fd;
 }
 
+// Lets only echo replies with our identifier into the socket. Without it, the socket of a
+// pinger that waits for nothing (a worker between cycles) would queue a copy of every echo
+// reply that reaches the machine until its next request. The identifier is the 16-bit word
+// 4 bytes into the ICMP header; over IPv4 the raw socket sees the IP header in front of it.
+void keepOnlyIdentifier(int fd, int family, std::uint16_t id) {
+    std::vector<sock_filter> code;
+    if (family == AF_INET6) {
+        code.push_back(BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 4));
+    } else {
+        code.push_back(BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0));  // X := the IP header's length
+        code.push_back(BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4));
+    }
+    code.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, id, 0, 1));
+    code.push_back(BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFFU));
+    code.push_back(BPF_STMT(BPF_RET | BPF_K, 0));
+    const sock_fprog program{static_cast<unsigned short>(code.size()), code.data()};
+    // Should the system refuse it, the replies are still matched one by one when read.
+    ::setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
+}
+
 int openRaw(int family, std::uint16_t& id) {
     const int fd = ::socket(family, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, icmpProtocol(family));
     if (fd < 0) {
@@ -105,6 +126,7 @@ int openRaw(int family, std::uint16_t& id) {
     // pingers of one process, or of two processes, apart.
     std::random_device seed;
     id = static_cast<std::uint16_t>(seed());
+    keepOnlyIdentifier(fd, family, id);
     return fd;
 }
 

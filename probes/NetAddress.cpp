@@ -47,6 +47,16 @@ bool NetAddress::isNull() const {
     return true;
 }
 
+NetAddress NetAddress::unmapped() const {
+    constexpr std::array<std::uint8_t, 12> kMappedPrefix{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+    if (family != AF_INET6 || !std::equal(kMappedPrefix.begin(), kMappedPrefix.end(), v6.begin())) {
+        return *this;
+    }
+    std::uint32_t embedded = 0;
+    std::memcpy(&embedded, v6.data() + kMappedPrefix.size(), sizeof embedded);
+    return ipv4(embedded);
+}
+
 std::string NetAddress::text() const {
     char buf[INET6_ADDRSTRLEN] = {};
     if (family == AF_INET) {

@@ -25,6 +25,9 @@ struct NetAddress {
     bool isIpv6() const { return family == AF_INET6; }
     // No address, or the unspecified one (0.0.0.0, ::), which reaches no host.
     bool isNull() const;
+    // The IPv4 address an IPv4-mapped IPv6 one (::ffff:a.b.c.d) stands for; any other
+    // address as it is. Such an address is reached over IPv4, never over ICMPv6.
+    NetAddress unmapped() const;
     // The address in its usual text form, an IPv6 one with "%" and the zone's name.
     std::string text() const;
     // The socket address for port; returns its length, 0 when there is no address.

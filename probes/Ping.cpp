@@ -100,7 +100,7 @@ void TIcmpEcho::ResolveAddr() {
     NetAddress literal;
     const Ipv6Literal spelled = parseLiteral(address_, literal);
     if (spelled == Ipv6Literal::Valid) {
-        target_ = literal;
+        target_ = literal.unmapped();
         hostName_ = address_;
     } else if (spelled == Ipv6Literal::Invalid) {
         // Written as an IPv6 address but not a valid one: there is no name to look up.
@@ -127,7 +127,7 @@ void TIcmpEcho::ResolveAddr() {
             display("Unable to resolve " + address_);
             return;
         }
-        target_ = found.address;
+        target_ = found.address.unmapped();
         hostName_ = found.officialName;
     }
     hostIP_ = target_.text();
@@ -155,8 +155,9 @@ std::int32_t TIcmpEcho::Ping() {
         lookupFailure_.reset();
         return 0;
     }
-    // All ones is no address in the dotted form either.
-    if (target_.family == AF_UNSPEC || (target_.family == AF_INET && target_.v4 == kNoAddress)) {
+    // All ones is no address in the dotted form either, and the unspecified address (0.0.0.0,
+    // ::) reaches no host: no reply would ever come.
+    if (target_.isNull() || (target_.family == AF_INET && target_.v4 == kNoAddress)) {
         lastError_ = IcmpStatus::BadDestination;
         display("Invalid host address");
         return 0;
@@ -289,6 +290,10 @@ struct TPinger::LookupState {
     std::uint64_t nextId = 1;
     std::string dnsResult;
     Dispatcher dispatcher;
+    // Lookups started and not yet ended, replaced and cancelled ones included: a lookup
+    // cannot be interrupted, so a hanging resolver would otherwise leave a thread behind per
+    // call.
+    AbandonedLookups running;
 };
 
 TPinger::TPinger() : lookup_(std::make_shared<LookupState>()) {
@@ -370,7 +375,10 @@ void TPinger::DnsLookup(const std::string& hostName) {
         }
     };
     try {
-        PendingLookup::start(hostName, completion);
+        if (lookup_->running.full()) {
+            throw std::system_error(EAGAIN, std::generic_category(), "too many lookups still running");
+        }
+        lookup_->running.add(PendingLookup::start(hostName, completion));
     } catch (const std::system_error& e) {
         lookup_->pending = 0;
         throw std::runtime_error(hostName + ": can't start DNS lookup, error #" +

@@ -192,7 +192,8 @@ class TPinger {
 
     // Starts looking the name up; OnDnsLookupDone reports the end (error 0 and DnsResult set,
     // or the lookup's error). A lookup still pending is dropped without an event. Throws
-    // std::runtime_error when the lookup cannot be started.
+    // std::runtime_error when the lookup cannot be started, also while AbandonedLookups::kLimit
+    // lookups of this pinger still run (a resolver that does not answer).
     void DnsLookup(const std::string& hostName);
     // Drops a pending lookup and reports it with kLookupCancelled; nothing when none pends.
     void CancelDnsLookup();

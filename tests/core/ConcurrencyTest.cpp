@@ -262,6 +262,23 @@ TEST_F(SeveralAtOnce, TheCloseCancelsEveryWaitingProbeAndAppliesNothing) {
     EXPECT_TRUE(applied().empty());
 }
 
+TEST_F(SeveralAtOnce, FewerChecksAtOnceEndTheIdleWorkersWithTheirProbeSets) {
+    struct Counted : FakeProbes {
+        Counted(Journal& journal, std::atomic<int>& live) : FakeProbes(journal), live_(live) { ++live_; }
+        ~Counted() override { --live_; }
+        std::atomic<int>& live_;
+    };
+    std::atomic<int> live{0};
+    ProbePool counted([&] { return std::make_unique<Counted>(journal, live); });
+    MonitorContext own{doc, cfg, flags, probes, alerts, view, clock, &counted};
+    hosts({"a", "b", "c", "d"});
+    for (const int atOnce : {4, 2, 1}) {
+        cfg.updateExtra([atOnce](Settings& s) { s.monitor.checksAtOnce = atOnce; });
+        runCycle(own);
+        EXPECT_EQ(live, atOnce == 1 ? 0 : atOnce);
+    }
+}
+
 TEST(Concurrency, SettingsReadersNeverSeeAHalfWrittenText) {
     LiveConfig cfg;
     std::atomic<bool> stop{false};

@@ -396,6 +396,22 @@ TEST_F(MonitorTest, ARemovedHostIsNotWrittenBack) {
     EXPECT_EQ(journal.matching("view"), (Strings{"view checking 0"}));
 }
 
+TEST_F(MonitorTest, AResultActsOnTheHostAsItIsWhenAppliedAndNotAtAllWhenItWent) {
+    add("a");
+    add("b");
+    probes.tcpFallback = false;  // every check fails, so each host goes down at once
+    probes.duringProbe = [&] { doc.remove(0); };
+    checkHost(ctx, 0);
+    probes.duringProbe = [&] {
+        ServerItem edited = *doc.at(0);
+        edited.name = "renamed";
+        doc.replace(0, edited);
+    };
+    checkHost(ctx, 0);
+    EXPECT_EQ(journal.matching("log"), (Strings{"log Server Down: renamed @1700000000"}));
+    EXPECT_EQ(journal.matching("down actions"), (Strings{"down actions renamed @1700000000"}));
+}
+
 TEST_F(MonitorTest, OneCheckAtATimeKeepsItsJournalCallForCall) {
     // With probe sets at hand, a setting of 1 still checks one host after another with the
     // monitor thread's own probes.

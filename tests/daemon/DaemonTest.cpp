@@ -95,6 +95,19 @@ TEST_F(DaemonTest, OnceChecksEveryHostLogsTheEventsAndSavesTheCounts) {
     EXPECT_EQ(savedHosts().at(0).goodCount, 1);
 }
 
+TEST_F(DaemonTest, ALowDescriptorLimitCutsTheChecksAtOnceAndNoCheckFailsForWantOfOne) {
+    LoopbackServer up(LoopbackServer::closing());
+    writeFileBytes(dir.file("settings.toml"), "[monitor]\nchecks_at_once = 256\n");
+    writeDocument(std::vector<ServerItem>(600, tcpHost("up", up.port())));
+    SpawnedProcess daemon(
+        {"prlimit", "--nofile=1024:1024", VARDOMOND, "--config", dir.path(), "--once", "--log", "-", docPath},
+        {}, outPath);
+    ASSERT_EQ(daemon.waitForExit(120s), 0);
+    const std::string says = output();
+    EXPECT_FALSE(contains(says, "Server Down")) << says;
+    EXPECT_TRUE(contains(says, "checks at once instead of 256")) << says;
+}
+
 TEST_F(DaemonTest, TestMailNeedsNoDocumentAndTellsTheOutcome) {
     AiosmtpdServer mailServer;
     ServerCfg cfg;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "platform/ChildReaper.h"
+#include "platform/OpenFileLimit.h"
 #include "platform/Processes.h"
 #include "support/SpawnedProcess.h"
 #include "support/TempDir.h"
@@ -50,6 +52,23 @@ TEST(ShellCommand, RunsThroughTheShellAndReturnsWhenItHasEnded) {
     runner.runShellCommand("sleep 0.3; echo one | tr o O > '" + out + "'; exit 3");
     EXPECT_EQ(readFileBytes(out), "One\n");
     runner.runShellCommand("no-such-program-here 2>/dev/null");  // a failure is of no interest
+}
+
+TEST(ShellCommand, CommandsGetTheDescriptorLimitTheProgramWasGiven) {
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    if (limit.rlim_max < 2048) {
+        GTEST_SKIP() << "the hard limit on descriptors is below 2,048";
+    }
+    limit.rlim_cur = 1000;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
+    raiseOpenFileLimit();
+    TempDir dir;
+    PosixProcessRunner runner;
+    runner.runShellCommand("ulimit -S -n > '" + dir.file("limit") + "'");
+    EXPECT_EQ(readFileBytes(dir.file("limit")), "1000\n");
+    CommandOutputReader reader;
+    EXPECT_EQ(reader.run("sh -c \"ulimit -S -n\"", std::chrono::seconds(30), 100).output, "1000\n");
 }
 
 TEST(LaunchCommand, StartsWithoutAShellInTheRootFolderAndDoesNotWait) {

@@ -10,8 +10,10 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <fstream>
 #include <functional>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -163,6 +165,25 @@ std::vector<std::uint8_t> icmp6Error(int type, int code, const std::vector<std::
     return packet;
 }
 
+// Bytes waiting in the receive queues of every raw socket of this thread's namespace.
+long rawSocketsQueued() {
+    long total = 0;
+    for (const char* table : {"/proc/thread-self/net/raw", "/proc/thread-self/net/raw6"}) {
+        std::ifstream in(table);
+        std::string line;
+        std::getline(in, line);  // the heading
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            std::string field;
+            for (int i = 0; i < 5; ++i) {
+                fields >> field;  // slot, local, remote, state, then "tx_queue:rx_queue"
+            }
+            total += std::stol(field.substr(field.find(':') + 1), nullptr, 16);
+        }
+    }
+    return total;
+}
+
 #define SKIP_UNLESS_RAN(why)              \
     do {                                  \
         const std::string reason = (why); \
@@ -245,6 +266,18 @@ TEST(PingLoopback, AnswersAndReportsTheReply) {
     EXPECT_EQ(echo.Ping(), 1);
 }
 
+TEST(PingLoopback, AMappedAddressGoesOverIpv4AndAnUnspecifiedOneFailsAtOnce) {
+    TIcmpEcho echo;
+    echo.SetAddress("::ffff:127.0.0.1");
+    EXPECT_EQ(echo.Ping(), 1) << echo.GetErrorString();
+    EXPECT_EQ(echo.HostIP(), "127.0.0.1");
+    for (const char* none : {"::", "0.0.0.0"}) {
+        echo.SetAddress(none);
+        EXPECT_EQ(echo.Ping(), 0);
+        EXPECT_EQ(echo.GetErrorString(), "Bad Destination") << none;
+    }
+}
+
 TEST(PingLoopback, SizeDecidesHowMuchOfTheIdentificationIsSent) {
     ASSERT_EQ(std::strlen(TIcmpEcho::kIdentification), 45U);
     TIcmpEcho echo;
@@ -322,6 +355,20 @@ TEST(PingNamespace, ASilentHostTimesOut) {
         EXPECT_EQ(echo.LastError(), 11010);
         EXPECT_EQ(echo.GetErrorString(), "Request timed out");
         EXPECT_EQ(echo.Reply().address, 0U);
+    }));
+}
+
+TEST(PingNamespace, AnIdleRawSocketQueuesNoReplyMeantForAnother) {
+    SKIP_UNLESS_RAN(netns::run([] {
+        allowSocketKind(IcmpSocket::Kind::Raw);
+        TIcmpEcho idle;
+        TIcmpEcho echo;
+        ASSERT_EQ(idle.SocketKind(), IcmpSocket::Kind::Raw);
+        for (const char* address : {"127.0.0.1", "::1"}) {
+            echo.SetAddress(address);
+            ASSERT_EQ(echo.Ping(), 1) << address << ": " << echo.GetErrorString();
+        }
+        EXPECT_EQ(rawSocketsQueued(), 0);
     }));
 }
 
@@ -649,5 +696,20 @@ TEST(PingerLookup, ACancelNeedNotWaitForAHangingLookup) {
         png.CancelDnsLookup();
         EXPECT_LT(msSince(start), 100);
         EXPECT_EQ(done, std::vector<int>{10004});
+    }));
+}
+
+TEST(PingerLookup, HangingLookupsHoldOnlyAFewThreads) {
+    SKIP_UNLESS_RAN(netns::lookupsStayInside());
+    SKIP_UNLESS_RAN(netns::run([] {
+        SilentNameServer dns;
+        if (!dns.why().empty()) {
+            GTEST_SKIP() << dns.why();
+        }
+        TPinger png;
+        for (std::size_t i = 0; i < AbandonedLookups::kLimit; ++i) {
+            png.DnsLookup("hanging-lookup.invalid");
+        }
+        EXPECT_THROW(png.DnsLookup("hanging-lookup.invalid"), std::runtime_error);
     }));
 }
