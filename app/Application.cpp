@@ -106,6 +106,13 @@ bool Application::openPath(const std::string& path) {
     return ok;
 }
 
+void Application::adoptDocument(const ServerDoc& read) {
+    doc_ = read;
+    const std::string name = doc_.fileName;
+    cfg_.update([&](ServerCfg& c) { c.lastDoc = name; });
+    view_.refreshAllRows();
+}
+
 bool Application::saveDocument() {
     if (doc_.fileName.empty()) {
         return saveDocumentAs();

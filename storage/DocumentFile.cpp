@@ -243,14 +243,16 @@ bool decodeDocument(std::string_view bytes, std::vector<ServerItem>& items, std:
     return decodeFrom(r, items, error);
 }
 
-bool ServerDoc::save() {
+bool ServerDoc::save(const std::function<bool()>& beforeReplace) {
     if (fileName.find('.') == std::string::npos) {
         fileName += ".vdm";
     }
+    errorReason.clear();
     try {
         FileReplacer out(fileName);
         if (!out.open()) {
             errorText = "Failed to open file for writing.";
+            errorReason = out.reason();
             return false;
         }
         // Records are written in blocks, so a large list never needs its whole file in
@@ -275,8 +277,9 @@ bool ServerDoc::save() {
             }
             written = out.write(w.bytes());
         });
-        if (!written || !out.commit()) {
+        if (!written || !out.commit(beforeReplace)) {
             errorText = "Exception while saving: " + out.reason();
+            errorReason = out.reason();
             return false;
         }
     } catch (const std::exception& e) {
