@@ -266,6 +266,13 @@ TEST_F(DaemonTest, ScrapesDuringReloadsAlwaysSeeEveryHost) {
         // A line for each reload after the one of the address.
         EXPECT_TRUE(waitUntil([&] { return std::ranges::count(output(), '\n') > reload; })) << output();
     }
+    // A document that cannot be read changes nothing.
+    writeFileBytes(docPath, "not a host list");
+    ::kill(daemon->pid(), SIGHUP);
+    EXPECT_TRUE(waitUntil([&] {
+        return contains(output(), "vardomond: nothing was read again, monitoring goes on as before: " +
+                                      docPath + ": This file does not appear to be a Vardomon document.\n");
+    })) << output();
     reloading = false;
     scrapers.clear();
     EXPECT_EQ(empty, 0) << "of " << scrapes;
