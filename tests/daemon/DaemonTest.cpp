@@ -199,6 +199,20 @@ TEST_F(DaemonTest, AnOutsideWriteWinsAndTheSavesGoOn) {
     })) << output();
 }
 
+TEST_F(DaemonTest, AFinalSaveThatFailsEndsWithStatusOneAndTheReason) {
+    LoopbackServer up(LoopbackServer::closing());
+    writeDocument({tcpHost("alpha", up.port())});
+    auto daemon = start({"--interval", "1"});
+    ASSERT_TRUE(waitUntil([&] { return !savedHosts().empty() && savedHosts()[0].goodCount > 0; }))
+        << output();
+    std::filesystem::permissions(docPath, std::filesystem::perms::owner_read);
+    ASSERT_TRUE(waitUntil([&] { return contains(output(), "vardomond: Failed to save file: "); }))
+        << output();
+    ::kill(daemon->pid(), SIGTERM);
+    EXPECT_EQ(daemon->waitForExit(10s), 1) << output();
+    EXPECT_TRUE(contains(output(), ": Failed to open file for writing. (Permission denied)\n")) << output();
+}
+
 TEST_F(DaemonTest, TheJournalGetsThePriorityOfALine) {
     RefusingPort closed;
     writeDocument({tcpHost("closed", closed.port())});
