@@ -1,9 +1,14 @@
 #include "alerts/SmtpAlertMailer.h"
 
+#include <fcntl.h>
 #include <openssl/crypto.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -49,7 +54,65 @@ void SmtpAlertMailer::cancel() {
     smtp_.Cancel();
 }
 
+namespace {
+
+// A line end and blanks at the end are how commands and editors finish their output, not
+// part of the password.
+void dropLineEnd(std::string& password) {
+    while (!password.empty() && (password.back() == '\n' || password.back() == '\r' ||
+                                 password.back() == ' ' || password.back() == '\t')) {
+        password.pop_back();
+    }
+}
+
+// The first line of a file, without its line end; empty when the file holds nothing else.
+std::string firstLineOf(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throw ESmtpError("The password file " + path + " cannot be read: " + std::strerror(errno));
+    }
+    std::string bytes(kMaxPasswordBytes, '\0');
+    PasswordWipe wipe(bytes);
+    std::size_t got = 0;
+    ssize_t n = 0;
+    while (got < bytes.size() &&
+           ((n = ::read(fd, bytes.data() + got, bytes.size() - got)) > 0 || (n < 0 && errno == EINTR))) {
+        got += n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+    const int err = errno;
+    ::close(fd);
+    if (n < 0) {
+        throw ESmtpError("The password file " + path + " cannot be read: " + std::strerror(err));
+    }
+    std::string line = bytes.substr(0, std::min(got, bytes.find('\n')));
+    dropLineEnd(line);
+    return line;
+}
+
+// The service's credential "mail-password", when the service manager handed it one. The
+// unit's fallback for no password file is a credential with only a line end: none.
+std::string credentialPassword() {
+    const char* dir = std::getenv("CREDENTIALS_DIRECTORY");
+    if (dir == nullptr || *dir == '\0') {
+        return {};
+    }
+    const std::string path = std::string(dir) + "/mail-password";
+    return ::access(path.c_str(), F_OK) == 0 ? firstLineOf(path) : std::string();
+}
+
+}  // namespace
+
 std::string SmtpAlertMailer::password(const MailSettings& settings) {
+    if (std::string credential = credentialPassword(); !credential.empty()) {
+        return credential;
+    }
+    if (!settings.passwordFile.empty()) {
+        std::string password = firstLineOf(settings.passwordFile);
+        if (password.empty()) {
+            throw ESmtpError("The password file " + settings.passwordFile + " holds no password");
+        }
+        return password;
+    }
     if (settings.passwordCommand.empty()) {
         return settings.password;
     }
@@ -59,13 +122,8 @@ std::string SmtpAlertMailer::password(const MailSettings& settings) {
     if (!out.ok) {
         throw ESmtpError("The password command failed: " + out.error);
     }
-    // A line end and blanks at the end are how commands finish their output, not part of
-    // the password.
     std::string password = out.output;
-    while (!password.empty() && (password.back() == '\n' || password.back() == '\r' ||
-                                 password.back() == ' ' || password.back() == '\t')) {
-        password.pop_back();
-    }
+    dropLineEnd(password);
     if (password.empty()) {
         throw ESmtpError("The password command gave no password");
     }

@@ -123,6 +123,13 @@ bool Application::confirmExtrasLoss() {
     return true;
 }
 
+void Application::adoptDocument(const ServerDoc& read) {
+    doc_ = read;
+    const std::string name = doc_.fileName;
+    cfg_.update([&](ServerCfg& c) { c.lastDoc = name; });
+    view_.refreshAllRows();
+}
+
 bool Application::saveDocument() {
     if (doc_.fileName.empty()) {
         return saveDocumentAs();

@@ -110,6 +110,10 @@ class Application {
     // Opens path the way Open does after its dialog (the program's argument); the current
     // document goes first, with the question when it is modified.
     bool openPath(const std::string& path);
+    // Puts a document read beforehand in place of this one in one step, with no question:
+    // the views go from the old list straight to the new one, never through an empty one.
+    // Only while the monitor is halted.
+    void adoptDocument(const ServerDoc& read);
 
     // The close of the window. Returns false when the close is refused: the user wanted
     // the changes saved and the save failed or its dialog was cancelled. The document then

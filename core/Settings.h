@@ -19,6 +19,9 @@ struct MailSettings {
     // Either the password itself or a command whose standard output is the password.
     std::string password;
     std::string passwordCommand;
+    // A file whose first line is the password (only its owner should read it), ahead of the
+    // two above; a service's credential "mail-password" comes before all of them.
+    std::string passwordFile;
     bool verifyCertificate = true;
     // An extra trusted certificate authority (PEM); the system store is always trusted.
     std::string caFile;

@@ -107,6 +107,8 @@ class ServerDoc {
 
     std::string fileName;
     std::string errorText;
+    // The system's reason behind errorText ("Read-only file system"), when it has one.
+    std::string errorReason;
     std::atomic<bool> modified{false};
 
     ServerDoc() = default;
@@ -142,8 +144,9 @@ class ServerDoc {
     // Where the element of the snapshot is now; nothing when it was removed.
     std::optional<std::size_t> indexOf(const Snapshot& snap) const;
 
-    // Document file (.vdm); defined with the storage layer.
-    bool save();
+    // Document file (.vdm); defined with the storage layer. beforeReplace, when given, is
+    // asked once the new file is written: false leaves the file on disk as it is.
+    bool save(const std::function<bool()>& beforeReplace = {});
     bool load(const std::string& path);
 
     // Appends records read from a file as one step; extras is empty (no host has any) or
@@ -182,6 +185,8 @@ class ServerDoc {
 struct ServerCfg {
     std::string fileName;
     std::string errorText;
+    // The system's reason behind errorText ("Read-only file system"), when it has one.
+    std::string errorReason;
     std::string mailServer;
     std::string fromAddress;
     std::string fromName;

@@ -1,8 +1,12 @@
 #include "daemon/ConsoleOutput.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
 
 #include "alerts/Templates.h"
 #include "core/Utf8Text.h"
@@ -19,11 +23,27 @@ std::string oneLine(std::string_view text) {
     return line;
 }
 
-void LineWriter::write(const std::string& line) {
+bool isJournalStream(int fd, const char* journalStream) {
+    std::uintmax_t device = 0;
+    std::uintmax_t inode = 0;
+    struct stat st {};
+    return journalStream != nullptr &&
+           std::sscanf(journalStream, "%" SCNuMAX ":%" SCNuMAX, &device, &inode) == 2 &&
+           ::fstat(fd, &st) == 0 && st.st_dev == device && st.st_ino == inode;
+}
+
+LineWriter::LineWriter(int fd) : fd_(fd), journal_(isJournalStream(fd, std::getenv("JOURNAL_STREAM"))) {}
+
+void LineWriter::write(const std::string& line, Priority priority) {
+    std::string marked;
+    if (journal_ && priority != Priority::Info) {
+        marked = "<" + std::to_string(static_cast<int>(priority)) + ">" + line;
+    }
+    const std::string& text = marked.empty() ? line : marked;
     std::lock_guard lock(mutex_);
     std::size_t done = 0;
-    while (done < line.size()) {
-        const ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -35,13 +55,17 @@ void LineWriter::write(const std::string& line) {
 }
 
 void ConsoleEventLog::logEvent(const std::string& text, std::time_t time) {
-    out_.write(dateText(time) + ": " + oneLine(text) + "\n");
+    const std::string_view event(text);
+    const Priority priority = event.starts_with("Server Down: ") ? Priority::Warning
+                              : event.starts_with("Server Up: ") ? Priority::Notice
+                                                                 : Priority::Info;
+    out_.write(dateText(time) + ": " + oneLine(text) + "\n", priority);
 }
 
 void ConsoleAlerts::showMessageAsync(const std::string& text) {
-    err_.write("Alert: " + oneLine(text) + "\n");
+    err_.write("Alert: " + oneLine(text) + "\n", Priority::Warning);
 }
 
-void ConsoleUser::say(const std::string& text) {
-    err_.write("vardomond: " + oneLine(text) + "\n");
+void ConsoleUser::say(const std::string& text, Priority priority) {
+    err_.write("vardomond: " + oneLine(text) + "\n", priority);
 }

@@ -2,6 +2,9 @@
 // the log file's form with an LF line end), message box actions and its own messages on
 // standard error. Every line is written at once in one piece, UTF-8, with the line breaks
 // inside a text turned into blanks so that one message stays one line in the journal.
+// When the descriptor is the journal's stream, a line that matters more or less than an
+// ordinary one begins with its priority as the journal reads it ("<4>"), so that
+// "journalctl -p warning" finds the downs, the alerts and the failed saves.
 #pragma once
 
 #include <ctime>
@@ -16,14 +19,23 @@
 // The text as one line of UTF-8.
 std::string oneLine(std::string_view text);
 
+// syslog's levels, as the journal reads them from the start of a line.
+enum class Priority { Error = 3, Warning = 4, Notice = 5, Info = 6 };
+
+// Whether fd is the stream that systemd connected to the journal: JOURNAL_STREAM names its
+// device and inode ("8:12345").
+bool isJournalStream(int fd, const char* journalStream);
+
 // Writes whole lines to a descriptor; lines from several threads never mix.
 class LineWriter {
   public:
-    explicit LineWriter(int fd) : fd_(fd) {}
-    void write(const std::string& line);
+    explicit LineWriter(int fd);
+    // A terminal, a file or a pipe gets the line as it is; only the journal the priority.
+    void write(const std::string& line, Priority priority = Priority::Info);
 
   private:
     int fd_;
+    bool journal_;
     std::mutex mutex_;
 };
 
@@ -51,7 +63,7 @@ class ConsoleAlerts final : public MessageSink {
 class ConsoleUser final : public UserQuestions, public FileChooser, public HostEditor {
   public:
     explicit ConsoleUser(LineWriter& err) : err_(err) {}
-    void say(const std::string& text);
+    void say(const std::string& text, Priority priority = Priority::Info);
 
     bool askYesNo(const std::string&) override { return false; }
     void showMessage(const std::string& text) override { say(text); }

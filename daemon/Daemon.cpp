@@ -53,9 +53,14 @@ bool Daemon::start() {
     if (!app_->startupError().empty()) {
         user_.say(app_->startupError());
     }
-    if (!documentUsable(o_.document) || !openDocument(o_.document)) {
+    ServerDoc read;
+    FileStamp seen;
+    if (!readDocument(o_.document, read, seen)) {
         return false;
     }
+    app_->adoptDocument(read);
+    sayIfExtrasDamaged();
+    stamp_ = seen;
     app_->testOpenLog();
     if (o_.intervalSeconds) {
         app_->liveConfig().overrideIntervalSeconds(o_.intervalSeconds);
@@ -76,9 +81,8 @@ bool Daemon::start() {
     return true;
 }
 
-bool Daemon::documentUsable(const std::string& path) {
-    // Read once on the side first, so that a failure names the file and changes nothing.
-    ServerDoc read;
+bool Daemon::readDocument(const std::string& path, ServerDoc& read, FileStamp& seen) {
+    seen.take(path);
     if (!read.load(path)) {
         user_.say("Failed to open file: " + path + ": " + read.errorText);
         return false;
@@ -86,60 +90,102 @@ bool Daemon::documentUsable(const std::string& path) {
     return true;
 }
 
-bool Daemon::openDocument(const std::string& path) {
-    if (!app_->openPath(path)) {
+bool Daemon::save() {
+    ServerDoc& doc = app_->document();
+    // The file as it is on disk wins over the counts of this run: one that someone else has
+    // changed since it was read is read again, and the saves go on from there.
+    if (stamp_.changed(doc.fileName)) {
+        takeChangedFile();
+        return true;
+    }
+    if (!doc.modified) {
+        return true;
+    }
+    // Once more just before the rename, for a change made while the new file was written.
+    bool changedMeanwhile = false;
+    const bool saved = doc.save([&] {
+        changedMeanwhile = stamp_.changed(doc.fileName);
+        return !changedMeanwhile;
+    });
+    if (changedMeanwhile) {
+        takeChangedFile();
+        return true;
+    }
+    if (!saved) {
+        if (!saveFailureSaid_) {
+            user_.say("Failed to save file: " + doc.fileName + ": " + doc.errorText +
+                          (doc.errorReason.empty() ? "" : " (" + doc.errorReason + ")"),
+                      Priority::Error);
+            saveFailureSaid_ = true;
+        }
         return false;
     }
-    stamp_.take(path);
-    staleSaid_ = false;
+    saveFailureSaid_ = false;
+    stamp_.take(doc.fileName);
     return true;
 }
 
-void Daemon::save() {
-    ServerDoc& doc = app_->document();
-    if (!doc.modified) {
-        return;
-    }
-    // The files as they are on disk win: a document someone else has changed since it was
-    // read is not overwritten with the counts of this run.
-    if (stamp_.changed(doc.fileName)) {
+void Daemon::takeChangedFile() {
+    const std::string path = app_->document().fileName;
+    ServerDoc read;
+    FileStamp seen;
+    seen.take(path);
+    if (!read.load(path)) {
+        // Half written, or removed: the counts go on and the next cycle looks again.
         if (!staleSaid_) {
-            user_.say(doc.fileName +
-                      " changed on disk since it was read; it is not saved over (SIGHUP reads it)");
+            user_.say(path + " changed on disk and cannot be read (" + read.errorText +
+                          "); it is not saved over until it can",
+                      Priority::Warning);
             staleSaid_ = true;
         }
         return;
     }
-    if (!doc.save()) {
-        if (!saveFailureSaid_) {
-            user_.say("Failed to save file: " + doc.fileName + ": " + doc.errorText);
-            saveFailureSaid_ = true;
-        }
-        return;
+    // The monitor rests while the list is swapped; it goes on with a new cycle.
+    const bool monitoring = app_->isMonitoring();
+    if (monitoring) {
+        app_->haltMonitor();
     }
-    saveFailureSaid_ = false;
-    stamp_.take(doc.fileName);
+    app_->adoptDocument(read);
+    sayIfExtrasDamaged();
+    stamp_ = seen;
+    staleSaid_ = false;
+    user_.say(
+        path + " changed on disk: read it again, the counts of this run since its last save are dropped",
+        Priority::Warning);
+    if (monitoring) {
+        app_->toggleMonitor();
+    }
+}
+
+void Daemon::sayIfExtrasDamaged() {
+    if (app_->document().extrasDamaged()) {
+        user_.say(app_->document().fileName + ": " + kExtrasDamaged + " The file is not saved over.",
+                  Priority::Warning);
+    }
 }
 
 void Daemon::reload() {
     app_->haltMonitor();
     save();
     const std::string docPath = app_->document().fileName.empty() ? o_.document : app_->document().fileName;
-    // All or nothing: a file that cannot be used leaves everything as it was.
-    bool usable = true;
+    // All or nothing: every file is read into new objects first, and only when all of them
+    // can be used are they put in place, the document in one step, so that nobody (the
+    // metrics least of all) ever sees an empty or a half-read list.
+    std::string why;
     ServerCfg cfg;
     cfg.fileName = configPath_;
-    if (fileExists(configPath_) && !cfg.load(configPath_)) {
-        user_.say(configPath_ + ": " + cfg.errorText);
-        usable = false;
-    }
     SettingsFile extra;
-    if (usable && !extra.load(settingsPathBeside(configPath_))) {
-        user_.say(extra.errorText);
-        usable = false;
+    ServerDoc read;
+    FileStamp seen;
+    if (fileExists(configPath_) && !cfg.load(configPath_)) {
+        why = configPath_ + ": " + cfg.errorText;
+    } else if (!extra.load(settingsPathBeside(configPath_))) {
+        why = extra.errorText;
+    } else if (seen.take(docPath); !read.load(docPath)) {
+        why = docPath + ": " + read.errorText;
     }
-    if (!usable || !documentUsable(docPath)) {
-        user_.say("nothing was read again; monitoring goes on as before");
+    if (!why.empty()) {
+        user_.say("nothing was read again, monitoring goes on as before: " + why, Priority::Warning);
     } else {
         cfg.errorText.clear();
         app_->liveConfig().set(cfg);
@@ -148,9 +194,11 @@ void Daemon::reload() {
             settings.metrics.listen = o_.metricsListen;
         }
         app_->liveConfig().updateExtra([&](Settings& s) { s = settings; });
-        if (openDocument(docPath)) {
-            user_.say("read " + docPath + " and the settings again");
-        }
+        app_->adoptDocument(read);
+        sayIfExtrasDamaged();
+        stamp_ = seen;
+        staleSaid_ = false;
+        user_.say("read " + docPath + " and the settings again");
     }
     app_->toggleMonitor();
 }
@@ -209,6 +257,6 @@ int Daemon::run() {
     }
     // A check still under way counts for nothing.
     app_->haltMonitor();
-    save();
-    return onceDone && !ended ? outcome() : 0;
+    const bool saved = save();
+    return onceDone && !ended ? outcome() : saved ? 0 : 1;
 }

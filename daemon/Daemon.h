@@ -20,16 +20,23 @@ class Daemon {
     Daemon(const Daemon&) = delete;
     Daemon& operator=(const Daemon&) = delete;
 
-    // 0 after SIGTERM or SIGINT; with --once 0 when every host is up and 1 when any is down
-    // or failed; 2 when the document, the settings or the metrics address cannot be used.
+    // 0 after SIGTERM or SIGINT, 1 when the document could not be saved then; with --once 0
+    // when every host is up and 1 when any is down or failed; 2 when the document, the
+    // settings or the metrics address cannot be used.
     int run();
 
   private:
     bool start();
-    bool documentUsable(const std::string& path);
-    bool openDocument(const std::string& path);
+    // Reads path into read, taking its stamp first: a change made during the read shows as
+    // a change later. Says why when it cannot.
+    bool readDocument(const std::string& path, ServerDoc& read, FileStamp& seen);
     void reload();
-    void save();
+    // False when the document could not be saved.
+    bool save();
+    void takeChangedFile();
+    // A document whose extended host settings could not be read is monitored but never saved
+    // over; says so once per read.
+    void sayIfExtrasDamaged();
     int outcome() const;
 
     DaemonOptions o_;

@@ -17,8 +17,13 @@ constexpr Family kUp{
 constexpr Family kStatus{"vardomon_host_status", "gauge",
                          "Result of the host's last check: 0 failure, 1 success, 2 checking."};
 constexpr Family kGood{"vardomon_host_good_checks_total", "counter",
-                       "Good checks of the host in the document."};
-constexpr Family kBad{"vardomon_host_bad_checks_total", "counter", "Bad checks of the host in the document."};
+                       "Good checks of the host made by this process since it started."};
+constexpr Family kBad{"vardomon_host_bad_checks_total", "counter",
+                      "Bad checks of the host made by this process since it started."};
+constexpr Family kDocGood{"vardomon_host_document_good_checks", "gauge",
+                          "Good checks of the host in the document, as it was read and counted on."};
+constexpr Family kDocBad{"vardomon_host_document_bad_checks", "gauge",
+                         "Bad checks of the host in the document, as it was read and counted on."};
 constexpr Family kFailures{"vardomon_host_consecutive_failures", "gauge",
                            "Failed checks of the host since its last good one."};
 constexpr Family kDuration{"vardomon_host_last_check_duration_seconds", "gauge",
@@ -92,13 +97,21 @@ std::string renderExposition(const MetricsSnapshot& snapshot, bool monitorRunnin
     const std::vector<HostNumbers>& hosts = snapshot.hosts;
 
     std::string out;
-    out.reserve(2048 + hosts.size() * 7 * (sets.empty() ? 0 : sets.front().size() + 48));
+    out.reserve(2048 + hosts.size() * 9 * (sets.empty() ? 0 : sets.front().size() + 48));
     perHost(out, kUp, sets, hosts,
             [](const HostNumbers& h) -> std::optional<long long> { return h.down ? 0 : 1; });
     perHost(out, kStatus, sets, hosts,
             [](const HostNumbers& h) -> std::optional<long long> { return h.status; });
-    perHost(out, kGood, sets, hosts, [](const HostNumbers& h) -> std::optional<long long> { return h.good; });
-    perHost(out, kBad, sets, hosts, [](const HostNumbers& h) -> std::optional<long long> { return h.bad; });
+    perHost(out, kGood, sets, hosts, [](const HostNumbers& h) -> std::optional<long long> {
+        return static_cast<long long>(h.goodSeen);
+    });
+    perHost(out, kBad, sets, hosts, [](const HostNumbers& h) -> std::optional<long long> {
+        return static_cast<long long>(h.badSeen);
+    });
+    perHost(out, kDocGood, sets, hosts,
+            [](const HostNumbers& h) -> std::optional<long long> { return h.good; });
+    perHost(out, kDocBad, sets, hosts,
+            [](const HostNumbers& h) -> std::optional<long long> { return h.bad; });
     perHost(out, kFailures, sets, hosts,
             [](const HostNumbers& h) -> std::optional<long long> { return h.consecutiveFailures; });
     perHost(

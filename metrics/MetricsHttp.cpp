@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 #include "metrics/Exposition.h"
@@ -44,6 +45,24 @@ class BufferedExchange final : public httplib::Stream {
     std::string response_;
 };
 
+// What the response may be compressed with: gzip when the client takes it (Prometheus asks
+// for it), else nothing. The library would choose brotli for any client that offers it,
+// which at its strongest takes many seconds for a large exposition, and the server answers
+// on one thread: a scrape behind it would wait, and so would the program's exit.
+void offerOnlyGzip(httplib::Request& req) {
+    bool gzip = false;
+    for (auto [at, end] = req.headers.equal_range("Accept-Encoding"); at != end; ++at) {
+        std::string value = at->second;
+        std::transform(value.begin(), value.end(), value.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        gzip = gzip || value.find("gzip") != std::string::npos;
+    }
+    req.headers.erase("Accept-Encoding");
+    if (gzip) {
+        req.headers.emplace("Accept-Encoding", "gzip");
+    }
+}
+
 constexpr const char* kIndexPage =
     "<html><head><title>Kestrune Vardomon</title></head>"
     "<body><h1>Kestrune Vardomon</h1><p><a href=\"/metrics\">Metrics</a></p></body></html>\n";
@@ -74,7 +93,7 @@ class MetricsHttp::Server : public httplib::Server {
     std::string answer(std::string_view request) {
         BufferedExchange exchange(request);
         bool closed = false;
-        process_request(exchange, true, closed, [](httplib::Request&) {});
+        process_request(exchange, true, closed, offerOnlyGzip);
         return exchange.takeResponse();
     }
 };
@@ -84,7 +103,22 @@ MetricsHttp::MetricsHttp(Render render) : server_(std::make_unique<Server>(std::
 MetricsHttp::~MetricsHttp() = default;
 
 std::string MetricsHttp::answer(std::string_view request) {
-    return server_->answer(request);
+    // Lines of the head may end in a bare LF (a hand-typed request, some tools): the parser
+    // takes only CR LF, so they are made CR LF; what follows the head stays as it came.
+    const std::size_t crlfEnd = request.find("\r\n\r\n");
+    const std::size_t lfEnd = request.find("\n\n");
+    if (lfEnd == std::string_view::npos || (crlfEnd != std::string_view::npos && crlfEnd < lfEnd)) {
+        return server_->answer(request);
+    }
+    std::string head;
+    for (std::size_t i = 0; i < lfEnd + 2; ++i) {
+        if (request[i] == '\n' && (i == 0 || request[i - 1] != '\r')) {
+            head += '\r';
+        }
+        head += request[i];
+    }
+    head.append(request.substr(lfEnd + 2));
+    return server_->answer(head);
 }
 
 std::string MetricsHttp::headTooLarge() {

@@ -21,11 +21,13 @@ namespace {
 using SteadyTime = std::chrono::steady_clock::time_point;
 
 constexpr int kNice = 10;
+// How long a connection may go without a byte before a new one may take its place.
+constexpr std::chrono::milliseconds kQuietEnough{100};
 
 class Connection {
   public:
     Connection(int fd, std::size_t headBytes, SteadyTime accepted)
-        : fd_(fd), head_(headBytes), accepted_(accepted) {}
+        : fd_(fd), head_(headBytes), accepted_(accepted), lastProgress_(accepted) {}
     ~Connection() { ::close(fd_); }
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -33,6 +35,8 @@ class Connection {
     int fd() const { return fd_; }
     bool answering() const { return answering_; }
     SteadyTime accepted() const { return accepted_; }
+    // When bytes last came in or went out.
+    SteadyTime lastProgress() const { return lastProgress_; }
 
     // Reads what has arrived. False when the connection is over (closed by the client, or
     // no request at all).
@@ -49,6 +53,7 @@ class Connection {
             if (n == 0) {
                 return false;
             }
+            lastProgress_ = std::chrono::steady_clock::now();
             switch (head_.feed(std::string_view(buffer, static_cast<std::size_t>(n)))) {
                 case RequestHead::State::Incomplete:
                     continue;
@@ -71,6 +76,7 @@ class Connection {
                 return errno == EAGAIN || errno == EWOULDBLOCK;
             }
             sent_ += static_cast<std::size_t>(n);
+            lastProgress_ = std::chrono::steady_clock::now();
         }
         ::shutdown(fd_, SHUT_WR);
         return false;
@@ -89,10 +95,15 @@ class Connection {
     int fd_;
     RequestHead head_;
     SteadyTime accepted_;
+    SteadyTime lastProgress_;
     bool answering_ = false;
     std::string answer_;
     std::size_t sent_ = 0;
 };
+
+bool quieter(const Connection& a, const Connection& b) {
+    return a.lastProgress() < b.lastProgress();
+}
 
 std::string systemText(const char* what, int err) {
     return std::string(what) + ": " + std::strerror(err);
@@ -137,7 +148,7 @@ bool MetricsServer::start(const ListenAddress& at) {
         ::setsockopt(listenFd_, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
     }
     if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&storage), length) != 0 ||
-        ::listen(listenFd_, static_cast<int>(limits_.connections)) != 0 ||
+        ::listen(listenFd_, SOMAXCONN) != 0 ||
         ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&storage), &length) != 0) {
         error_ = systemText(where.c_str(), errno);
         stop();
@@ -190,7 +201,20 @@ void MetricsServer::run() {
 
         fds.clear();
         fds.push_back({wakeFd_, POLLIN, 0});
-        const bool accepting = connections.size() < limits_.connections && now >= acceptResumes;
+        // When every place is taken, a new connection pushes out the one that has gone
+        // longest without sending or reading a byte, once that has been quiet for a while:
+        // clients that connect and then do nothing, or never read their answer, cannot keep
+        // a scrape waiting.
+        const auto stalest = std::min_element(connections.begin(), connections.end(), quieter);
+        const bool full = connections.size() >= limits_.connections;
+        if (full && now < stalest->lastProgress() + kQuietEnough) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(stalest->lastProgress() + kQuietEnough - now);
+            timeoutMs = timeoutMs < 0 ? static_cast<int>(left.count())
+                                      : std::min(timeoutMs, static_cast<int>(left.count()));
+        }
+        const bool accepting =
+            now >= acceptResumes && (!full || now >= stalest->lastProgress() + kQuietEnough);
         fds.push_back({accepting ? listenFd_ : -1, POLLIN, 0});
         for (const Connection& c : connections) {
             fds.push_back({c.fd(), static_cast<short>(c.answering() ? POLLOUT : POLLIN), 0});
@@ -217,7 +241,14 @@ void MetricsServer::run() {
             it = open ? std::next(it) : connections.erase(it);
         }
         if (accepting && (fds[1].revents & POLLIN) != 0) {
-            while (connections.size() < limits_.connections) {
+            for (;;) {
+                if (connections.size() >= limits_.connections) {
+                    const auto pushedOut = std::min_element(connections.begin(), connections.end(), quieter);
+                    if (std::chrono::steady_clock::now() < pushedOut->lastProgress() + kQuietEnough) {
+                        break;  // the rest wait to be accepted
+                    }
+                    connections.erase(pushedOut);
+                }
                 const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
                 if (fd < 0) {
                     if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {

@@ -1,7 +1,8 @@
 // The metrics' HTTP server: one thread that accepts connections on the listen address, reads
 // each request head within a size and a time limit, answers it (metrics/MetricsHttp.h) and
 // closes the connection. A client that sends too much gets 431, one that is too slow is cut
-// off, and only a few connections are served at once; the rest wait to be accepted.
+// off, and only a few connections are served at once; when all are taken, a new one pushes
+// out the one that has been quiet longest, else it waits to be accepted.
 #pragma once
 
 #include <chrono>

@@ -63,6 +63,8 @@ void MetricsView::rebuild() {
         now.lastCheckTime = was.lastCheckTime;
         now.checkStartedMs = was.checkStartedMs;
         now.probeMs = was.probeMs;
+        now.goodSeen = was.goodSeen;
+        now.badSeen = was.badSeen;
         if (was.checkStartedMs >= 0) {
             now.status = StatusChecking;
         }
@@ -151,6 +153,17 @@ void MetricsView::applyLocked(const Change& change) {
     h = change.numbers;
     h.lastDurationMs = was.lastDurationMs;
     h.lastCheckTime = was.lastCheckTime;
+    h.goodSeen = was.goodSeen;
+    h.badSeen = was.badSeen;
+    if (change.kind == Change::Counted) {
+        // A good check sets success; a bad one adds a failure, where a check that could not
+        // be made at all (a service that cannot be asked) only sets failure.
+        if (h.status == StatusSuccess) {
+            ++h.goodSeen;
+        } else if (h.bad != was.bad || h.consecutiveFailures != was.consecutiveFailures) {
+            ++h.badSeen;
+        }
+    }
     // The check is its probe: neither the wait for its turn nor the actions that follow are
     // part of it. A monitor that does not say how long the probe took gets the time until
     // the result was counted.

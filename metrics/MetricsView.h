@@ -27,8 +27,14 @@ struct LabelTable {
 };
 
 struct HostNumbers {
+    // The document's counts: a reload or another program's save may lower them.
     std::int32_t good = 0;
     std::int32_t bad = 0;
+    // The checks this process has counted since it started, which only ever grow: the
+    // counters a scraper can take increases of. They stay with the host's labels through
+    // every change of the list.
+    std::uint64_t goodSeen = 0;
+    std::uint64_t badSeen = 0;
     std::int32_t consecutiveFailures = 0;
     std::int32_t status = StatusFailure;
     bool down = false;

@@ -268,18 +268,21 @@ bool decodeDocument(std::string_view bytes, std::vector<ServerItem>& items, std:
     return decodeDocument(bytes, items, extras, error);
 }
 
-bool ServerDoc::save() {
+bool ServerDoc::save(const std::function<bool()>& beforeReplace) {
     if (fileName.find('.') == std::string::npos) {
         fileName += ".vdm";
     }
+    errorReason.clear();
     if (savingLosesExtras()) {
         errorText = std::string(kExtrasDamaged) + " Saving over the file would lose them.";
+        errorReason = "the file's extended host settings could not be read";
         return false;
     }
     try {
         FileReplacer out(fileName);
         if (!out.open()) {
             errorText = "Failed to open file for writing.";
+            errorReason = out.reason();
             return false;
         }
         // Records are written in blocks, so a large list never needs its whole file in
@@ -304,8 +307,9 @@ bool ServerDoc::save() {
             }
             written = out.write(w.bytes()) && out.write(encodeTrailer(extras));
         });
-        if (!written || !out.commit()) {
+        if (!written || !out.commit(beforeReplace)) {
             errorText = "Exception while saving: " + out.reason();
+            errorReason = out.reason();
             return false;
         }
     } catch (const std::exception& e) {

@@ -120,7 +120,7 @@ bool FileReplacer::write(std::string_view bytes) {
     return true;
 }
 
-bool FileReplacer::commit() {
+bool FileReplacer::commit(const std::function<bool()>& beforeRename) {
     if (fd_ < 0) {
         return fail(EBADF);
     }
@@ -134,10 +134,22 @@ bool FileReplacer::commit() {
     if (rc != 0) {
         return fail(errno);
     }
+    if (beforeRename && !beforeRename()) {
+        reason_ = "the file was changed by someone else meanwhile";
+        return false;
+    }
     if (::rename(temp_.c_str(), target_.c_str()) != 0) {
         return fail(errno);
     }
     committed_ = true;
+    const std::string folder = std::filesystem::path(target_).parent_path().string();
+    // The new file is in place either way; a folder that cannot be flushed makes the save
+    // no less done.
+    if (const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
     return true;
 }
 

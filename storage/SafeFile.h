@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -22,8 +23,11 @@ class FileReplacer {
     bool open();
     // Every write and the commit report failure as false; reason() then tells why.
     bool write(std::string_view bytes);
-    // Flushes the data to the disk, closes the file and renames it over the target.
-    bool commit();
+    // Flushes the data to the disk, closes the file and renames it over the target, then
+    // flushes the folder (as far as it can) so that the rename itself survives a crash.
+    // beforeRename, when given, is asked just before the rename: false leaves the target as
+    // it is.
+    bool commit(const std::function<bool()>& beforeRename = {});
     const std::string& reason() const { return reason_; }
 
   private:

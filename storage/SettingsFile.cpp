@@ -101,6 +101,7 @@ void readMail(Reader& r, MailSettings& mail) {
     Reader::text(*t, "user", mail.user);
     Reader::text(*t, "password", mail.password);
     Reader::text(*t, "password_command", mail.passwordCommand);
+    Reader::text(*t, "password_file", mail.passwordFile);
     Reader::flag(*t, "verify_certificate", mail.verifyCertificate);
     Reader::text(*t, "ca_file", mail.caFile);
 }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <atomic>
 #include <string>
@@ -7,6 +8,7 @@
 #include "alerts/SmtpAlertMailer.h"
 #include "alerts/SmtpClient.h"
 #include "support/AiosmtpdServer.h"
+#include "support/TempDir.h"
 #include "support/TestCertificates.h"
 
 namespace {
@@ -154,6 +156,21 @@ TEST_F(SecureDelivery, StartTlsThenLoginByPlainOrLogin) {
             << s->mail(0);
         EXPECT_TRUE(s->mail(0).ends_with("\r\n\r\nWeb went down\r\n")) << s->mail(0);
     }
+}
+
+TEST_F(SecureDelivery, ThePasswordComesFromTheServiceCredentialOrAFile) {
+    AiosmtpdServer tls(server("tls", "DNS:localhost,IP:127.0.0.1"));
+    const TempDir dir;
+    writeFileBytes(dir.file("mail-password"), "s3cret\n");
+    writeFileBytes(dir.file("other"), "s3cret\r\nnot this\n");
+    AlertMail m = mail(tls, MailSecurity::Tls);
+    m.settings.password = "wrong";
+    ::setenv("CREDENTIALS_DIRECTORY", dir.path().c_str(), 1);
+    EXPECT_EQ(mailer.deliver(m), "250 Message accepted for delivery");
+    ::unsetenv("CREDENTIALS_DIRECTORY");
+    m.settings.passwordFile = dir.file("other");
+    EXPECT_EQ(mailer.deliver(m), "250 Message accepted for delivery");
+    EXPECT_TRUE(waitUntil([&] { return tls.delivered() == 2; }));
 }
 
 TEST_F(SecureDelivery, TlsFromTheFirstByteToAServerGivenByItsAddress) {

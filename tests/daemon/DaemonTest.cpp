@@ -6,8 +6,11 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <regex>
@@ -93,6 +96,20 @@ TEST_F(DaemonTest, OnceChecksEveryHostLogsTheEventsAndSavesTheCounts) {
     writeDocument({tcpHost("up", up.port())});
     EXPECT_EQ(start({"--once"})->waitForExit(30s), 0) << output();
     EXPECT_EQ(savedHosts().at(0).goodCount, 1);
+}
+
+TEST_F(DaemonTest, ADocumentWithDamagedExtendedSettingsIsCheckedButNeverSavedOver) {
+    LoopbackServer up(LoopbackServer::closing());
+    ServerDoc d;
+    d.append(tcpHost("up", up.port()), {{"parents", "router"}});
+    d.fileName = docPath;
+    ASSERT_TRUE(d.save());
+    std::string bytes = readFileBytes(docPath);
+    bytes.back() ^= 1;
+    writeFileBytes(docPath, bytes);
+    EXPECT_NE(start({"--once"})->waitForExit(30s), 2) << output();
+    EXPECT_TRUE(contains(output(), kExtrasDamaged)) << output();
+    EXPECT_EQ(readFileBytes(docPath), bytes);
 }
 
 TEST_F(DaemonTest, ALowDescriptorLimitCutsTheChecksAtOnceAndNoCheckFailsForWantOfOne) {
@@ -193,6 +210,113 @@ TEST_F(DaemonTest, SighupReadsTheDocumentAgainAndSigtermCutsAWaitingCheckShort) 
     ASSERT_EQ(hosts.size(), 3u);
     EXPECT_EQ(hosts[1].badCount, 1);
     EXPECT_EQ(std::tie(hosts[2].goodCount, hosts[2].badCount), std::tuple(0, 0));
+}
+
+TEST_F(DaemonTest, AnOutsideWriteWinsAndTheSavesGoOn) {
+    LoopbackServer up(LoopbackServer::closing());
+    writeDocument({tcpHost("alpha", up.port())});
+    auto daemon = start({"--interval", "1"});
+    std::vector<ServerItem> h;
+    ASSERT_TRUE(waitUntil([&] { return (h = savedHosts()).size() == 1 && h[0].goodCount > 0; })) << output();
+    ServerItem edited = tcpHost("alpha", up.port());
+    edited.goodCount = 100;
+    writeDocument({edited, tcpHost("beta", up.port())});
+    EXPECT_TRUE(waitUntil([&] {
+        return (h = savedHosts()).size() == 2 && h[0].goodCount > 100 && h[1].goodCount > 0;
+    })) << output();
+}
+
+TEST_F(DaemonTest, AFinalSaveThatFailsEndsWithStatusOneAndTheReason) {
+    LoopbackServer up(LoopbackServer::closing());
+    writeDocument({tcpHost("alpha", up.port())});
+    auto daemon = start({"--interval", "1"});
+    ASSERT_TRUE(waitUntil([&] { return !savedHosts().empty() && savedHosts()[0].goodCount > 0; }))
+        << output();
+    std::filesystem::permissions(docPath, std::filesystem::perms::owner_read);
+    ASSERT_TRUE(waitUntil([&] { return contains(output(), "vardomond: Failed to save file: "); }))
+        << output();
+    ::kill(daemon->pid(), SIGTERM);
+    EXPECT_EQ(daemon->waitForExit(10s), 1) << output();
+    EXPECT_TRUE(contains(output(), ": Failed to open file for writing. (Permission denied)\n")) << output();
+}
+
+TEST_F(DaemonTest, TheJournalGetsThePriorityOfALine) {
+    RefusingPort closed;
+    writeDocument({tcpHost("closed", closed.port())});
+    writeFileBytes(outPath, "");
+    struct stat st {};
+    ASSERT_EQ(::stat(outPath.c_str(), &st), 0);
+    const std::string stream =
+        "JOURNAL_STREAM=" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    SpawnedProcess once({VARDOMOND, "--config", dir.path(), "--once", "--log", "-", docPath}, {stream},
+                        outPath);
+    EXPECT_EQ(once.waitForExit(30s), 1) << output();
+    EXPECT_TRUE(std::regex_match(output(), std::regex(R"(<4>[A-Z][^\n]*: Server Down: closed\n)")))
+        << output();
+}
+
+TEST_F(DaemonTest, EveryInstanceOfTheUnitHasFoldersOfItsOwn) {
+    if (!std::filesystem::exists("/usr/bin/systemd-analyze")) {
+        GTEST_SKIP() << "systemd-analyze is not installed (Debian package systemd)";
+    }
+    std::string unit = readFileBytes(VARDOMOND_UNIT);
+    unit.replace(unit.find("@VARDOMOND@"), 11, VARDOMOND);
+    for (const char* key : {"StateDirectory=", "LogsDirectory=", "ConfigurationDirectory="}) {
+        EXPECT_TRUE(contains(unit, std::string("\n") + key + "kestrune-vardomon/%i\n")) << key;
+    }
+    EXPECT_TRUE(contains(unit, " ${STATE_DIRECTORY}/%i.vdm\n"));
+    writeFileBytes(dir.file("vardomond@one.service"), unit);
+    writeFileBytes(dir.file("vardomond@two.service"), unit);
+    SpawnedProcess verify(
+        {"systemd-analyze", "verify", dir.file("vardomond@one.service"), dir.file("vardomond@two.service")},
+        {}, outPath);
+    EXPECT_EQ(verify.waitForExit(60s), 0) << output();
+    EXPECT_EQ(output(), "");
+}
+
+TEST_F(DaemonTest, ScrapesDuringReloadsAlwaysSeeEveryHost) {
+    RefusingPort closed;
+    std::vector<ServerItem> hosts;
+    for (int i = 0; i < 3000; ++i) {
+        hosts.push_back(tcpHost("host " + std::to_string(i), closed.port()));
+    }
+    writeDocument(hosts);
+    writeFileBytes(dir.file("settings.toml"), "[monitor]\nchecks_at_once = 64\n");
+    auto daemon = start({"--interval", "3600", "--metrics-listen", "127.0.0.1:0"});
+    std::smatch found;
+    std::string text;
+    ASSERT_TRUE(waitUntil([&] {
+        text = output();
+        return std::regex_search(text, found, std::regex(R"(metrics on http://127\.0\.0\.1:(\d+)/metrics)"));
+    })) << output();
+    const auto port = static_cast<std::uint16_t>(std::stoi(found[1].str()));
+    std::atomic<bool> reloading{true};
+    std::atomic<int> scrapes{0};
+    std::atomic<int> empty{0};
+    std::vector<std::jthread> scrapers;
+    for (int i = 0; i < 4; ++i) {
+        scrapers.emplace_back([&] {
+            while (reloading) {
+                ++scrapes;
+                empty += contains(httpGet(port, "/metrics"), "\nvardomon_host_up{name=\"host 2999\"") ? 0 : 1;
+            }
+        });
+    }
+    for (int reload = 1; reload <= 8; ++reload) {
+        ::kill(daemon->pid(), SIGHUP);
+        // A line for each reload after the one of the address.
+        EXPECT_TRUE(waitUntil([&] { return std::ranges::count(output(), '\n') > reload; })) << output();
+    }
+    // A document that cannot be read changes nothing.
+    writeFileBytes(docPath, "not a host list");
+    ::kill(daemon->pid(), SIGHUP);
+    EXPECT_TRUE(waitUntil([&] {
+        return contains(output(), "vardomond: nothing was read again, monitoring goes on as before: " +
+                                      docPath + ": This file does not appear to be a Vardomon document.\n");
+    })) << output();
+    reloading = false;
+    scrapers.clear();
+    EXPECT_EQ(empty, 0) << "of " << scrapes;
 }
 
 // A port that was free a moment ago.

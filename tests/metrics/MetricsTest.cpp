@@ -1,6 +1,10 @@
 // The exposition as a scraper reads it, after a cycle of the real check code over hosts with
 // awkward names, and the HTTP server's answers and limits.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -103,6 +107,31 @@ TEST(Exposition, AwkwardNamesMakeValidSeriesAndTheCycleIsTimed) {
     EXPECT_EQ(readFileBytes(dir.file("promtool.txt")), "");
 }
 
+TEST(Exposition, CountersNeverGoBackWhenTheDocumentDoes) {
+    ServerDoc doc;
+    ServerItem checked = host("a");
+    checked.goodCount = 10;
+    doc.append(checked);
+    Journal journal;
+    FakeClock clock(journal);
+    clock.quiet = true;
+    MetricsView view(doc, clock);
+    checked.goodCount = 11;
+    checked.status = StatusSuccess;
+    view.markRowChecking(0);
+    view.showRowCounts(0, checked);
+    // An older document is read again: its counts are lower.
+    ServerItem older = host("a");
+    older.goodCount = 3;
+    doc.reset();
+    doc.append(older);
+    view.refreshAllRows();
+    const std::string text = renderExposition(view.snapshot(), true);
+    const std::string labels = R"({name="a",address="127.0.0.1",type="tcp"} )";
+    EXPECT_TRUE(contains(text, "vardomon_host_good_checks_total" + labels + "1\n")) << text;
+    EXPECT_TRUE(contains(text, "vardomon_host_document_good_checks" + labels + "3\n")) << text;
+}
+
 TEST(MetricsServer, AnswersOnlyGetWithinItsLimits) {
     ServerLimits limits;
     limits.headBytes = 1024;
@@ -135,6 +164,67 @@ TEST(MetricsServer, AnswersOnlyGetWithinItsLimits) {
     MetricsServer second([] { return std::string(); });
     EXPECT_FALSE(second.start(server.address()));
     EXPECT_EQ(second.error(), "127.0.0.1:" + std::to_string(port) + ": Address already in use");
+}
+
+// A client that connects, sends what it is given (maybe nothing) and then neither sends nor
+// reads another byte.
+int quietClient(std::uint16_t port, const std::string& sends) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ::send(fd, sends.data(), sends.size(), MSG_NOSIGNAL);
+    return fd;
+}
+
+TEST(MetricsServer, QuietClientsCannotKeepAScrapeWaiting) {
+    const std::string large(4 << 20, 'x');
+    MetricsServer server([&] { return large; });
+    ASSERT_TRUE(server.start(*parseListenAddress("127.0.0.1:0"))) << server.error();
+    std::vector<int> clients;
+    for (int i = 0; i < 64; ++i) {
+        clients.push_back(
+            quietClient(server.address().port, i % 4 == 0 ? "GET /metrics HTTP/1.1\r\n\r\n" : ""));
+    }
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(httpGet(server.address().port, "/metrics").starts_with("HTTP/1.1 200 OK\r\n"));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+    for (const int fd : clients) {
+        ::close(fd);
+    }
+}
+
+TEST(MetricsServer, NeverCompressesWithBrotliAndGzipsTenThousandHostsSoon) {
+    ServerDoc doc;
+    for (int i = 0; i < 10000; ++i) {
+        doc.append(host("host " + std::to_string(i)));
+    }
+    Journal journal;
+    FakeClock clock(journal);
+    MetricsView view(doc, clock);
+    const std::string text = renderExposition(view.snapshot(), true);
+    MetricsServer server([&] { return text; });
+    ASSERT_TRUE(server.start(*parseListenAddress("127.0.0.1:0"))) << server.error();
+    for (const auto& [offered, used] : {std::pair{"br", ""}, std::pair{"gzip, deflate, br", "gzip"}}) {
+        const auto started = std::chrono::steady_clock::now();
+        const std::string answer =
+            httpExchange(server.address().port,
+                         {std::string("GET /metrics HTTP/1.1\r\nAccept-Encoding: ") + offered + "\r\n\r\n"});
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5)) << offered;
+        EXPECT_TRUE(answer.starts_with("HTTP/1.1 200 OK\r\n")) << offered;
+        EXPECT_EQ(contains(answer, "\r\nContent-Encoding: "), *used != '\0') << offered;
+        EXPECT_TRUE(*used == '\0' || contains(answer, std::string("\r\nContent-Encoding: ") + used + "\r\n"));
+    }
+}
+
+TEST(MetricsServer, AnswersRequestsWhoseLinesEndInABareLineFeed) {
+    MetricsServer server([] { return std::string("vardomon_monitor_running 1\n"); });
+    ASSERT_TRUE(server.start(*parseListenAddress("127.0.0.1:0"))) << server.error();
+    const std::string ok = httpExchange(server.address().port, {"GET /metrics HTTP/1.1\nHost: x\n\n"});
+    EXPECT_TRUE(ok.starts_with("HTTP/1.1 200 OK\r\n")) << ok;
+    EXPECT_EQ(httpBody(ok), "vardomon_monitor_running 1\n");
 }
 
 }  // namespace

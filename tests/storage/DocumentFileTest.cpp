@@ -134,6 +134,7 @@ TEST_F(DocumentFile, OpenFailuresAndForeignFiles) {
     doc.fileName = dir.file("no/such/folder/x.vdm");
     EXPECT_FALSE(doc.save());
     EXPECT_EQ(doc.errorText, "Failed to open file for writing.");
+    EXPECT_EQ(doc.errorReason, "No such file or directory");
 
     EXPECT_FALSE(doc.load(dir.file("missing.vdm")));
     EXPECT_EQ(doc.errorText, "Failed to open file for reading.");
@@ -299,6 +300,19 @@ TEST_F(DocumentFile, AFailedWriteKeepsThePreviousFile) {
         ++files;
     }
     EXPECT_EQ(files, 1u) << "the temporary file was left behind";
+}
+
+TEST_F(DocumentFile, AFileWrittenByOthersWhileTheSaveWritesIsKept) {
+    ServerDoc doc;
+    doc.append(ServerItem{});
+    doc.fileName = dir.file("shared.vdm");
+    const bool saved = doc.save([&] {
+        writeFileBytes(doc.fileName, "theirs");
+        return false;
+    });
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(readFileBytes(doc.fileName), "theirs");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
 TEST_F(DocumentFile, SaveKeepsTheModeOfTheFileItReplaces) {
