@@ -275,7 +275,6 @@ bool ServerDoc::save(const std::function<bool()>& beforeReplace) {
     errorReason.clear();
     if (savingLosesExtras()) {
         errorText = std::string(kExtrasDamaged) + " Saving over the file would lose them.";
-        errorReason = "the file's extended host settings could not be read";
         return false;
     }
     try {
