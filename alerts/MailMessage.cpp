@@ -83,6 +83,13 @@ bool hasLineBreak(const std::string& text) {
     return text.find_first_of("\r\n") != std::string::npos;
 }
 
+std::string withoutLineEnd(std::string line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.pop_back();
+    }
+    return line;
+}
+
 std::string ExtractAddress(const std::string& entry) {
     const std::size_t lt = entry.find('<');
     if (lt != std::string::npos) {

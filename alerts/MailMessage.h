@@ -47,6 +47,9 @@ std::string cleanHeaderValue(const std::string& value);
 // Whether the text holds a CR or an LF (such a recipient is not used at all).
 bool hasLineBreak(const std::string& text);
 
+// A reply line without its line end, for the texts that quote it.
+std::string withoutLineEnd(std::string line);
+
 // The bare address of a recipient entry: what stands in angle brackets, else after a
 // colon, else the whole entry.
 std::string ExtractAddress(const std::string& entry);

@@ -45,14 +45,6 @@ int leadingNumber(const std::string& line) {
     return static_cast<int>(std::min<long long>(value, 99999));
 }
 
-// A reply line without its line end, for the texts that quote it.
-std::string withoutLineEnd(std::string line) {
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-        line.pop_back();
-    }
-    return line;
-}
-
 // Base64 of the bytes, as the login sends them; the caller wipes both when done.
 std::string base64(const std::string& bytes) {
     std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');

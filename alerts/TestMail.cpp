@@ -22,17 +22,6 @@ AlertMail testMail(const ServerCfg& cfg, const MailSettings& settings, const std
     return mail;
 }
 
-namespace {
-
-std::string withoutLineEnd(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
-        text.pop_back();
-    }
-    return text;
-}
-
-}  // namespace
-
 TestMailSender::TestMailSender() : mailer_(connectState_) {
     // The mail goes on to the others when a recipient is refused; the test must say so.
     mailer_.client().OnRecipientNotFound = [this](const std::string& recipient) {

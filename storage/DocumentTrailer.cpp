@@ -51,14 +51,9 @@ TrailerRead decodeTrailer(std::string_view rest, std::size_t hostCount, std::vec
         return TrailerRead::Absent;
     }
     hosts.clear();
-    if (rest.size() < kTrailerMagic.size() + 4) {
-        return TrailerRead::Damaged;
-    }
     // Bytes after a trailer whose CRC holds are ignored, as bytes after the records are
     // when there is no trailer.
-    ByteReader r(rest);
-    std::string skipped;
-    r.getBytes(kTrailerMagic.size(), skipped);
+    ByteReader r(rest.substr(kTrailerMagic.size()));
     std::uint32_t version = 0;
     std::uint32_t count = 0;
     if (!r.getU32(version) || version != kTrailerVersion || !r.getU32(count) || count != hostCount) {

@@ -679,7 +679,7 @@ TEST(PingerLookup, ReplacedCancelledAndOrphanedLookupsStaySilent) {
     }));
 }
 
-TEST(PingerLookup, ACancelNeedNotWaitForAHangingLookup) {
+TEST(PingerLookup, ACancelNeedNotWaitForAHangingLookupAndFewHangAtOnce) {
     SKIP_UNLESS_RAN(netns::lookupsStayInside());
     SKIP_UNLESS_RAN(netns::run([] {
         SilentNameServer dns;
@@ -696,18 +696,8 @@ TEST(PingerLookup, ACancelNeedNotWaitForAHangingLookup) {
         png.CancelDnsLookup();
         EXPECT_LT(msSince(start), 100);
         EXPECT_EQ(done, std::vector<int>{10004});
-    }));
-}
-
-TEST(PingerLookup, HangingLookupsHoldOnlyAFewThreads) {
-    SKIP_UNLESS_RAN(netns::lookupsStayInside());
-    SKIP_UNLESS_RAN(netns::run([] {
-        SilentNameServer dns;
-        if (!dns.why().empty()) {
-            GTEST_SKIP() << dns.why();
-        }
-        TPinger png;
-        for (std::size_t i = 0; i < AbandonedLookups::kLimit; ++i) {
+        // The cancelled lookup still hangs in its thread; a few more may, then none starts.
+        for (std::size_t i = 1; i < AbandonedLookups::kLimit; ++i) {
             png.DnsLookup("hanging-lookup.invalid");
         }
         EXPECT_THROW(png.DnsLookup("hanging-lookup.invalid"), std::runtime_error);
