@@ -102,6 +102,11 @@ ProbeResult runProbe(HostProbes& probes, const std::atomic<bool>& abort, Clock& 
     ProbeResult result = probeOnce(probes, abort, clock, item, onPingTry, keepHandle);
     result.took = clock.elapsed() - started;
     result.heldReports = probes.takeHeldReports();
+    // Taken after every check, so a reason never outlives the check it belongs to.
+    std::string reason = probes.takeFailureReason();
+    if (result.end == End::Bad) {
+        result.reason = std::move(reason);
+    }
     return result;
 }
 

@@ -34,6 +34,8 @@ struct ProbeResult {
     std::vector<std::function<void()>> heldReports;
     // How long the probe itself took, without any wait for its turn to be applied.
     std::chrono::milliseconds took{0};
+    // Bad: why, as the probe set told it; empty when it could not tell.
+    std::string reason;
 };
 
 // "Checking: name (Ping k of total)", shown before ping try k of a host.

@@ -61,6 +61,9 @@ class HostProbes {
     // saying it (why the check could not even be tried). The monitor thread says it when it
     // applies the check's result, so it comes in list order like the rest.
     virtual std::vector<std::function<void()>> takeHeldReports() { return {}; }
+    // Why the last check of this set failed, in a few words ("Connection refused", "Timed
+    // out"), then forgotten; empty when it did not fail or the probe cannot tell.
+    virtual std::string takeFailureReason() { return {}; }
 };
 
 // The log and the actions of a transition.

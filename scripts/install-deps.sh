@@ -7,7 +7,7 @@ PACKAGES=(
   qt6-base-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins
   libgtest-dev libgmock-dev libbenchmark-dev
   libsystemd-dev dbus python3-dbusmock python3-aiosmtpd libtomlplusplus-dev libssl-dev openssl zlib1g-dev
-  libcli11-dev libcpp-httplib-dev
+  libcli11-dev libcpp-httplib-dev libcurl4-openssl-dev libsqlite3-dev sqlite3 qt6-charts-dev nginx-light
   libcanberra-dev alsa-utils sox smbclient
   xvfb xauth imagemagick iproute2 procps libcap2-bin dunst
   desktop-file-utils appstream shared-mime-info libglib2.0-bin dpkg-dev lintian
