@@ -39,7 +39,7 @@ Application::Application(Ui ui, const std::string& configPath, const ComponentFa
       parts_(checked(makeComponents(ComponentContext{cfg_, flags_, view_, ui.messages}))),
       pool_(parts_.makeProbes, parts_.mostChecksAtOnce),
       monitor_(MonitorContext{doc_, cfg_, flags_, *parts_.probes, *parts_.alerts, view_, *parts_.clock,
-                              parts_.makeProbes ? &pool_ : nullptr}) {}
+                              parts_.makeProbes ? &pool_ : nullptr, &gate_}) {}
 
 Application::~Application() {
     monitor_.cancelAndJoin();
@@ -65,6 +65,21 @@ void Application::firstShow() {
         }
     }
     view_.refreshAllRows();
+}
+
+bool Application::changeMutes(const std::function<void(HostMutes&)>& change) {
+    cfg_.updateExtra([&](Settings& s) { change(s.monitor.mutes); });
+    // Only the mutes: the other settings changed in this run are written at shutdown.
+    extraFile_.settings.monitor.mutes = cfg_.extra().monitor.mutes;
+    return extraFile_.save();
+}
+
+QuietState Application::quietOf(std::size_t index) const {
+    const std::optional<ServerDoc::Snapshot> host = doc_.snapshot(index);
+    if (!host) {
+        return {};
+    }
+    return gate_.stateOf(host->id, host->item.name, cfg_.extra().monitor.mutes, parts_.clock->now());
 }
 
 bool Application::promptAndReset() {

@@ -35,10 +35,14 @@ std::optional<std::string> parentDown(const ServerDoc& doc, const HostExtras& ex
 }  // namespace
 
 AlertGate::Host& AlertGate::hostOf(const ServerDoc::Snapshot& taken) {
+    // A document read again numbers its hosts anew: the same number is the same host only
+    // under the same name, so a reload of the same list keeps what waits.
     auto [it, added] = hosts_.try_emplace(taken.id);
-    if (added) {
+    if (added || it->second.name != taken.item.name) {
         // Whatever state the host had before it was first checked here was reported by
         // someone else (or by nobody, when it starts up): it is the state to differ from.
+        it->second = Host{};
+        it->second.name = taken.item.name;
         it->second.toldDown = taken.item.isDown();
     }
     return it->second;
@@ -144,7 +148,7 @@ QuietState AlertGate::stateOf(ServerDoc::ItemId id, const std::string& name, con
     QuietState state;
     state.muted = isMuted(mutes, name, now);
     std::lock_guard lock(mutex_);
-    if (const auto it = hosts_.find(id); it != hosts_.end()) {
+    if (const auto it = hosts_.find(id); it != hosts_.end() && it->second.name == name) {
         state.flapping = it->second.flaps.flapping();
         state.suppressed = it->second.suppressed;
     }

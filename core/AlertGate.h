@@ -45,6 +45,7 @@ class AlertGate {
 
   private:
     struct Host {
+        std::string name;
         // Whether the last action that ran (or the state the host was first seen in) said down.
         bool toldDown = false;
         bool suppressed = false;

@@ -163,9 +163,6 @@ TEST_F(SettingsFileTest, AFileThatCouldNotBeReadIsNeverOverwritten) {
     EXPECT_EQ(readFileBytes(path), text);
 }
 
-}  // namespace
-
-namespace {
 
 // Mutes are one line the daemon and the window rewrite; the lines around it stay as they are.
 TEST_F(SettingsFileTest, MutesAreWrittenOnOneLineInUtcAndReadBack) {
