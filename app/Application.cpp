@@ -234,7 +234,8 @@ bool Application::serveMetrics() {
         metricsError_ = "Cannot serve the metrics on \"" + listen + "\": not an address and a port";
         return false;
     }
-    auto metrics = std::make_unique<MetricsExporter>(doc_, *parts_.clock, flags_.running);
+    auto metrics = std::make_unique<MetricsExporter>(doc_, *parts_.clock, flags_.running,
+                                                     [this](std::size_t i) { return quietOf(i); });
     if (!metrics->start(*at)) {
         metricsError_ = "Cannot serve the metrics on " + metrics->error();
         return false;
