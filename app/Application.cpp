@@ -259,8 +259,9 @@ bool Application::toggleMonitor() {
 
 void Application::addHost() {
     ServerItem record;
-    if (ui_.editor.editHost(record)) {
-        doc_.append(record);
+    HostEdit beside = hostEditFor(doc_, std::nullopt);
+    if (ui_.editor.editHostWith(record, beside)) {
+        doc_.append(record, beside.extras);
     }
     view_.refreshAllRows();
 }
@@ -273,9 +274,11 @@ void Application::editHost(std::optional<std::size_t> index, GridSource source) 
     if (!record) {
         return;
     }
-    const bool confirmed = ui_.editor.editHost(*record);
+    HostEdit beside = hostEditFor(doc_, index);
+    const bool confirmed = ui_.editor.editHostWith(*record, beside);
     if (confirmed) {
         doc_.replace(*index, *record);
+        doc_.setExtras(*index, beside.extras);
     }
     // A cancelled edit from the result grid leaves both grids (and their selection) alone.
     if (confirmed || source == GridSource::HostGrid) {
