@@ -9,7 +9,7 @@ namespace {
 
 using Strings = std::vector<std::string>;
 
-class QuietTest : public ::testing::Test {
+class QuietTest : public ::testing::Test, protected MonitorRig {
   protected:
     void add(const std::string& name, const std::vector<std::string>& parents = {}) {
         ServerItem it;
@@ -36,16 +36,9 @@ class QuietTest : public ::testing::Test {
         cfg.updateExtra([&](Settings& s) { muteHosts(s.monitor.mutes, {"web"}, until, clock.time); });
     }
 
-    Journal journal;
-    ServerDoc doc;
-    LiveConfig cfg;
-    MonitorFlags flags;
-    FakeProbes probes{journal};
-    RecordingAlerts alerts{journal};
-    RecordingView view{journal};
-    FakeClock clock{journal};
+    void SetUp() override { ctx.gate = &gate; }
+
     AlertGate gate;
-    MonitorContext ctx{doc, cfg, flags, probes, alerts, view, clock, nullptr, &gate};
 };
 
 TEST_F(QuietTest, AMuteHoldsEveryActionAndTheLastStateIsReportedOnceWhenItEnds) {
