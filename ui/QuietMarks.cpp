@@ -50,7 +50,7 @@ QVariant QuietRowsModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::ToolTipRole) {
         return QStringLiteral("Alerts held: ") + mark;
     }
-    return value.toString() + QStringLiteral("  \u23F8 ") + mark;
+    return value.toString() + QStringLiteral("  \u2014 ") + mark;
 }
 
 void QuietRowsModel::refresh() {
