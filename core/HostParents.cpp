@@ -1,7 +1,7 @@
 #include "core/HostParents.h"
 
 #include <algorithm>
-#include <functional>
+#include <utility>
 
 std::vector<std::string> parentNames(const HostExtras& extras) {
     std::vector<std::string> names;
@@ -40,6 +40,9 @@ void setParentNames(HostExtras& extras, const std::vector<std::string>& names) {
 
 ParentGraph::ParentGraph(const std::vector<std::string>& names, const std::vector<HostExtras>& extras)
     : names_(names), parents_(names.size()) {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        first_.try_emplace(names[i], i);
+    }
     for (std::size_t i = 0; i < names.size() && i < extras.size(); ++i) {
         for (const std::string& name : parentNames(extras[i])) {
             const std::optional<std::size_t> parent = find(name);
@@ -52,11 +55,11 @@ ParentGraph::ParentGraph(const std::vector<std::string>& names, const std::vecto
 }
 
 std::optional<std::size_t> ParentGraph::find(const std::string& name) const {
-    const auto it = std::find(names_.begin(), names_.end(), name);
-    if (it == names_.end()) {
+    const auto it = first_.find(name);
+    if (it == first_.end()) {
         return std::nullopt;
     }
-    return static_cast<std::size_t>(it - names_.begin());
+    return it->second;
 }
 
 std::vector<std::size_t> ParentGraph::checkOrder() const {
@@ -64,23 +67,29 @@ std::vector<std::size_t> ParentGraph::checkOrder() const {
     if (empty_) {
         return order;
     }
-    enum class Mark { None, Open, Done };
-    std::vector<Mark> marks(parents_.size(), Mark::None);
-    // Depth-first, parents before the host itself; an open host met again closes a ring,
-    // and that link is left out.
-    std::function<void(std::size_t)> visit = [&](std::size_t i) {
-        marks[i] = Mark::Open;
-        for (const std::size_t parent : parents_[i]) {
-            if (marks[parent] == Mark::None) {
-                visit(parent);
-            }
+    std::vector<bool> seen(parents_.size(), false);
+    // Depth first, parents before the host itself, on a stack of its own so that a long
+    // chain of parents cannot exhaust the thread's. A host met again while its own parents
+    // are still being visited closes a ring, and that link is left out.
+    std::vector<std::pair<std::size_t, std::size_t>> stack;  // host, next parent to visit
+    for (std::size_t root = 0; root < parents_.size(); ++root) {
+        if (seen[root]) {
+            continue;
         }
-        marks[i] = Mark::Done;
-        order.push_back(i);
-    };
-    for (std::size_t i = 0; i < parents_.size(); ++i) {
-        if (marks[i] == Mark::None) {
-            visit(i);
+        seen[root] = true;
+        stack.emplace_back(root, 0);
+        while (!stack.empty()) {
+            auto& [host, next] = stack.back();
+            if (next < parents_[host].size()) {
+                const std::size_t parent = parents_[host][next++];
+                if (!seen[parent]) {
+                    seen[parent] = true;
+                    stack.emplace_back(parent, 0);
+                }
+                continue;
+            }
+            order.push_back(host);
+            stack.pop_back();
         }
     }
     return order;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/HostExtras.h"
@@ -37,6 +38,8 @@ class ParentGraph {
     std::optional<std::size_t> find(const std::string& name) const;
 
     std::vector<std::string> names_;
+    // Each name's first host: a name that twins means the first of them.
+    std::unordered_map<std::string, std::size_t> first_;
     std::vector<std::vector<std::size_t>> parents_;
     bool empty_ = true;
 };
