@@ -137,4 +137,22 @@ TEST_F(QuietTest, AFlappingHostIsToldOnceAndReportsItsStateWhenStable) {
     EXPECT_EQ(said, (Strings{"log Server Stable: web", "log Server Up: web (stable again)", "up actions web"}));
 }
 
+TEST(MuteTimes, SpansAndMorningsMeanWhatTheySay) {
+    EXPECT_EQ(parseSpan("90s"), 90);
+    EXPECT_EQ(parseSpan("30m"), 1800);
+    EXPECT_EQ(parseSpan("2h"), 7200);
+    EXPECT_EQ(parseSpan("1d"), 86400);
+    for (const char* bad : {"", "h", "0m", "5", "1w", "-1h", "1.5h", "99999d", "1h "}) {
+        EXPECT_EQ(parseSpan(bad), std::nullopt) << bad;
+    }
+    // Central European time as a rule, so no time zone files are needed.
+    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+    tzset();
+    // 2026-03-29, the night the clocks go forward: 08:00 local is 06:00 UTC.
+    EXPECT_EQ(nextLocalHour(1774742400 /* 00:00 UTC, 01:00 local */, 8), 1774764000);
+    EXPECT_EQ(nextLocalHour(1774764000, 8), 1774764000 + 86400);
+    unsetenv("TZ");
+    tzset();
+}
+
 }  // namespace
