@@ -12,8 +12,8 @@
 #include <string>
 
 #include "alerts/TestMail.h"
-#include "core/AlertGate.h"
 #include "app/UserInteraction.h"
+#include "core/AlertGate.h"
 #include "core/Clock.h"
 #include "core/FanOutView.h"
 #include "core/LiveConfig.h"

@@ -17,7 +17,8 @@ struct HostEdit {
     std::vector<std::string> otherHosts;
     // When the host, under the name given, depending on the parents given would close a ring,
     // the ring ("gw -> core -> gw"); nothing when it would not.
-    std::function<std::optional<std::string>(const std::string& name, const std::vector<std::string>& parents)>
+    std::function<std::optional<std::string>(const std::string& name,
+                                             const std::vector<std::string>& parents)>
         ringWith;
 };
 

@@ -48,15 +48,16 @@ AlertGate::Host& AlertGate::hostOf(const ServerDoc::Snapshot& taken) {
     return it->second;
 }
 
-std::string AlertGate::holdOf(MonitorContext& ctx, const Host& h, const std::string& name, std::time_t now) const {
+std::string AlertGate::holdOf(MonitorContext& ctx, const Host& h, const std::string& name,
+                              std::time_t now) const {
     if (isMuted(ctx.cfg.extra().monitor.mutes, name, now)) {
         return " (muted)";
     }
     return h.flaps.flapping() ? " (flapping)" : "";
 }
 
-void AlertGate::checked(MonitorContext& ctx, const ServerDoc::Snapshot& taken, const ServerItem& host, bool counted,
-                        std::time_t now) {
+void AlertGate::checked(MonitorContext& ctx, const ServerDoc::Snapshot& taken, const ServerItem& host,
+                        bool counted, std::time_t now) {
     const MonitorSettings settings = ctx.cfg.extra().monitor;
     std::unique_lock lock(mutex_);
     Host& h = hostOf(taken);

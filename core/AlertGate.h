@@ -34,14 +34,17 @@ class AlertGate {
     // flapping judgement, with its log line when that changes. row is where the host is now.
     void checked(MonitorContext& ctx, const ServerDoc::Snapshot& taken, const ServerItem& host, bool counted,
                  std::time_t now);
-    GateVerdict up(MonitorContext& ctx, const ServerDoc::Snapshot& taken, const ServerItem& host, std::time_t now);
-    GateVerdict down(MonitorContext& ctx, const ServerDoc::Snapshot& taken, std::size_t row, const ServerItem& host,
-                     std::time_t now);
+    GateVerdict up(MonitorContext& ctx, const ServerDoc::Snapshot& taken, const ServerItem& host,
+                   std::time_t now);
+    GateVerdict down(MonitorContext& ctx, const ServerDoc::Snapshot& taken, std::size_t row,
+                     const ServerItem& host, std::time_t now);
     // Last of each check: runs an action held before, when the host is free again.
-    void settle(MonitorContext& ctx, const ServerDoc::Snapshot& taken, const ServerItem& host, std::time_t now);
+    void settle(MonitorContext& ctx, const ServerDoc::Snapshot& taken, const ServerItem& host,
+                std::time_t now);
 
     // Safe from any thread.
-    QuietState stateOf(ServerDoc::ItemId id, const std::string& name, const HostMutes& mutes, std::time_t now) const;
+    QuietState stateOf(ServerDoc::ItemId id, const std::string& name, const HostMutes& mutes,
+                       std::time_t now) const;
 
   private:
     struct Host {

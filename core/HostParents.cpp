@@ -95,7 +95,8 @@ std::vector<std::size_t> ParentGraph::checkOrder() const {
     return order;
 }
 
-std::optional<std::string> ParentGraph::ringWith(std::size_t index, const std::vector<std::string>& parents) const {
+std::optional<std::string> ParentGraph::ringWith(std::size_t index,
+                                                 const std::vector<std::string>& parents) const {
     std::vector<std::vector<std::size_t>> links = parents_;
     if (index >= links.size()) {
         return std::nullopt;

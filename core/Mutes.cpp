@@ -18,7 +18,8 @@ std::optional<std::time_t> muteEnd(const HostMutes& mutes, const std::string& ho
 
 void muteHosts(HostMutes& mutes, const std::vector<std::string>& hosts, std::time_t until, std::time_t now) {
     std::erase_if(mutes, [&](const HostMute& m) {
-        return (m.until != 0 && m.until <= now) || std::find(hosts.begin(), hosts.end(), m.host) != hosts.end();
+        return (m.until != 0 && m.until <= now) ||
+               std::find(hosts.begin(), hosts.end(), m.host) != hosts.end();
     });
     for (const std::string& host : hosts) {
         if (std::none_of(mutes.begin(), mutes.end(), [&](const HostMute& m) { return m.host == host; })) {
@@ -50,9 +51,9 @@ std::time_t nextLocalHour(std::time_t now, int hour) {
 
 std::optional<std::int64_t> parseSpan(const std::string& text) {
     constexpr std::int64_t kLongest = 100LL * 366 * 86400;
-    if (text.size() < 2 || !std::all_of(text.begin(), text.end() - 1, [](unsigned char c) {
-            return std::isdigit(c) != 0;
-        }) || text.size() > 12) {
+    if (text.size() < 2 ||
+        !std::all_of(text.begin(), text.end() - 1, [](unsigned char c) { return std::isdigit(c) != 0; }) ||
+        text.size() > 12) {
         return std::nullopt;
     }
     std::int64_t unit = 0;

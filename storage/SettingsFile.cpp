@@ -140,7 +140,8 @@ HostMutes mutesFrom(const toml::node& n) {
             (until != nullptr && (!until->is_date_time() || !until->as_date_time()->get().offset))) {
             throw BadValue{shape, element.source()};
         }
-        mutes.push_back({host->as_string()->get(), until != nullptr ? timeOf(until->as_date_time()->get()) : 0});
+        mutes.push_back(
+            {host->as_string()->get(), until != nullptr ? timeOf(until->as_date_time()->get()) : 0});
     }
     return mutes;
 }

@@ -390,8 +390,9 @@ void TAddHostDlg::btnOkClick() {
     const std::string name = stored(txtName_, record.name);
     if (const auto ring = beside.ringWith ? beside.ringWith(name, parents) : std::nullopt) {
         pages_->setCurrentIndex(0);
-        MessageBox::information(this, QStringLiteral("A host cannot depend on itself, not even through others:\r\n") +
-                                          displayText(*ring));
+        MessageBox::information(
+            this, QStringLiteral("A host cannot depend on itself, not even through others:\r\n") +
+                      displayText(*ring));
         return;
     }
     setParentNames(beside.extras, parents);

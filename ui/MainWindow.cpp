@@ -326,8 +326,8 @@ void TForm1::buildPages() {
     quietRows_ = new QuietRowsModel(
         resultModel_,
         [this](int row) {
-            const std::optional<ServerItem> host = app_ ? app_->document().at(static_cast<std::size_t>(row))
-                                                        : std::nullopt;
+            const std::optional<ServerItem> host =
+                app_ ? app_->document().at(static_cast<std::size_t>(row)) : std::nullopt;
             if (!host) {
                 return QString();
             }
@@ -658,8 +658,8 @@ void TForm1::updateTray() {
     const std::time_t now = app_->now();
     app_->document().withItems([&](const std::vector<ServerItem>& items) {
         tally = tallyHosts(items);
-        muted = static_cast<int>(std::count_if(items.begin(), items.end(),
-                                               [&](const ServerItem& i) { return isMuted(mutes, i.name, now); }));
+        muted = static_cast<int>(std::count_if(
+            items.begin(), items.end(), [&](const ServerItem& i) { return isMuted(mutes, i.name, now); }));
     });
     tray_->update(tally, app_->isMonitoring(), muted);
 }
@@ -678,17 +678,18 @@ void TForm1::buildQuiet() {
         });
         return names;
     };
-    auto* hostMenu = new MuteMenu(QStringLiteral("mnuMute"), [hosts] { return hosts(true); }, *app_, this);
+    auto* hostMenu = new MuteMenu(
+        QStringLiteral("mnuMute"), [hosts] { return hosts(true); }, *app_, this);
     QMenu* config = menuBar()->findChild<QMenu*>(QStringLiteral("mnuConfig"));
     config->addSeparator();
     config->addMenu(hostMenu);
-    auto* rowMenu = new MuteMenu(QStringLiteral("ctxMute"), [hosts] { return hosts(true); }, *app_, this);
+    auto* rowMenu = new MuteMenu(
+        QStringLiteral("ctxMute"), [hosts] { return hosts(true); }, *app_, this);
     resultlist_->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(resultlist_, &QWidget::customContextMenuRequested, this, [this, rowMenu](const QPoint& at) {
-        rowMenu->popup(resultlist_->viewport()->mapToGlobal(at));
-    });
-    auto* trayMenu =
-        new MuteMenu(QStringLiteral("trayMute"), [hosts] { return hosts(false); }, *app_, tray_->menu());
+    connect(resultlist_, &QWidget::customContextMenuRequested, this,
+            [this, rowMenu](const QPoint& at) { rowMenu->popup(resultlist_->viewport()->mapToGlobal(at)); });
+    auto* trayMenu = new MuteMenu(
+        QStringLiteral("trayMute"), [hosts] { return hosts(false); }, *app_, tray_->menu());
     tray_->menu()->insertMenu(mnuExit_, trayMenu);
     tray_->menu()->insertSeparator(mnuExit_);
     for (MuteMenu* menu : {hostMenu, rowMenu, trayMenu}) {

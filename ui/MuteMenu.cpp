@@ -22,12 +22,14 @@ MuteMenu::MuteMenu(const QString& prefix, std::function<std::vector<std::string>
         a->setObjectName(prefix + QLatin1String(name));
         connect(a, &QAction::triggered, this, [this, until] { apply(until(app_.now())); });
     };
-    entry("1h", QStringLiteral("Mute for 1 hour"), [](std::time_t now) { return std::optional(now + kHour); });
+    entry("1h", QStringLiteral("Mute for 1 hour"),
+          [](std::time_t now) { return std::optional(now + kHour); });
     entry("4h", QStringLiteral("Mute for 4 hours"),
           [](std::time_t now) { return std::optional(now + 4 * kHour); });
     entry("Morning", QStringLiteral("Mute until tomorrow 08:00"),
           [](std::time_t now) { return std::optional(nextLocalHour(now, kMorning)); });
-    entry("Ever", QStringLiteral("Mute until unmuted"), [](std::time_t) { return std::optional<std::time_t>(0); });
+    entry("Ever", QStringLiteral("Mute until unmuted"),
+          [](std::time_t) { return std::optional<std::time_t>(0); });
     addSeparator();
     entry("Off", QStringLiteral("Unmute"), [](std::time_t) { return std::optional<std::time_t>(); });
 }
@@ -47,8 +49,9 @@ void MuteMenu::apply(std::optional<std::time_t> until) {
     });
     emit mutesChanged();
     if (!saved) {
-        MessageBox::information(parentWidget(), QStringLiteral("The mutes hold until the program ends, but could "
-                                                               "not be kept for the next start:\r\n") +
-                                                    QString::fromStdString(app_.settingsError()));
+        MessageBox::information(parentWidget(),
+                                QStringLiteral("The mutes hold until the program ends, but could "
+                                               "not be kept for the next start:\r\n") +
+                                    QString::fromStdString(app_.settingsError()));
     }
 }

@@ -94,7 +94,8 @@ TEST_F(QuietTest, ARouterDownSuppressesItsThirtyChildrenCheckedEightAtOnce) {
     ctx.pool = nullptr;
     runCycle(ctx);
     EXPECT_EQ(journal.matching("up actions"), Strings{});
-    EXPECT_EQ(journal.matching("log Server Up: pc7"), Strings{"log Server Up: pc7 (router was down) @1700000000"});
+    EXPECT_EQ(journal.matching("log Server Up: pc7"),
+              Strings{"log Server Up: pc7 (router was down) @1700000000"});
 }
 
 TEST_F(QuietTest, AParentRingIsRefusedAndNeverMakesTheOrderLoop) {
@@ -125,7 +126,8 @@ TEST_F(QuietTest, AFlappingHostIsToldOnceAndReportsItsStateWhenStable) {
     const auto flapping = std::find(said.begin(), said.end(), "log Server Flapping: web");
     ASSERT_NE(flapping, said.end());
     EXPECT_EQ(std::count(said.begin(), said.end(), "log Server Flapping: web"), 1);
-    EXPECT_TRUE(std::none_of(flapping, said.end(), [](const std::string& s) { return s.find("actions") != s.npos; }));
+    EXPECT_TRUE(
+        std::none_of(flapping, said.end(), [](const std::string& s) { return s.find("actions") != s.npos; }));
     EXPECT_EQ(*(said.end() - 1), "log Server Up: web (flapping)");
 
     said.clear();
@@ -134,7 +136,8 @@ TEST_F(QuietTest, AFlappingHostIsToldOnceAndReportsItsStateWhenStable) {
             said.push_back(std::move(line));
         }
     }
-    EXPECT_EQ(said, (Strings{"log Server Stable: web", "log Server Up: web (stable again)", "up actions web"}));
+    EXPECT_EQ(said,
+              (Strings{"log Server Stable: web", "log Server Up: web (stable again)", "up actions web"}));
 }
 
 TEST(MuteTimes, SpansAndMorningsMeanWhatTheySay) {

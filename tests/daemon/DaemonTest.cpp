@@ -396,7 +396,6 @@ TEST_F(DaemonTest, ARealPrometheusServerScrapesEveryHost) {
     }
 }
 
-
 TEST_F(DaemonTest, MuteAndUnmuteEditTheSettingsAndARunningDaemonTakesThemOnSighup) {
     LoopbackServer flip(LoopbackServer::closing());
     ServerItem host = tcpHost("flip", flip.port());
@@ -406,7 +405,8 @@ TEST_F(DaemonTest, MuteAndUnmuteEditTheSettingsAndARunningDaemonTakesThemOnSighu
     writeDocument({host});
     writeFileBytes(dir.file("settings.toml"), "# mine\n[monitor]\nchecks_at_once = 1\n");
     auto daemon = start({"--interval", "1", "--log", "-"});
-    ASSERT_TRUE(waitUntil([&] { return !savedHosts().empty() && savedHosts()[0].goodCount > 0; })) << output();
+    ASSERT_TRUE(waitUntil([&] { return !savedHosts().empty() && savedHosts()[0].goodCount > 0; }))
+        << output();
 
     const auto command = [&](std::vector<std::string> args) {
         args.insert(args.begin(), {VARDOMOND, "--config", dir.path()});
@@ -417,7 +417,8 @@ TEST_F(DaemonTest, MuteAndUnmuteEditTheSettingsAndARunningDaemonTakesThemOnSighu
         return waitUntil([&] {
             const std::string text = output();
             std::size_t n = 0;
-            for (std::size_t at = 0; (at = text.find("and the settings again", at)) != std::string::npos; ++at) {
+            for (std::size_t at = 0; (at = text.find("and the settings again", at)) != std::string::npos;
+                 ++at) {
                 ++n;
             }
             return n == static_cast<std::size_t>(times);

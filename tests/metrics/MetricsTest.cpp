@@ -90,7 +90,8 @@ TEST(Exposition, AwkwardNamesMakeValidSeriesAndTheCycleIsTimed) {
     EXPECT_TRUE(contains(text, "vardomon_host_muted" + second + "1\nvardomon_host_muted{name=\"Z")) << text;
     EXPECT_TRUE(contains(text, "vardomon_host_flapping" + second + "0\n")) << text;
     EXPECT_TRUE(contains(text, "vardomon_host_suppressed" + second + "1\n")) << text;
-    EXPECT_TRUE(contains(text, R"(vardomon_host_muted{name="odd type",address="127.0.0.1",type="service"} 0)"));
+    EXPECT_TRUE(
+        contains(text, R"(vardomon_host_muted{name="odd type",address="127.0.0.1",type="service"} 0)"));
     EXPECT_TRUE(contains(text, "\nvardomon_cycle_duration_seconds 1.500\n")) << text;
     EXPECT_TRUE(contains(text, "\nvardomon_monitor_running 1\n")) << text;
 

@@ -95,7 +95,8 @@ TEST_F(SettingsFileTest, BadFilesNameTheFileAndTheLine) {
         {"[monitor]\nchecks_at_once = 2.5\n", " line 2: checks_at_once must be a whole number"},
         {"[metrics]\nlisten = \"localhost:9469\"\n", " line 2: listen must be an address and a port"},
         {"[monitor]\nflap_start = 101\n", " line 2: flap_start must be a whole number from 0 to 100"},
-        {"[monitor]\nmutes = [{ host = \"gw\", until = 2026-12-09T21:00:00 }]\n", " line 2: mutes must be a list"},
+        {"[monitor]\nmutes = [{ host = \"gw\", until = 2026-12-09T21:00:00 }]\n",
+         " line 2: mutes must be a list"},
     };
     for (const auto& [text, error] : cases) {
         writeFileBytes(path, text);
@@ -162,7 +163,6 @@ TEST_F(SettingsFileTest, AFileThatCouldNotBeReadIsNeverOverwritten) {
     EXPECT_NE(file.errorText.find(path), std::string::npos) << file.errorText;
     EXPECT_EQ(readFileBytes(path), text);
 }
-
 
 // Mutes are one line the daemon and the window rewrite; the lines around it stay as they are.
 TEST_F(SettingsFileTest, MutesAreWrittenOnOneLineInUtcAndReadBack) {

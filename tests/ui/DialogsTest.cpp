@@ -221,7 +221,8 @@ class DialogsTest : public QObject {
         c<QPushButton>("btnOk")->click();
         QCOMPARE(MessageBox::shownTexts(),
                  QStringList{"A host cannot depend on itself, not even through others:\r\n"
-                             "core -> " + QString::fromStdString(valid().name) + " -> core"});
+                             "core -> " +
+                             QString::fromStdString(valid().name) + " -> core"});
         parents->item(0)->setCheckState(Qt::Unchecked);
         QVERIFY(okWith(core));
         QCOMPARE(dlg->beside.extras, (HostExtras{{"parents", "old-router"}}));
