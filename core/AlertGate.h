@@ -31,9 +31,10 @@ struct QuietState {
 class AlertGate {
   public:
     // Each check applied, once its result is written back: notes the host's state for its
-    // flapping judgement, with its log line when that changes. row is where the host is now.
+    // flapping judgement, with its log line when that changes.
     void checked(MonitorContext& ctx, const ServerDoc::Snapshot& taken, const ServerItem& host, bool counted,
                  std::time_t now);
+    // The verdicts on a transition up and down; row is where the host is now.
     GateVerdict up(MonitorContext& ctx, const ServerDoc::Snapshot& taken, const ServerItem& host,
                    std::time_t now);
     GateVerdict down(MonitorContext& ctx, const ServerDoc::Snapshot& taken, std::size_t row,
