@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include "core/ListenAddress.h"
+#include "core/Mutes.h"
 
 #ifndef VARDO_VERSION
 #define VARDO_VERSION "unknown"
@@ -38,9 +39,25 @@ ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out,
                    "Send one test mail to ADDRESS (several separated by commas) with the mail settings "
                    "and exit: 0 when the server accepted it, 1 when not")
         ->option_text("ADDRESS");
+    auto* mute = app.add_option("--mute", o.mute,
+                                "Mute the actions of the hosts NAME[,NAME] in settings.toml and exit; "
+                                "checks and the log go on")
+                     ->delimiter(',')
+                     ->option_text("NAME[,NAME]");
+    std::string span;
+    app.add_option("--for", span, "With --mute: for 30m, 2h, 1d... (default: until unmuted)")
+        ->needs(mute)
+        ->check([](const std::string& text) {
+            return parseSpan(text) ? std::string() : std::string("not a span such as 30m, 2h or 1d: " + text);
+        });
+    app.add_option("--unmute", o.unmute, "Lift the mutes of the hosts NAME[,NAME] in settings.toml and exit")
+        ->delimiter(',')
+        ->option_text("NAME[,NAME]")
+        ->excludes(mute);
     try {
         app.parse(argc, argv);
-        if (o.document.empty() && o.testMail.empty()) {
+        o.muteSeconds = span.empty() ? 0 : *parseSpan(span);
+        if (o.document.empty() && o.testMail.empty() && o.mute.empty() && o.unmute.empty()) {
             throw CLI::RequiredError("document");
         }
     } catch (const CLI::ParseError& e) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 struct DaemonOptions {
     std::string document;
@@ -18,6 +19,11 @@ struct DaemonOptions {
     bool logToStdout = false;
     // Not empty: send one test mail to these recipients and exit (no document needed).
     std::string testMail;
+    // Not empty: mute these hosts for muteSeconds (0: until unmuted), or unmute them, in
+    // settings.toml and exit.
+    std::vector<std::string> mute;
+    std::int64_t muteSeconds = 0;
+    std::vector<std::string> unmute;
 };
 
 // Either options to run with, or the status to exit with at once (after --help, --version

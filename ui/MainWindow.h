@@ -27,6 +27,7 @@ class SpinEdit;
 class TAboutBox;
 class TAddHostDlg;
 class TListDlg;
+class QuietRowsModel;
 class TrayIcon;
 
 class TForm1 : public QMainWindow {
@@ -66,6 +67,8 @@ class TForm1 : public QMainWindow {
     void buildPages();
     QWidget* buildOptions(QWidget* parent);
     void connectOptions();
+    // The mute menus (host menu, the result grid's context menu, the tray) and the marks.
+    void buildQuiet();
 
     void FormShow();
     void fillOptions(const ServerCfg& cfg);
@@ -101,6 +104,7 @@ class TForm1 : public QMainWindow {
     TAddHostDlg* hostDlg_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;
     TrayIcon* tray_ = nullptr;
+    QuietRowsModel* quietRows_ = nullptr;
 
     QAction* mnuNew_ = nullptr;
     QAction* mnuOpen_ = nullptr;
