@@ -172,12 +172,21 @@ bool applyResult(MonitorContext& ctx, const ServerDoc::Snapshot& taken, ProbeRes
     // grow any more (the largest value) has not just reached anything.
     const bool counted = result.end == End::Good || result.end == End::Running || result.end == End::Bad;
     const bool stuck = counted && host.consecutiveFailures == taken.item.consecutiveFailures;
-    if (host.status != StatusSuccess && !stuck &&
-        static_cast<std::int64_t>(host.consecutiveFailures) ==
-            static_cast<std::int64_t>(host.failuresAllowed) + 1) {
+    const bool wentDown = host.status != StatusSuccess && !stuck &&
+                          static_cast<std::int64_t>(host.consecutiveFailures) ==
+                              static_cast<std::int64_t>(host.failuresAllowed) + 1;
+    if (wentDown) {
         ctx.alerts.logEvent("Server Down: " + host.name, now);
         ctx.alerts.runDownActions(host, now);
     }
     ctx.view.showRowStatus(*row, host);
+    if (counted) {
+        const bool good = result.end != End::Bad;
+        ctx.view.checkApplied(*row, host,
+                              AppliedCheck{now, good, result.took, std::move(result.reason),
+                                           wentDown                      ? AppliedCheck::Change::WentDown
+                                           : good && taken.item.isDown() ? AppliedCheck::Change::WentUp
+                                                                         : AppliedCheck::Change::None});
+    }
     return result.end != End::NotProbed;
 }

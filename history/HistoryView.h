@@ -1,0 +1,52 @@
+// The monitor's results on their way to the history: a view beside the window's and the
+// metrics', which turns each applied check into a result for the writer and never waits for
+// it. It keeps which series each row writes to, and for each host whose checks fail, when
+// and why the failures began, which is where its outage starts.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/MonitorView.h"
+#include "core/Vardo.h"
+#include "history/HistoryWriter.h"
+
+class HistoryView final : public MonitorView {
+  public:
+    HistoryView(const ServerDoc& doc, HistoryWriter& writer) : doc_(doc), writer_(writer) {}
+
+    // The list or the document changed (the window's thread; takes the document's name).
+    void refreshAllRows() override;
+    void refreshHostRows() override;
+    void cycleStarted() override;
+    void markRowChecking(std::size_t) override {}
+    void showRowCounts(std::size_t, const ServerItem&) override {}
+    void showRowStatus(std::size_t, const ServerItem&) override {}
+    void setStatusText(const std::string&) override {}
+    void checkApplied(std::size_t row, const ServerItem& host, const AppliedCheck& check) override;
+
+    // Monitoring stopped at the time given (seconds).
+    void monitoringStopped(std::time_t at);
+    // Host index was changed in the host dialog: its series follows it.
+    void hostReplaced(std::size_t index);
+
+  private:
+    void rebuild(bool readName);
+
+    struct Failing {
+        std::int64_t since;
+        std::string reason;
+    };
+
+    const ServerDoc& doc_;
+    HistoryWriter& writer_;
+    std::mutex mutex_;
+    std::string document_;
+    std::vector<SeriesKey> keys_;
+    bool monitoring_ = false;
+    // By row key text: the first failure of each host whose checks fail now.
+    std::map<std::string, Failing> failing_;
+};
