@@ -5,7 +5,10 @@
 
 #include "alerts/EventLog.h"
 #include "core/ListenAddress.h"
+#include "history/HistoryView.h"
+#include "history/HistoryWriter.h"
 #include "metrics/MetricsExporter.h"
+#include "platform/ConfigLocation.h"
 
 namespace {
 
@@ -43,6 +46,9 @@ Application::Application(Ui ui, const std::string& configPath, const ComponentFa
 
 Application::~Application() {
     monitor_.cancelAndJoin();
+    if (historyView_) {
+        historyView_->monitoringStopped(parts_.clock->now());
+    }
 }
 
 void Application::firstShow() {
@@ -55,6 +61,7 @@ void Application::firstShow() {
     if (!serveMetrics()) {
         ui_.questions.showMessage(metricsError_);
     }
+    startHistory();
     testOpenLog();
     const ServerCfg cfg = cfg_.get();
     if (cfg.openLast != 0 && !cfg.lastDoc.empty()) {
@@ -233,12 +240,55 @@ std::string Application::metricsAddress() const {
     return metrics_ ? metrics_->address().text() : std::string();
 }
 
+std::string Application::historyPath() const {
+    const std::string path = cfg_.extra().history.path;
+    return path.empty() ? historyFilePath() : path;
+}
+
+bool Application::startHistory() {
+    const HistorySettings h = cfg_.extra().history;
+    if (!h.enabled || historyWriter_) {
+        return true;
+    }
+    HistoryWriter::Options o;
+    o.path = historyPath();
+    o.keep = Retention{h.keepChecksDays, h.keepMinutesDays, h.keepHoursDays};
+    // The writer's thread: the status bar and the log take texts from any thread.
+    o.notice = [this](const std::string& text) {
+        view_.setStatusText(text);
+        parts_.alerts->logEvent(text, parts_.clock->now());
+    };
+    auto writer = std::make_unique<HistoryWriter>(std::move(o));
+    const bool started = writer->start();
+    historyNote_ = writer->note();
+    if (!historyNote_.empty()) {
+        const std::string text = started ? historyNote_ : "History off: " + historyNote_;
+        view_.setStatusText(text);
+        parts_.alerts->logEvent(text, parts_.clock->now());
+    }
+    if (!started) {
+        return false;
+    }
+    historyWriter_ = std::move(writer);
+    historyView_ = std::make_unique<HistoryView>(doc_, *historyWriter_);
+    historyView_->refreshAllRows();
+    view_.add(*historyView_);
+    return true;
+}
+
 void Application::haltMonitor() {
     monitor_.cancelAndJoin();
+    if (historyView_) {
+        historyView_->monitoringStopped(parts_.clock->now());
+    }
 }
 
 bool Application::toggleMonitor() {
-    return monitor_.toggle();
+    const bool on = monitor_.toggle();
+    if (!on && historyView_) {
+        historyView_->monitoringStopped(parts_.clock->now());
+    }
+    return on;
 }
 
 void Application::addHost() {
@@ -260,6 +310,9 @@ void Application::editHost(std::optional<std::size_t> index, GridSource source) 
     const bool confirmed = ui_.editor.editHost(*record);
     if (confirmed) {
         doc_.replace(*index, *record);
+        if (historyView_) {
+            historyView_->hostReplaced(*index);
+        }
     }
     // A cancelled edit from the result grid leaves both grids (and their selection) alone.
     if (confirmed || source == GridSource::HostGrid) {

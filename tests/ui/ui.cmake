@@ -16,7 +16,7 @@ if(TARGET vardo_ui)
       set(T_TIMEOUT 120)
     endif()
     set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
-                         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=qt.qpa.*=false")
+                         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=qt.qpa.*=false;XDG_DATA_HOME=${CMAKE_CURRENT_BINARY_DIR}/data/${name}")
     if(T_LABELS)
       set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
     endif()
