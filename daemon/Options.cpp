@@ -38,6 +38,12 @@ ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out,
                    "Send one test mail to ADDRESS (several separated by commas) with the mail settings "
                    "and exit: 0 when the server accepted it, 1 when not")
         ->option_text("ADDRESS");
+    app.add_flag("--report", o.report,
+                 "Print each host's uptime, checks, outages and latency from the history and exit");
+    app.add_option("--since", o.since, "How far back the report goes (default 24h)")
+        ->check(CLI::IsMember({"24h", "7d", "30d", "365d"}));
+    app.add_option("--format", o.format, "The report's form (default text)")
+        ->check(CLI::IsMember({"text", "csv", "json"}));
     try {
         app.parse(argc, argv);
         if (o.document.empty() && o.testMail.empty()) {

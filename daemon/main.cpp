@@ -5,6 +5,7 @@
 
 #include "daemon/Daemon.h"
 #include "daemon/Options.h"
+#include "daemon/ReportCommand.h"
 #include "daemon/SignalWatch.h"
 #include "daemon/TestMailCommand.h"
 
@@ -18,6 +19,9 @@ int main(int argc, char** argv) {
         const ParsedOptions parsed = parseOptions(argc, argv, std::cout, std::cerr);
         if (!parsed.run) {
             return parsed.exitStatus;
+        }
+        if (parsed.run->report) {
+            return runReport(*parsed.run, std::cout, std::cerr);
         }
         if (!parsed.run->testMail.empty()) {
             // A single mail: signals keep their usual meaning, so Ctrl+C ends it.
