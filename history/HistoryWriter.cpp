@@ -163,7 +163,9 @@ void HistoryWriter::writeCheck(const CheckEvent& e) {
         Statement open = db_->prepare(
             "INSERT INTO outages(series, start, end, reason) SELECT ?, ?, NULL, ? "
             "WHERE NOT EXISTS (SELECT 1 FROM outages WHERE series=? AND end IS NULL)");
-        open.bind(1, id).bind(2, std::min(e.outageStart, t)).bind(3, e.outageReason).bind(4, id).run();
+        // Without the start of its failures, the outage starts with this check.
+        open.bind(1, id).bind(2, e.outageStart > 0 ? std::min(e.outageStart, t) : t);
+        open.bind(3, e.outageReason.empty() ? e.reason : e.outageReason).bind(4, id).run();
     } else if (e.change == CheckEvent::Change::WentUp) {
         Statement close = db_->prepare("UPDATE outages SET end=max(start, ?) WHERE series=? AND end IS NULL");
         close.bind(1, t).bind(2, id).run();

@@ -33,7 +33,8 @@ struct CheckEvent {
     // Bad: why (never empty).
     std::string reason;
     Change change = Change::None;
-    // WentDown: when the failures that brought it down began, and the first one's text.
+    // WentDown: when the failures that brought it down began, and the first one's text
+    // (0 and empty: this check's).
     std::int64_t outageStart = 0;
     std::string outageReason;
 };
