@@ -7,6 +7,7 @@
 #include "core/ListenAddress.h"
 #include "history/HistoryView.h"
 #include "history/HistoryWriter.h"
+#include "history/SeriesNames.h"
 #include "metrics/MetricsExporter.h"
 #include "platform/ConfigLocation.h"
 
@@ -245,6 +246,19 @@ std::string Application::historyPath() const {
     return path.empty() ? historyFilePath() : path;
 }
 
+Retention Application::historyRetention() const {
+    const HistorySettings h = cfg_.extra().history;
+    return Retention{h.keepChecksDays, h.keepMinutesDays, h.keepHoursDays};
+}
+
+std::optional<SeriesKey> Application::historySeries(std::size_t index) const {
+    const std::vector<SeriesKey> keys = seriesKeys(documentKey(doc_.fileName), doc_.items());
+    if (!historyWriter_ || index >= keys.size()) {
+        return std::nullopt;
+    }
+    return keys[index];
+}
+
 bool Application::startHistory() {
     const HistorySettings h = cfg_.extra().history;
     if (!h.enabled || historyWriter_) {
@@ -252,7 +266,7 @@ bool Application::startHistory() {
     }
     HistoryWriter::Options o;
     o.path = historyPath();
-    o.keep = Retention{h.keepChecksDays, h.keepMinutesDays, h.keepHoursDays};
+    o.keep = historyRetention();
     // The writer's thread: the status bar and the log take texts from any thread.
     o.notice = [this](const std::string& text) {
         view_.setStatusText(text);

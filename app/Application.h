@@ -20,6 +20,7 @@
 #include "core/MonitorView.h"
 #include "core/ProbePool.h"
 #include "core/Vardo.h"
+#include "history/HistoryTypes.h"
 #include "platform/MessageSink.h"
 #include "storage/SettingsFile.h"
 
@@ -107,6 +108,9 @@ class Application {
     const std::string& historyNote() const { return historyNote_; }
     // The store's file, whether or not it is kept.
     std::string historyPath() const;
+    Retention historyRetention() const;
+    // The series host index writes to, while the history is kept.
+    std::optional<SeriesKey> historySeries(std::size_t index) const;
 
     // Document commands. Each returns whether it was done (false: refused, cancelled or
     // failed).
