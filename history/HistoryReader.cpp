@@ -183,6 +183,21 @@ RangeSummary HistoryReader::summary(std::int64_t series, std::int64_t from, std:
         r.latency = Latency{weightedRank(means, 0.5), weightedRank(p95s, 0.95), most};
     }
     const std::vector<Span> spans = monitored(series, from, to);
+    r.outages = outagesIn(series, from, to, spans, r.downMs);
+    for (const Span& sp : spans) {
+        r.monitoredMs += sp.end - sp.start;
+    }
+    if (r.monitoredMs > 0) {
+        r.uptime =
+            1.0 - static_cast<double>(std::min(r.downMs, r.monitoredMs)) / static_cast<double>(r.monitoredMs);
+    }
+    return r;
+}
+
+std::vector<Outage> HistoryReader::outagesIn(std::int64_t series, std::int64_t from, std::int64_t to,
+                                             const std::vector<Span>& spans, std::int64_t& downMs) {
+    std::vector<Outage> out;
+    downMs = 0;
     Statement s = db_->prepare(
         "SELECT start, end, reason FROM outages WHERE series=? AND start<? AND "
         "coalesce(end, ?)>? ORDER BY start");
@@ -196,18 +211,25 @@ RangeSummary HistoryReader::summary(std::int64_t series, std::int64_t from, std:
         o.reason = s.text(2);
         const std::int64_t end = o.end.value_or(to);
         for (const Span& sp : spans) {
-            r.downMs += overlap(std::max(o.start, from), std::min(end, to), sp.start, sp.end);
+            downMs += overlap(std::max(o.start, from), std::min(end, to), sp.start, sp.end);
         }
-        r.outages.push_back(std::move(o));
+        out.push_back(std::move(o));
     }
+    return out;
+}
+
+std::optional<double> HistoryReader::uptime(std::int64_t series, std::int64_t from, std::int64_t to) {
+    const std::vector<Span> spans = monitored(series, from, to);
+    std::int64_t monitoredMs = 0;
     for (const Span& sp : spans) {
-        r.monitoredMs += sp.end - sp.start;
+        monitoredMs += sp.end - sp.start;
     }
-    if (r.monitoredMs > 0) {
-        r.uptime =
-            1.0 - static_cast<double>(std::min(r.downMs, r.monitoredMs)) / static_cast<double>(r.monitoredMs);
+    if (monitoredMs == 0) {
+        return std::nullopt;
     }
-    return r;
+    std::int64_t downMs = 0;
+    outagesIn(series, from, to, spans, downMs);
+    return 1.0 - static_cast<double>(std::min(downMs, monitoredMs)) / static_cast<double>(monitoredMs);
 }
 
 std::optional<Aggregate> HistoryReader::lastCheck(std::int64_t series) {

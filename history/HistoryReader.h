@@ -42,6 +42,9 @@ class HistoryReader {
     std::optional<std::int64_t> series(const SeriesKey& key);
     // The range [from, to), to being now.
     RangeSummary summary(std::int64_t series, std::int64_t from, std::int64_t to);
+    // The share of the monitored time in [from, to) the host was not down; none when none
+    // of it was monitored. Reads only the outages and the monitored spans.
+    std::optional<double> uptime(std::int64_t series, std::int64_t from, std::int64_t to);
     // The buckets of a chart over [from, to): single checks over a few hours, minutes over
     // two days, hours up to their keeping time, days beyond.
     std::vector<Aggregate> points(std::int64_t series, std::int64_t from, std::int64_t to);
@@ -51,6 +54,9 @@ class HistoryReader {
     std::optional<Aggregate> lastCheck(std::int64_t series);
 
   private:
+    // The outages that overlap the range, and how much of the monitored time they took.
+    std::vector<Outage> outagesIn(std::int64_t series, std::int64_t from, std::int64_t to,
+                                  const std::vector<Span>& spans, std::int64_t& downMs);
     std::vector<Aggregate> tier(const char* table, std::int64_t series, std::int64_t from, std::int64_t to);
     std::vector<Aggregate> checks(std::int64_t series, std::int64_t from, std::int64_t to);
     // Every part of the range from the finest tier that covers it, now being to.

@@ -186,8 +186,8 @@ void HistoryWindow::reload() {
         }
         QStringList uptimes;
         for (const RangeChoice& r : {kRanges[1], kRanges[2], kRanges[3], kRanges[4]}) {
-            const RangeSummary s = reader_->summary(*id, to - r.ms, to);
-            uptimes << QStringLiteral("%1: %2").arg(QString::fromLatin1(r.text), percent(s.uptime));
+            uptimes << QStringLiteral("%1: %2").arg(QString::fromLatin1(r.text),
+                                                    percent(reader_->uptime(*id, to - r.ms, to)));
         }
         const RangeSummary shown = reader_->summary(*id, from, to);
         uptime_->setText(QStringLiteral("Uptime  %1   —   %2 outages, %3 down in the range")
@@ -333,11 +333,11 @@ QString historyTooltip(const std::string& storePath, Retention keep, const Serie
             return {};
         }
         const std::int64_t now = systemNow();
-        const RangeSummary day = reader.summary(*id, now - kDay, now);
+        const std::optional<double> day = reader.uptime(*id, now - kDay, now);
         return QStringLiteral("Last check: %1 ms%2\nUptime (24 h): %3")
             .arg(*last->mean, 0, 'f', 0)
             .arg(last->bad > 0 ? QStringLiteral(" (failed)") : QString())
-            .arg(percent(day.uptime));
+            .arg(percent(day));
     } catch (const SqliteError&) {
         return {};
     }
