@@ -44,20 +44,7 @@ HistoryReader::HistoryReader(const std::string& path, Retention keep)
 HistoryReader::~HistoryReader() = default;
 
 std::optional<std::int64_t> HistoryReader::series(const SeriesKey& key) {
-    Statement s = db_->prepare(
-        "SELECT id FROM series WHERE document=? AND name=? AND type=? AND address=? AND "
-        "twin=?");
-    s.bind(1, key.document)
-        .bind(2, key.name)
-        .bind(3, key.type)
-        .bind(4, key.address)
-        .bind(5, std::int64_t{key.twin});
-    if (!s.step()) {
-        return std::nullopt;
-    }
-    const std::int64_t id = s.integer(0);
-    s.reset();
-    return id;
+    return findSeries(*db_, key);
 }
 
 std::vector<Aggregate> HistoryReader::checks(std::int64_t series, std::int64_t from, std::int64_t to) {

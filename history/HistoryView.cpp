@@ -1,38 +1,36 @@
 #include "history/HistoryView.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "history/SeriesNames.h"
 
-namespace {
-
-std::string keyText(const SeriesKey& k) {
-    return k.name + '\x1f' + k.type + '\x1f' + k.address + '\x1f' + std::to_string(k.twin);
-}
-
-}  // namespace
-
-void HistoryView::rebuild(bool readName) {
+void HistoryView::rebuild() {
     const std::vector<ServerItem> items = doc_.items();
+    const std::string document = documentKey(doc_.fileName);
     std::lock_guard lock(mutex_);
-    if (readName) {
-        const std::string document = documentKey(doc_.fileName);
-        if (document != document_ && monitoring_) {
-            // Another document: the monitored time of the last one ends here.
-            writer_.monitoring(document_, false, std::int64_t{std::time(nullptr)} * 1000);
-            writer_.monitoring(document, true, std::int64_t{std::time(nullptr)} * 1000);
-        }
-        document_ = document;
+    if (document != document_ && monitoring_) {
+        // Another document: the monitored time of the last one ends here.
+        const std::int64_t now = std::int64_t{std::time(nullptr)} * 1000;
+        writer_.monitoring(document_, false, now);
+        writer_.monitoring(document, true, now);
     }
-    keys_ = seriesKeys(document_, items);
+    document_ = document;
+    std::vector<SeriesKey> keys = seriesKeys(document_, items);
+    std::vector<Row> rows;
+    rows.reserve(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const ServerItem& it = items[i];
+        rows.push_back(Row{it.type, it.tcpPort, it.name, it.address, it.service, writer_.intern(keys[i])});
+    }
+    std::erase_if(failing_, [&](const auto& f) {
+        return std::none_of(rows.begin(), rows.end(), [&](const Row& r) { return r.key == f.first; });
+    });
+    rows_ = std::move(rows);
 }
 
 void HistoryView::refreshAllRows() {
-    rebuild(true);
-}
-
-void HistoryView::refreshHostRows() {
-    rebuild(false);
+    rebuild();
 }
 
 void HistoryView::cycleStarted() {
@@ -52,48 +50,46 @@ void HistoryView::monitoringStopped(std::time_t at) {
 }
 
 void HistoryView::hostReplaced(std::size_t index) {
-    std::vector<SeriesKey> before;
+    const SeriesKey* before = nullptr;
     {
         std::lock_guard lock(mutex_);
-        before = keys_;
+        if (index < rows_.size()) {
+            before = rows_[index].key;
+        }
     }
-    rebuild(false);
+    rebuild();
     std::lock_guard lock(mutex_);
-    if (index < before.size() && index < keys_.size() && !(before[index] == keys_[index])) {
-        writer_.rename(before[index], keys_[index]);
-        failing_.erase(keyText(before[index]));
+    if (before != nullptr && index < rows_.size() && before != rows_[index].key) {
+        writer_.rename(*before, *rows_[index].key);
     }
 }
 
 void HistoryView::checkApplied(std::size_t row, const ServerItem& host, const AppliedCheck& check) {
     std::lock_guard lock(mutex_);
-    // The row may have moved since the table was made: only its twin number comes from it.
-    SeriesKey key = seriesKeyOf(document_, host);
-    if (row < keys_.size() && keys_[row].name == key.name && keys_[row].type == key.type &&
-        keys_[row].address == key.address) {
-        key.twin = keys_[row].twin;
-    }
     CheckEvent e;
+    // The row may have changed since the table was made: then the host names its series
+    // itself.
+    e.key = row < rows_.size() && rows_[row].sameHost(host) ? rows_[row].key
+                                                            : writer_.intern(seriesKeyOf(document_, host));
     e.at = std::int64_t{check.at} * 1000;
     e.good = check.good;
     e.ms = check.took.count();
     if (!check.good) {
-        e.reason = check.reason.empty() ? defaultFailureText(key.type) : check.reason;
+        e.reason = check.reason.empty() ? defaultFailureText(e.key->type) : check.reason;
     }
-    const std::string text = keyText(key);
     if (check.good) {
-        failing_.erase(text);
+        failing_.erase(e.key);
     } else {
-        failing_.try_emplace(text, Failing{e.at, e.reason});
+        failing_.try_emplace(e.key, Failing{e.at, e.reason});
     }
     if (check.change == AppliedCheck::Change::WentDown) {
         e.change = CheckEvent::Change::WentDown;
-        const Failing& f = failing_.at(text);
-        e.outageStart = f.since;
-        e.outageReason = f.reason;
+        if (const auto f = failing_.find(e.key); f != failing_.end()) {
+            e.outageStart = f->second.since;
+            e.outageReason = f->second.reason;
+        }
     } else if (check.change == AppliedCheck::Change::WentUp) {
         e.change = CheckEvent::Change::WentUp;
     }
-    e.key = std::move(key);
     writer_.record(std::move(e));
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -20,7 +21,8 @@ class HistoryView final : public MonitorView {
 
     // The list or the document changed (the window's thread; takes the document's name).
     void refreshAllRows() override;
-    void refreshHostRows() override;
+    // After every cycle: the list has not changed since the last refreshAllRows.
+    void refreshHostRows() override {}
     void cycleStarted() override;
     void markRowChecking(std::size_t) override {}
     void showRowCounts(std::size_t, const ServerItem&) override {}
@@ -34,19 +36,33 @@ class HistoryView final : public MonitorView {
     void hostReplaced(std::size_t index);
 
   private:
-    void rebuild(bool readName);
+    // What a row's series was made from, to tell at a glance that a host is still the same.
+    struct Row {
+        std::int8_t type;
+        std::int32_t port;
+        std::string name;
+        std::string address;
+        std::string service;
+        const SeriesKey* key;
 
+        bool sameHost(const ServerItem& h) const {
+            return type == h.type && port == h.tcpPort && name == h.name && address == h.address &&
+                   service == h.service;
+        }
+    };
     struct Failing {
         std::int64_t since;
         std::string reason;
     };
 
+    void rebuild();
+
     const ServerDoc& doc_;
     HistoryWriter& writer_;
     std::mutex mutex_;
     std::string document_;
-    std::vector<SeriesKey> keys_;
+    std::vector<Row> rows_;
     bool monitoring_ = false;
-    // By row key text: the first failure of each host whose checks fail now.
-    std::map<std::string, Failing> failing_;
+    // The first failure of each host whose checks fail now.
+    std::map<const SeriesKey*, Failing> failing_;
 };

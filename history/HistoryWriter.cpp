@@ -65,39 +65,69 @@ void HistoryWriter::say(const std::string& text) {
     }
 }
 
+const SeriesKey* HistoryWriter::intern(const SeriesKey& key) {
+    std::lock_guard lock(internMutex_);
+    std::unique_ptr<const SeriesKey>& kept = interned_[keyText(key)];
+    if (!kept) {
+        kept = std::make_unique<const SeriesKey>(key);
+    }
+    return kept.get();
+}
+
+void HistoryWriter::trimLocked() {
+    if (queue_.size() <= o_.queueLimit) {
+        return;
+    }
+    // An eighth of the bound at a time, so a full queue does not move its whole length for
+    // every result that comes.
+    const std::size_t drop = std::min(queue_.size(), queue_.size() - o_.queueLimit + o_.queueLimit / 8);
+    queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(drop));
+    dropped_ += drop;
+    settled_ += drop;
+}
+
 void HistoryWriter::enqueue(Job job) {
+    bool wake = false;
     {
         std::lock_guard lock(mutex_);
         ++handed_;
         queue_.push_back(std::move(job));
-        while (queue_.size() > o_.queueLimit) {
-            queue_.pop_front();
-            ++dropped_;
-            ++settled_;
-        }
+        trimLocked();
+        // The writer waits for a first result, then for its batch to fill or its time to
+        // pass: only those two moments need to wake it.
+        wake = queue_.size() == 1 || queue_.size() == kBatchMost;
     }
-    wake_.notify_one();
+    if (wake) {
+        wake_.notify_one();
+    }
 }
 
 void HistoryWriter::record(CheckEvent event) {
-    enqueue(Job{Job::Kind::Check, std::move(event), {}});
+    Job job;
+    job.check = std::move(event);
+    enqueue(std::move(job));
 }
 
 void HistoryWriter::monitoring(const std::string& document, bool on, std::int64_t at) {
-    CheckEvent e;
-    e.key.document = document;
-    e.at = at;
-    enqueue(Job{on ? Job::Kind::MonitoringOn : Job::Kind::MonitoringOff, std::move(e), {}});
+    Job job;
+    job.kind = on ? Job::Kind::MonitoringOn : Job::Kind::MonitoringOff;
+    job.check.at = at;
+    job.document = document;
+    enqueue(std::move(job));
 }
 
 void HistoryWriter::rename(const SeriesKey& from, const SeriesKey& to) {
-    CheckEvent e;
-    e.key = from;
-    enqueue(Job{Job::Kind::Rename, std::move(e), to});
+    Job job;
+    job.kind = Job::Kind::Rename;
+    job.check.key = intern(from);
+    job.to = to;
+    enqueue(std::move(job));
 }
 
 void HistoryWriter::rollUpNow() {
-    enqueue(Job{Job::Kind::RollUp, {}, {}});
+    Job job;
+    job.kind = Job::Kind::RollUp;
+    enqueue(std::move(job));
 }
 
 bool HistoryWriter::flush(std::chrono::milliseconds limit) {
@@ -108,23 +138,14 @@ bool HistoryWriter::flush(std::chrono::milliseconds limit) {
     return written_.wait_for(lock, limit, [&] { return settled_ >= target; });
 }
 
-std::int64_t HistoryWriter::seriesId(const SeriesKey& key, std::int64_t at) {
-    const std::string text = keyText(key);
-    if (const auto it = ids_.find(text); it != ids_.end()) {
+std::int64_t HistoryWriter::seriesId(const SeriesKey* interned, std::int64_t at) {
+    if (const auto it = ids_.find(interned); it != ids_.end()) {
         return it->second;
     }
-    Statement find = db_->prepare(
-        "SELECT id FROM series WHERE document=? AND name=? AND type=? AND address=? "
-        "AND twin=?");
-    find.bind(1, key.document)
-        .bind(2, key.name)
-        .bind(3, key.type)
-        .bind(4, key.address)
-        .bind(5, std::int64_t{key.twin});
+    const SeriesKey& key = *interned;
     std::int64_t id = 0;
-    if (find.step()) {
-        id = find.integer(0);
-        find.reset();
+    if (const std::optional<std::int64_t> found = findSeries(*db_, key)) {
+        id = *found;
     } else {
         Statement add = db_->prepare(
             "INSERT INTO series(document, name, type, address, twin, created) "
@@ -133,7 +154,7 @@ std::int64_t HistoryWriter::seriesId(const SeriesKey& key, std::int64_t at) {
         add.bind(5, std::int64_t{key.twin}).bind(6, at).run();
         id = sqlite3_last_insert_rowid(db_->handle());
     }
-    ids_.emplace(text, id);
+    ids_.emplace(interned, id);
     return id;
 }
 
@@ -172,7 +193,7 @@ void HistoryWriter::writeCheck(const CheckEvent& e) {
     }
 }
 
-void HistoryWriter::writeBatch(const std::deque<Job>& batch) {
+void HistoryWriter::writeBatch(const std::vector<Job>& batch) {
     const std::int64_t now = nowMs();
     Transaction tx(*db_);
     for (const Job& job : batch) {
@@ -181,16 +202,16 @@ void HistoryWriter::writeBatch(const std::deque<Job>& batch) {
                 writeCheck(job.check);
                 break;
             case Job::Kind::MonitoringOn: {
-                if (openSpans_.count(job.check.key.document) != 0) {
+                if (openSpans_.count(job.document) != 0) {
                     break;
                 }
                 Statement s = db_->prepare("INSERT INTO spans(document, start, end) VALUES(?,?,?)");
-                s.bind(1, job.check.key.document).bind(2, job.check.at).bind(3, job.check.at).run();
-                openSpans_[job.check.key.document] = sqlite3_last_insert_rowid(db_->handle());
+                s.bind(1, job.document).bind(2, job.check.at).bind(3, job.check.at).run();
+                openSpans_[job.document] = sqlite3_last_insert_rowid(db_->handle());
                 break;
             }
             case Job::Kind::MonitoringOff: {
-                const auto it = openSpans_.find(job.check.key.document);
+                const auto it = openSpans_.find(job.document);
                 if (it == openSpans_.end()) {
                     break;
                 }
@@ -222,6 +243,7 @@ void HistoryWriter::writeBatch(const std::deque<Job>& batch) {
 
 void HistoryWriter::loop() {
     auto lastRollUp = std::chrono::steady_clock::now();
+    std::vector<Job> batch;
     std::unique_lock lock(mutex_);
     for (;;) {
         const bool wasPaused = paused_;
@@ -237,7 +259,8 @@ void HistoryWriter::loop() {
             }
         }
         urgent_ = false;
-        std::deque<Job> batch;
+        // The two vectors change places and keep their room: no allocation once warm.
+        batch.clear();
         batch.swap(queue_);
         const bool stopping = stop_;
         lock.unlock();
@@ -273,14 +296,10 @@ void HistoryWriter::loop() {
             // What the failed transaction wrote is gone: the batch goes first again.
             ids_.clear();
             openSpans_ = spansBefore;
-            for (auto it = batch.rbegin(); it != batch.rend(); ++it) {
-                queue_.push_front(std::move(*it));
-            }
-            while (queue_.size() > o_.queueLimit) {
-                queue_.pop_front();
-                ++dropped_;
-                ++settled_;
-            }
+            queue_.insert(queue_.begin(), std::make_move_iterator(batch.begin()),
+                          std::make_move_iterator(batch.end()));
+            batch.clear();
+            trimLocked();
             if (!wasPaused) {
                 paused_ = true;
                 lock.unlock();

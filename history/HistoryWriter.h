@@ -9,13 +9,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
+#include <vector>
 
 #include "history/HistoryTypes.h"
 
@@ -26,7 +27,8 @@ class Statement;
 // What happened to one host in one check.
 struct CheckEvent {
     enum class Change { None, WentDown, WentUp };
-    SeriesKey key;
+    // From intern(): a result carries no copy of its names.
+    const SeriesKey* key = nullptr;
     std::int64_t at = 0;
     bool good = false;
     std::int64_t ms = 0;
@@ -68,6 +70,9 @@ class HistoryWriter {
     bool start();
     const std::string& note() const { return note_; }
 
+    // The one copy of key that results name their series by; it lives as long as the writer.
+    const SeriesKey* intern(const SeriesKey& key);
+
     // None of these waits for the disk.
     void record(CheckEvent event);
     // Monitoring of a document went on or off at the time given.
@@ -86,16 +91,19 @@ class HistoryWriter {
 
   private:
     struct Job {
-        enum class Kind { Check, MonitoringOn, MonitoringOff, Rename, RollUp } kind;
+        enum class Kind { Check, MonitoringOn, MonitoringOff, Rename, RollUp } kind = Kind::Check;
         CheckEvent check;
         SeriesKey to;
+        std::string document;
     };
 
     void enqueue(Job job);
     void loop();
-    void writeBatch(const std::deque<Job>& batch);
+    void writeBatch(const std::vector<Job>& batch);
+    // With mutex_ held: the oldest jobs go, counted, until the queue is within its bound.
+    void trimLocked();
     void writeCheck(const CheckEvent& e);
-    std::int64_t seriesId(const SeriesKey& key, std::int64_t at);
+    std::int64_t seriesId(const SeriesKey* key, std::int64_t at);
     std::int64_t nowMs() const;
     void say(const std::string& text);
 
@@ -105,16 +113,20 @@ class HistoryWriter {
     std::unique_ptr<RollUp> rollUp_;
     // Made once: one is run for every check.
     std::unique_ptr<Statement> insertCheck_;
-    std::map<std::string, std::int64_t> ids_;
+    // The series id of each interned key that has been written.
+    std::unordered_map<const SeriesKey*, std::int64_t> ids_;
     // The last time written per series, so two checks of one second keep their order.
     std::map<std::int64_t, std::int64_t> lastAt_;
     // The open monitored span of each document.
     std::map<std::string, std::int64_t> openSpans_;
 
+    std::mutex internMutex_;
+    std::map<std::string, std::unique_ptr<const SeriesKey>> interned_;
+
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable written_;
-    std::deque<Job> queue_;
+    std::vector<Job> queue_;
     // Jobs handed over, and those written or dropped since.
     std::uint64_t handed_ = 0;
     std::uint64_t settled_ = 0;

@@ -23,6 +23,16 @@ void bindOptional(Statement& s, int i, const std::optional<double>& v) {
     }
 }
 
+// One row of a tier: (series, t, good, bad, lo, mean, hi, p95).
+void writeAggregate(Statement& write, std::int64_t series, const Aggregate& a) {
+    write.bind(1, series).bind(2, a.start).bind(3, a.good).bind(4, a.bad);
+    bindOptional(write, 5, a.min);
+    bindOptional(write, 6, a.mean);
+    bindOptional(write, 7, a.max);
+    bindOptional(write, 8, a.p95);
+    write.run();
+}
+
 std::optional<double> optionalReal(const Statement& s, int col) {
     return s.isNull(col) ? std::nullopt : std::optional<double>(s.real(col));
 }
@@ -141,13 +151,7 @@ void RollUp::rollMinutes(const std::vector<std::int64_t>& series, Range r) {
             if (!any) {
                 return;
             }
-            const Aggregate a = summarize(bucket, bad, std::move(good));
-            write.bind(1, id).bind(2, a.start).bind(3, a.good).bind(4, a.bad);
-            bindOptional(write, 5, a.min);
-            bindOptional(write, 6, a.mean);
-            bindOptional(write, 7, a.max);
-            bindOptional(write, 8, a.p95);
-            write.run();
+            writeAggregate(write, id, summarize(bucket, bad, std::move(good)));
             good.clear();
             bad = 0;
             any = false;
@@ -182,13 +186,7 @@ void RollUp::rollTier(const std::vector<std::int64_t>& series, const char* from,
             if (parts.empty()) {
                 return;
             }
-            const Aggregate a = combine(bucket, parts);
-            write.bind(1, id).bind(2, a.start).bind(3, a.good).bind(4, a.bad);
-            bindOptional(write, 5, a.min);
-            bindOptional(write, 6, a.mean);
-            bindOptional(write, 7, a.max);
-            bindOptional(write, 8, a.p95);
-            write.run();
+            writeAggregate(write, id, combine(bucket, parts));
             parts.clear();
         };
         read.bind(1, id).bind(2, r.from).bind(3, r.to);

@@ -122,3 +122,16 @@ std::unique_ptr<Database> openForReading(const std::string& path) {
     }
     return db;
 }
+
+std::optional<std::int64_t> findSeries(Database& db, const SeriesKey& key) {
+    Statement s =
+        db.prepare("SELECT id FROM series WHERE document=? AND name=? AND type=? AND address=? AND twin=?");
+    s.bind(1, key.document).bind(2, key.name).bind(3, key.type).bind(4, key.address);
+    s.bind(5, std::int64_t{key.twin});
+    if (!s.step()) {
+        return std::nullopt;
+    }
+    const std::int64_t id = s.integer(0);
+    s.reset();
+    return id;
+}

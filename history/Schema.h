@@ -2,9 +2,12 @@
 // or is damaged is moved aside and a new one started.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "history/HistoryTypes.h"
 #include "history/Sqlite.h"
 
 inline constexpr int kSchemaVersion = 1;
@@ -23,6 +26,9 @@ struct OpenedStore {
 OpenedStore openForWriting(const std::string& path);
 // A reader's connection; throws SqliteError when the file cannot be read as a store.
 std::unique_ptr<Database> openForReading(const std::string& path);
+
+// The id of a series; none when the store has none of that key.
+std::optional<std::int64_t> findSeries(Database& db, const SeriesKey& key);
 
 // The name a damaged file is moved to, for a time in seconds (UTC).
 std::string damagedName(const std::string& path, long long seconds);

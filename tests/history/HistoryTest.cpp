@@ -8,6 +8,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -28,10 +29,20 @@ constexpr std::int64_t kT0 = 1'767'225'600'000;
 
 const SeriesKey kWeb{"/docs/office.vdm", "web", "tcp", "127.0.0.1:80", 1};
 
+// Keys as the writers intern them; they outlive every writer of the tests.
+const SeriesKey* interned(const SeriesKey& key) {
+    static std::map<std::string, std::unique_ptr<SeriesKey>> keys;
+    std::unique_ptr<SeriesKey>& k = keys[key.document + key.name];
+    if (!k) {
+        k = std::make_unique<SeriesKey>(key);
+    }
+    return k.get();
+}
+
 CheckEvent check(const SeriesKey& key, std::int64_t at, bool good, std::int64_t ms = 10,
                  CheckEvent::Change change = CheckEvent::Change::None) {
     CheckEvent e;
-    e.key = key;
+    e.key = interned(key);
     e.at = at;
     e.good = good;
     e.ms = ms;
