@@ -13,9 +13,11 @@
 #include <thread>
 
 #include "history/HistoryReader.h"
+#include "history/HistoryView.h"
 #include "history/HistoryWriter.h"
 #include "history/RollUp.h"
 #include "history/Schema.h"
+#include "history/SeriesNames.h"
 #include "history/Sqlite.h"
 #include "support/SpawnedProcess.h"
 #include "support/TempDir.h"
@@ -303,6 +305,41 @@ TEST_F(HistoryTest, TwoWritersAtOnceLoseNothing) {
     ASSERT_TRUE(b->flush());
     EXPECT_EQ(a->dropped() + b->dropped(), 0u);
     EXPECT_EQ(count("SELECT count(*) FROM checks"), 6000);
+}
+
+TEST_F(HistoryTest, AHostRenamedInTheDialogKeepsItsSeriesAndItsOutageStartsAtItsFirstFailure) {
+    auto w = writer();
+    ServerDoc doc;
+    ServerItem host;
+    host.name = "web";
+    host.address = "127.0.0.1";
+    host.tcpPort = 80;
+    doc.append(host);
+    doc.fileName = dir.file("hosts.vdm");
+    HistoryView view(doc, *w);
+    view.refreshAllRows();
+    view.checkApplied(0, host, AppliedCheck{100, false, 5ms, "", AppliedCheck::Change::None});
+    view.checkApplied(0, host, AppliedCheck{110, false, 5ms, "Timed out", AppliedCheck::Change::WentDown});
+    host.name = "www";
+    host.address = "127.0.0.2";
+    doc.replace(0, host);
+    view.hostReplaced(0);
+    view.checkApplied(0, host, AppliedCheck{120, true, 5ms, "", AppliedCheck::Change::WentUp});
+    ASSERT_TRUE(w->flush());
+
+    EXPECT_EQ(count("SELECT count(*) FROM series"), 1);
+    EXPECT_EQ(count("SELECT count(*) FROM checks JOIN series ON checks.series=series.id WHERE "
+                    "series.name='www' AND series.address='127.0.0.2:80'"),
+              3);
+    // The text a probe could not give is the check type's own.
+    HistoryReader reader(path, {});
+    const RangeSummary s = reader.summary(
+        reader.series(SeriesKey{documentKey(doc.fileName), "www", "tcp", "127.0.0.2:80", 1}).value(), 0,
+        200'000);
+    ASSERT_EQ(s.outages.size(), 1u);
+    EXPECT_EQ(s.outages[0].start, 100'000);
+    EXPECT_EQ(s.outages[0].end, 120'000);
+    EXPECT_EQ(s.outages[0].reason, "Connection Failed");
 }
 
 }  // namespace
