@@ -274,11 +274,10 @@ bool Application::startHistory() {
     };
     auto writer = std::make_unique<HistoryWriter>(std::move(o));
     const bool started = writer->start();
-    historyNote_ = writer->note();
+    historyNote_ = started || writer->note().empty() ? writer->note() : "History off: " + writer->note();
     if (!historyNote_.empty()) {
-        const std::string text = started ? historyNote_ : "History off: " + historyNote_;
-        view_.setStatusText(text);
-        parts_.alerts->logEvent(text, parts_.clock->now());
+        view_.setStatusText(historyNote_);
+        parts_.alerts->logEvent(historyNote_, parts_.clock->now());
     }
     if (!started) {
         return false;

@@ -42,6 +42,10 @@ bool isDamage(const SqliteError& e) {
 
 std::unique_ptr<Database> prepareStore(const std::string& path) {
     auto db = std::make_unique<Database>(path, false, kLockWaitMs);
+    // SQLite opens a write-protected file for reading alone; nothing could be kept in it.
+    if (sqlite3_db_readonly(db->handle(), "main") == 1) {
+        throw SqliteError(SQLITE_READONLY, "the file is read-only");
+    }
     // Reading the schema is what finds a file that is not a database.
     db->exec("PRAGMA journal_mode=WAL");
     // A commit waits for the log, not for the main file: a crash loses at most the last one.
