@@ -1,7 +1,7 @@
 #include "history/HistoryView.h"
 
-#include <algorithm>
 #include <ctime>
+#include <unordered_map>
 
 #include "history/SeriesNames.h"
 
@@ -16,16 +16,25 @@ void HistoryView::rebuild() {
         writer_.monitoring(document, true, now);
     }
     document_ = document;
+    // A host that stays keeps what is known of its failures.
+    std::unordered_map<const SeriesKey*, const Row*> failing;
+    for (const Row& r : rows_) {
+        if (r.failingSince != 0) {
+            failing.emplace(r.key, &r);
+        }
+    }
     std::vector<SeriesKey> keys = seriesKeys(document_, items);
     std::vector<Row> rows;
     rows.reserve(items.size());
     for (std::size_t i = 0; i < items.size(); ++i) {
         const ServerItem& it = items[i];
-        rows.push_back(Row{it.type, it.tcpPort, it.name, it.address, it.service, writer_.intern(keys[i])});
+        Row r{it.type, it.tcpPort, it.name, it.address, it.service, writer_.intern(keys[i]), 0, {}};
+        if (const auto f = failing.find(r.key); f != failing.end()) {
+            r.failingSince = f->second->failingSince;
+            r.failingReason = f->second->failingReason;
+        }
+        rows.push_back(std::move(r));
     }
-    std::erase_if(failing_, [&](const auto& f) {
-        return std::none_of(rows.begin(), rows.end(), [&](const Row& r) { return r.key == f.first; });
-    });
     rows_ = std::move(rows);
 }
 
@@ -67,26 +76,28 @@ void HistoryView::hostReplaced(std::size_t index) {
 void HistoryView::checkApplied(std::size_t row, const ServerItem& host, const AppliedCheck& check) {
     std::lock_guard lock(mutex_);
     CheckEvent e;
-    // The row may have changed since the table was made: then the host names its series
-    // itself.
-    e.key = row < rows_.size() && rows_[row].sameHost(host) ? rows_[row].key
-                                                            : writer_.intern(seriesKeyOf(document_, host));
     e.at = std::int64_t{check.at} * 1000;
     e.good = check.good;
     e.ms = check.took.count();
     if (!check.good) {
-        e.reason = check.reason.empty() ? defaultFailureText(e.key->type) : check.reason;
+        e.reason = check.reason;
     }
-    if (check.good) {
-        failing_.erase(e.key);
-    } else {
-        failing_.try_emplace(e.key, Failing{e.at, e.reason});
+    // The row may have changed since the table was made: then the host names its series
+    // itself, and its outage starts with the check that brought it down.
+    Row* r = row < rows_.size() && rows_[row].sameHost(host) ? &rows_[row] : nullptr;
+    e.key = r != nullptr ? r->key : writer_.intern(seriesKeyOf(document_, host));
+    if (r != nullptr && check.good) {
+        r->failingSince = 0;
+        r->failingReason.clear();
+    } else if (r != nullptr && r->failingSince == 0) {
+        r->failingSince = e.at;
+        r->failingReason = e.reason;
     }
     if (check.change == AppliedCheck::Change::WentDown) {
         e.change = CheckEvent::Change::WentDown;
-        if (const auto f = failing_.find(e.key); f != failing_.end()) {
-            e.outageStart = f->second.since;
-            e.outageReason = f->second.reason;
+        if (r != nullptr) {
+            e.outageStart = r->failingSince;
+            e.outageReason = r->failingReason.empty() ? defaultFailureText(e.key->type) : r->failingReason;
         }
     } else if (check.change == AppliedCheck::Change::WentUp) {
         e.change = CheckEvent::Change::WentUp;

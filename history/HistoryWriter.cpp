@@ -102,25 +102,47 @@ void HistoryWriter::enqueue(Job job) {
     }
 }
 
+const std::string& HistoryWriter::Job::reason() const {
+    static const std::string none;
+    return rare ? rare->reason : none;
+}
+
+const std::string& HistoryWriter::Job::outageReason() const {
+    static const std::string none;
+    return rare ? rare->outageReason : none;
+}
+
 void HistoryWriter::record(CheckEvent event) {
     Job job;
-    job.check = std::move(event);
+    job.good = event.good;
+    job.change = event.change;
+    job.key = event.key;
+    job.at = event.at;
+    job.ms = event.ms;
+    job.outageStart = event.outageStart;
+    if (!event.reason.empty() || !event.outageReason.empty()) {
+        job.rare = std::make_unique<Rare>();
+        job.rare->reason = std::move(event.reason);
+        job.rare->outageReason = std::move(event.outageReason);
+    }
     enqueue(std::move(job));
 }
 
 void HistoryWriter::monitoring(const std::string& document, bool on, std::int64_t at) {
     Job job;
     job.kind = on ? Job::Kind::MonitoringOn : Job::Kind::MonitoringOff;
-    job.check.at = at;
-    job.document = document;
+    job.at = at;
+    job.rare = std::make_unique<Rare>();
+    job.rare->document = document;
     enqueue(std::move(job));
 }
 
 void HistoryWriter::rename(const SeriesKey& from, const SeriesKey& to) {
     Job job;
     job.kind = Job::Kind::Rename;
-    job.check.key = intern(from);
-    job.to = to;
+    job.key = intern(from);
+    job.rare = std::make_unique<Rare>();
+    job.rare->to = to;
     enqueue(std::move(job));
 }
 
@@ -158,7 +180,7 @@ std::int64_t HistoryWriter::seriesId(const SeriesKey* interned, std::int64_t at)
     return id;
 }
 
-void HistoryWriter::writeCheck(const CheckEvent& e) {
+void HistoryWriter::writeCheck(const Job& e) {
     const std::int64_t id = seriesId(e.key, e.at);
     std::int64_t t = e.at;
     // Checks of one second keep their order and key; a clock that stepped back further
@@ -173,10 +195,12 @@ void HistoryWriter::writeCheck(const CheckEvent& e) {
         .bind(2, t)
         .bind(3, std::int64_t{e.good ? 1 : 0})
         .bind(4, std::max<std::int64_t>(e.ms, 0));
+    const std::string_view reason =
+        e.reason().empty() ? std::string_view(defaultFailureText(e.key->type)) : std::string_view(e.reason());
     if (e.good) {
         insert.bindNull(5);
     } else {
-        insert.bind(5, e.reason);
+        insert.bind(5, reason);
     }
     insert.run();
     rollUp_->touched(t);
@@ -186,7 +210,8 @@ void HistoryWriter::writeCheck(const CheckEvent& e) {
             "WHERE NOT EXISTS (SELECT 1 FROM outages WHERE series=? AND end IS NULL)");
         // Without the start of its failures, the outage starts with this check.
         open.bind(1, id).bind(2, e.outageStart > 0 ? std::min(e.outageStart, t) : t);
-        open.bind(3, e.outageReason.empty() ? e.reason : e.outageReason).bind(4, id).run();
+        open.bind(3, e.outageReason().empty() ? reason : std::string_view(e.outageReason()));
+        open.bind(4, id).run();
     } else if (e.change == CheckEvent::Change::WentUp) {
         Statement close = db_->prepare("UPDATE outages SET end=max(start, ?) WHERE series=? AND end IS NULL");
         close.bind(1, t).bind(2, id).run();
@@ -199,33 +224,33 @@ void HistoryWriter::writeBatch(const std::vector<Job>& batch) {
     for (const Job& job : batch) {
         switch (job.kind) {
             case Job::Kind::Check:
-                writeCheck(job.check);
+                writeCheck(job);
                 break;
             case Job::Kind::MonitoringOn: {
-                if (openSpans_.count(job.document) != 0) {
+                if (openSpans_.count(job.rare->document) != 0) {
                     break;
                 }
                 Statement s = db_->prepare("INSERT INTO spans(document, start, end) VALUES(?,?,?)");
-                s.bind(1, job.document).bind(2, job.check.at).bind(3, job.check.at).run();
-                openSpans_[job.document] = sqlite3_last_insert_rowid(db_->handle());
+                s.bind(1, job.rare->document).bind(2, job.at).bind(3, job.at).run();
+                openSpans_[job.rare->document] = sqlite3_last_insert_rowid(db_->handle());
                 break;
             }
             case Job::Kind::MonitoringOff: {
-                const auto it = openSpans_.find(job.document);
+                const auto it = openSpans_.find(job.rare->document);
                 if (it == openSpans_.end()) {
                     break;
                 }
                 Statement s = db_->prepare("UPDATE spans SET end=max(end, ?) WHERE id=?");
-                s.bind(1, job.check.at).bind(2, it->second).run();
+                s.bind(1, job.at).bind(2, it->second).run();
                 openSpans_.erase(it);
                 break;
             }
             case Job::Kind::Rename: {
-                const std::int64_t id = seriesId(job.check.key, now);
+                const std::int64_t id = seriesId(job.key, now);
                 Statement s =
                     db_->prepare("UPDATE OR IGNORE series SET name=?, type=?, address=?, twin=? WHERE id=?");
-                s.bind(1, job.to.name).bind(2, job.to.type).bind(3, job.to.address);
-                s.bind(4, std::int64_t{job.to.twin}).bind(5, id).run();
+                s.bind(1, job.rare->to.name).bind(2, job.rare->to.type).bind(3, job.rare->to.address);
+                s.bind(4, std::int64_t{job.rare->to.twin}).bind(5, id).run();
                 ids_.clear();
                 break;
             }

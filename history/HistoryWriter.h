@@ -32,7 +32,7 @@ struct CheckEvent {
     std::int64_t at = 0;
     bool good = false;
     std::int64_t ms = 0;
-    // Bad: why (never empty).
+    // Bad: why; empty: the check type's own text ("Connection Failed", ...).
     std::string reason;
     Change change = Change::None;
     // WentDown: when the failures that brought it down began, and the first one's text
@@ -90,11 +90,26 @@ class HistoryWriter {
     bool paused() const { return paused_; }
 
   private:
-    struct Job {
-        enum class Kind { Check, MonitoringOn, MonitoringOff, Rename, RollUp } kind = Kind::Check;
-        CheckEvent check;
+    // The texts of a job, kept apart: most results have none, and the queue's jobs stay
+    // small for the monitor thread that fills it.
+    struct Rare {
+        std::string reason;
+        std::string outageReason;
         SeriesKey to;
         std::string document;
+    };
+    struct Job {
+        enum class Kind { Check, MonitoringOn, MonitoringOff, Rename, RollUp } kind = Kind::Check;
+        bool good = false;
+        CheckEvent::Change change = CheckEvent::Change::None;
+        const SeriesKey* key = nullptr;
+        std::int64_t at = 0;
+        std::int64_t ms = 0;
+        std::int64_t outageStart = 0;
+        std::unique_ptr<Rare> rare;
+
+        const std::string& reason() const;
+        const std::string& outageReason() const;
     };
 
     void enqueue(Job job);
@@ -102,7 +117,7 @@ class HistoryWriter {
     void writeBatch(const std::vector<Job>& batch);
     // With mutex_ held: the oldest jobs go, counted, until the queue is within its bound.
     void trimLocked();
-    void writeCheck(const CheckEvent& e);
+    void writeCheck(const Job& e);
     std::int64_t seriesId(const SeriesKey* key, std::int64_t at);
     std::int64_t nowMs() const;
     void say(const std::string& text);
