@@ -5,7 +5,11 @@
 
 #include "alerts/EventLog.h"
 #include "core/ListenAddress.h"
+#include "history/HistoryView.h"
+#include "history/HistoryWriter.h"
+#include "history/SeriesNames.h"
 #include "metrics/MetricsExporter.h"
+#include "platform/ConfigLocation.h"
 
 namespace {
 
@@ -43,6 +47,9 @@ Application::Application(Ui ui, const std::string& configPath, const ComponentFa
 
 Application::~Application() {
     monitor_.cancelAndJoin();
+    if (historyView_) {
+        historyView_->monitoringStopped(parts_.clock->now());
+    }
 }
 
 void Application::firstShow() {
@@ -55,6 +62,7 @@ void Application::firstShow() {
     if (!serveMetrics()) {
         ui_.questions.showMessage(metricsError_);
     }
+    startHistory();
     testOpenLog();
     const ServerCfg cfg = cfg_.get();
     if (cfg.openLast != 0 && !cfg.lastDoc.empty()) {
@@ -249,12 +257,67 @@ std::string Application::metricsAddress() const {
     return metrics_ ? metrics_->address().text() : std::string();
 }
 
+std::string Application::historyPath() const {
+    const std::string path = cfg_.extra().history.path;
+    return path.empty() ? historyFilePath() : path;
+}
+
+Retention Application::historyRetention() const {
+    const HistorySettings h = cfg_.extra().history;
+    return Retention{h.keepChecksDays, h.keepMinutesDays, h.keepHoursDays};
+}
+
+std::optional<SeriesKey> Application::historySeries(std::size_t index) const {
+    const std::vector<SeriesKey> keys = seriesKeys(documentKey(doc_.fileName), doc_.items());
+    if (!historyWriter_ || index >= keys.size()) {
+        return std::nullopt;
+    }
+    return keys[index];
+}
+
+bool Application::startHistory() {
+    const HistorySettings h = cfg_.extra().history;
+    if (!h.enabled || historyWriter_) {
+        return true;
+    }
+    HistoryWriter::Options o;
+    o.path = historyPath();
+    o.keep = historyRetention();
+    // The writer's thread: the status bar and the log take texts from any thread.
+    o.notice = [this](const std::string& text) {
+        view_.setStatusText(text);
+        parts_.alerts->logEvent(text, parts_.clock->now());
+    };
+    auto writer = std::make_unique<HistoryWriter>(std::move(o));
+    const bool started = writer->start();
+    historyNote_ = started || writer->note().empty() ? writer->note() : "History off: " + writer->note();
+    if (!historyNote_.empty()) {
+        view_.setStatusText(historyNote_);
+        parts_.alerts->logEvent(historyNote_, parts_.clock->now());
+    }
+    if (!started) {
+        return false;
+    }
+    historyWriter_ = std::move(writer);
+    historyView_ = std::make_unique<HistoryView>(doc_, *historyWriter_);
+    historyView_->refreshAllRows();
+    view_.add(*historyView_);
+    return true;
+}
+
 void Application::haltMonitor() {
     monitor_.cancelAndJoin();
+    if (historyView_) {
+        historyView_->monitoringStopped(parts_.clock->now());
+    }
 }
 
 bool Application::toggleMonitor() {
-    return monitor_.toggle();
+    const bool on = monitor_.toggle();
+    if (!on && historyView_) {
+        historyView_->monitoringStopped(parts_.clock->now());
+    }
+    return on;
 }
 
 void Application::addHost() {
@@ -279,6 +342,9 @@ void Application::editHost(std::optional<std::size_t> index, GridSource source) 
     if (confirmed) {
         doc_.replace(*index, *record);
         doc_.setExtras(*index, beside.extras);
+        if (historyView_) {
+            historyView_->hostReplaced(*index);
+        }
     }
     // A cancelled edit from the result grid leaves both grids (and their selection) alone.
     if (confirmed || source == GridSource::HostGrid) {

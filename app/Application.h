@@ -21,12 +21,15 @@
 #include "core/MonitorView.h"
 #include "core/ProbePool.h"
 #include "core/Vardo.h"
+#include "history/HistoryTypes.h"
 #include "platform/MessageSink.h"
 #include "storage/SettingsFile.h"
 
 inline constexpr const char* kAppTitle = "Kestrune Vardomon";
 
 class MetricsExporter;
+class HistoryWriter;
+class HistoryView;
 
 // The parts the monitor cycle runs on.
 struct AppComponents {
@@ -98,6 +101,17 @@ class Application {
     const std::string& metricsError() const { return metricsError_; }
     // Where they are served ("127.0.0.1:9469"); empty when they are not.
     std::string metricsAddress() const;
+
+    // Starts keeping the history where settings.toml says, if it is enabled; before
+    // monitoring starts. False when the store cannot be used: monitoring goes on without it
+    // and historyNote() says why (as it says when a damaged file was moved aside).
+    bool startHistory();
+    const std::string& historyNote() const { return historyNote_; }
+    // The store's file, whether or not it is kept.
+    std::string historyPath() const;
+    Retention historyRetention() const;
+    // The series host index writes to, while the history is kept.
+    std::optional<SeriesKey> historySeries(std::size_t index) const;
 
     // Document commands. Each returns whether it was done (false: refused, cancelled or
     // failed).
@@ -175,6 +189,10 @@ class Application {
     // After the parts: the metrics time checks with their clock.
     std::unique_ptr<MetricsExporter> metrics_;
     std::string metricsError_;
+    // After the parts: the history's notices go to their log.
+    std::unique_ptr<HistoryWriter> historyWriter_;
+    std::unique_ptr<HistoryView> historyView_;
+    std::string historyNote_;
     TestMailSender testMail_;
     AlertGate gate_;
     // Last: destroyed first, so the thread is gone before the parts it uses.

@@ -178,9 +178,10 @@ bool applyResult(MonitorContext& ctx, const ServerDoc::Snapshot& taken, ProbeRes
     // Down when the failures have just reached one past the allowed. A count that could not
     // grow any more (the largest value) has not just reached anything.
     const bool stuck = counted && host.consecutiveFailures == taken.item.consecutiveFailures;
-    if (host.status != StatusSuccess && !stuck &&
-        static_cast<std::int64_t>(host.consecutiveFailures) ==
-            static_cast<std::int64_t>(host.failuresAllowed) + 1) {
+    const bool wentDown = host.status != StatusSuccess && !stuck &&
+                          static_cast<std::int64_t>(host.consecutiveFailures) ==
+                              static_cast<std::int64_t>(host.failuresAllowed) + 1;
+    if (wentDown) {
         const GateVerdict gate = gateDown(ctx, taken, *row, host, now);
         ctx.alerts.logEvent("Server Down: " + host.name + gate.note, now);
         if (gate.run) {
@@ -189,5 +190,13 @@ bool applyResult(MonitorContext& ctx, const ServerDoc::Snapshot& taken, ProbeRes
     }
     gateSettle(ctx, taken, host, now);
     ctx.view.showRowStatus(*row, host);
+    if (counted) {
+        const bool good = result.end != End::Bad;
+        ctx.view.checkApplied(*row, host,
+                              AppliedCheck{now, good, result.took, std::move(result.reason),
+                                           wentDown                      ? AppliedCheck::Change::WentDown
+                                           : good && taken.item.isDown() ? AppliedCheck::Change::WentUp
+                                                                         : AppliedCheck::Change::None});
+    }
     return result.end != End::NotProbed;
 }

@@ -74,11 +74,25 @@ struct MetricsSettings {
     bool operator==(const MetricsSettings&) const = default;
 };
 
+// The history of every check: where it is kept and for how long each tier lives.
+struct HistorySettings {
+    bool enabled = true;
+    // Empty: history.sqlite in the user's data folder (the service's state folder).
+    std::string path;
+    // Raw checks, per-minute and per-hour aggregates; per-day aggregates are kept for ever.
+    std::int32_t keepChecksDays = 7;
+    std::int32_t keepMinutesDays = 31;
+    std::int32_t keepHoursDays = 400;
+
+    bool operator==(const HistorySettings&) const = default;
+};
+
 struct Settings {
     MailSettings mail;
     MonitorSettings monitor;
     DesktopSettings desktop;
     MetricsSettings metrics;
+    HistorySettings history;
 
     bool operator==(const Settings&) const = default;
 };

@@ -75,6 +75,10 @@ bool Daemon::start() {
     if (const std::string at = app_->metricsAddress(); !at.empty()) {
         user_.say("metrics on http://" + at + "/metrics");
     }
+    // Without a store the monitor goes on all the same: the reason is said once.
+    if (!app_->startHistory() || !app_->historyNote().empty()) {
+        user_.say(app_->historyNote());
+    }
     if (o_.once) {
         cycles_.stopAfterFirstCycle(app_->flags());
     }

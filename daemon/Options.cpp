@@ -54,6 +54,12 @@ ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out,
         ->delimiter(',')
         ->option_text("NAME[,NAME]")
         ->excludes(mute);
+    app.add_flag("--report", o.report,
+                 "Print each host's uptime, checks, outages and latency from the history and exit");
+    app.add_option("--since", o.since, "How far back the report goes (default 24h)")
+        ->check(CLI::IsMember({"24h", "7d", "30d", "365d"}));
+    app.add_option("--format", o.format, "The report's form (default text)")
+        ->check(CLI::IsMember({"text", "csv", "json"}));
     try {
         app.parse(argc, argv);
         o.muteSeconds = span.empty() ? 0 : *parseSpan(span);

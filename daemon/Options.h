@@ -17,6 +17,12 @@ struct DaemonOptions {
     std::string metricsListen;
     // Every event on standard output as well.
     bool logToStdout = false;
+    // Print what the history holds of the document's hosts and exit.
+    bool report = false;
+    // How far back the report goes: "24h", "7d", "30d" or "365d".
+    std::string since = "24h";
+    // "text", "csv" or "json".
+    std::string format = "text";
     // Not empty: send one test mail to these recipients and exit (no document needed).
     std::string testMail;
     // Not empty: mute these hosts for muteSeconds (0: until unmuted), or unmute them, in

@@ -6,6 +6,7 @@
 #include "daemon/Daemon.h"
 #include "daemon/MuteCommand.h"
 #include "daemon/Options.h"
+#include "daemon/ReportCommand.h"
 #include "daemon/SignalWatch.h"
 #include "daemon/TestMailCommand.h"
 
@@ -22,6 +23,9 @@ int main(int argc, char** argv) {
         }
         if (!parsed.run->mute.empty() || !parsed.run->unmute.empty()) {
             return runMuteCommand(*parsed.run, std::cout, std::cerr);
+        }
+        if (parsed.run->report) {
+            return runReport(*parsed.run, std::cout, std::cerr);
         }
         if (!parsed.run->testMail.empty()) {
             // A single mail: signals keep their usual meaning, so Ctrl+C ends it.

@@ -19,7 +19,7 @@
 #include "core/Clock.h"
 #include "core/MonitorView.h"
 #include "core/Vardo.h"
-#include "metrics/HostLabels.h"
+#include "core/HostLabels.h"
 
 // The labels of every host, and their label sets as the exposition writes them.
 struct LabelTable {

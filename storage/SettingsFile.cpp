@@ -201,6 +201,19 @@ void readMetrics(Reader& r, MetricsSettings& metrics) {
     }
 }
 
+void readHistory(Reader& r, HistorySettings& history) {
+    const toml::table* t = r.section("history");
+    if (t == nullptr) {
+        return;
+    }
+    Reader::flag(*t, "enabled", history.enabled);
+    Reader::text(*t, "path", history.path);
+    constexpr long long kLongest = 36500;
+    Reader::number(*t, "keep_checks_days", 1, kLongest, history.keepChecksDays);
+    Reader::number(*t, "keep_minutes_days", 1, kLongest, history.keepMinutesDays);
+    Reader::number(*t, "keep_hours_days", 1, kLongest, history.keepHoursDays);
+}
+
 // A text's lines, to turn the parser's positions into byte offsets.
 class Lines {
   public:
@@ -304,6 +317,11 @@ std::vector<Entry> entriesOf(const Settings& s) {
         {"desktop", "tray", s.desktop.tray},
         {"desktop", "close_to_tray", s.desktop.closeToTray},
         {"metrics", "listen", s.metrics.listen},
+        {"history", "enabled", s.history.enabled},
+        {"history", "path", s.history.path},
+        {"history", "keep_checks_days", std::int64_t{s.history.keepChecksDays}},
+        {"history", "keep_minutes_days", std::int64_t{s.history.keepMinutesDays}},
+        {"history", "keep_hours_days", std::int64_t{s.history.keepHoursDays}},
     };
 }
 
@@ -449,6 +467,7 @@ bool decodeSettings(std::string_view text, const std::string& path, Settings& se
         readMonitor(r, read.monitor);
         readDesktop(r, read.desktop);
         readMetrics(r, read.metrics);
+        readHistory(r, read.history);
     } catch (const toml::parse_error& e) {
         error = parseErrorText(text, path, e);
         return false;

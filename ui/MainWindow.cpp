@@ -37,6 +37,7 @@
 #include "ui/FileDialog.h"
 #include "ui/GridView.h"
 #include "ui/HelpFile.h"
+#include "ui/HistoryCommand.h"
 #include "ui/HostDialog.h"
 #include "ui/ImageList.h"
 #include "ui/ListDialog.h"
@@ -161,6 +162,8 @@ TForm1::TForm1(const std::string& configPath, const ComponentFactory& makeCompon
     tray_ = new TrayIcon(mnuStart_, mnuCheckNow_, mnuExit_, this);
     connect(tray_, &TrayIcon::showWindow, this, &TForm1::showFromTray);
     buildQuiet();
+    history_ = new HistoryCommand(*app_, this, findChild<QMenu*>(QStringLiteral("mnuConfig")), resultlist_,
+                                  [this] { return selectedRow(sourceGrid()); });
     connect(resultModel_, &QAbstractItemModel::modelReset, this, &TForm1::updateTray);
     connect(resultModel_, &QAbstractItemModel::dataChanged, this, &TForm1::updateTray);
     // Logging out must not wait for a window that only hides.

@@ -12,6 +12,7 @@
 class DesktopNotifier;
 class DialogServices;
 class GridView;
+class HistoryCommand;
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -47,6 +48,7 @@ class TForm1 : public QMainWindow {
     ResultGridModel& resultModel() { return *resultModel_; }
     HostGridModel& hostModel() { return *hostModel_; }
     TrayIcon& tray() { return *tray_; }
+    HistoryCommand& history() { return *history_; }
     QString statusText() const;
 
     // A document to open once the first show is done (the program's argument).
@@ -105,6 +107,7 @@ class TForm1 : public QMainWindow {
     TAboutBox* aboutBox_ = nullptr;
     TrayIcon* tray_ = nullptr;
     QuietRowsModel* quietRows_ = nullptr;
+    HistoryCommand* history_ = nullptr;
 
     QAction* mnuNew_ = nullptr;
     QAction* mnuOpen_ = nullptr;

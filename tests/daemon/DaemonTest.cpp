@@ -64,7 +64,8 @@ class DaemonTest : public ::testing::Test {
         std::string text;
         const bool said = waitUntil([&] {
             text = output();
-            return std::regex_search(text, found, std::regex(R"(metrics on http://127\.0\.0\.1:(\d+)/metrics)"));
+            return std::regex_search(text, found,
+                                     std::regex(R"(metrics on http://127\.0\.0\.1:(\d+)/metrics)"));
         });
         EXPECT_TRUE(said) << text;
         return said ? static_cast<std::uint16_t>(std::stoi(found[1].str())) : 0;
@@ -444,6 +445,39 @@ TEST_F(DaemonTest, MuteAndUnmuteEditTheSettingsAndARunningDaemonTakesThemOnSighu
     EXPECT_EQ(command({"--unmute", "flip", "--for", "1h"}), 2);
     ::kill(daemon->pid(), SIGTERM);
     EXPECT_EQ(daemon->waitForExit(10s), 0) << output();
+}
+
+TEST_F(DaemonTest, TheReportNamesAnOutageOfAListenerStoppedAndStartedAgain) {
+    writeFileBytes(dir.file("settings.toml"), "[history]\npath = \"" + dir.file("h.sqlite") + "\"\n");
+    LoopbackServer web(LoopbackServer::closing());
+    writeDocument({tcpHost("web", web.port())});
+    auto daemon = start({"--interval", "1", "--log", "-"});
+    ASSERT_TRUE(waitUntil([&] { return savedHosts().at(0).goodCount > 0; })) << output();
+    web.stopListening();
+    ASSERT_TRUE(waitUntil([&] { return contains(output(), ": Server Down: web\n"); })) << output();
+    web.listenAgain();
+    ASSERT_TRUE(waitUntil([&] { return contains(output(), ": Server Up: web\n"); })) << output();
+    ::kill(daemon->pid(), SIGTERM);
+    ASSERT_EQ(daemon->waitForExit(10s), 0) << output();
+
+    const std::string reportPath = dir.file("report.json");
+    SpawnedProcess report({VARDOMOND, "--config", dir.path(), "--report", "--format", "json", docPath}, {},
+                          reportPath);
+    ASSERT_EQ(report.waitForExit(30s), 0) << readFileBytes(reportPath);
+    const std::string json = readFileBytes(reportPath);
+    EXPECT_TRUE(std::regex_search(
+        json, std::regex(
+                  R"(\{"name": "web", "address": "127\.0\.0\.1:\d+", "type": "tcp", "uptime_ratio": 0\.\d+, )"
+                  R"("checks": \d+, "failed_checks": [1-9]\d*, "outages": \[\{"start": "\d{4}-\d\d-\d\dT)"
+                  R"(\d\d:\d\d:\d\dZ", "end": "[0-9TZ:-]+", "duration_s": \d+, "reason": "[^"]+"\}\], )"
+                  R"("latency_ms": \{"p50": [\d.]+, "p95": [\d.]+, "max": [\d.]+\}\})")))
+        << json;
+
+    // A store that cannot be read is said, with status 2.
+    writeFileBytes(dir.file("settings.toml"), "[history]\npath = \"" + dir.file("none.sqlite") + "\"\n");
+    SpawnedProcess missing({VARDOMOND, "--config", dir.path(), "--report", docPath}, {}, reportPath);
+    EXPECT_EQ(missing.waitForExit(30s), 2);
+    EXPECT_TRUE(contains(readFileBytes(reportPath), "none.sqlite")) << readFileBytes(reportPath);
 }
 
 }  // namespace

@@ -28,6 +28,7 @@
 #include "ui/AboutBox.h"
 #include "ui/FileDialog.h"
 #include "ui/GridView.h"
+#include "ui/HistoryWindow.h"
 #include "ui/HostDialog.h"
 #include "ui/ImageList.h"
 #include "ui/MainWindow.h"
@@ -497,6 +498,21 @@ class MainWindowTest : public QObject {
         MessageBox::setNextAnswer(MessageBox::Yes);
         c<QPushButton>("btnRemove")->click();
         QCOMPARE(doc().at(0)->name, std::string("b"));
+    }
+
+    void historyOpensAWindowOfItsOwnForTheSelectedHostEachTime() {
+        open();
+        addHosts({"a", "b"});
+        select("resultlist", 1);
+        QAction* history = action("mnuHistory");
+        QCOMPARE(history->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_H));
+        QVERIFY(grid("resultlist")->actions().contains(history));
+        history->trigger();
+        history->trigger();
+        const QList<HistoryWindow*> windows = win->findChildren<HistoryWindow*>();
+        QCOMPARE(windows.size(), 2);
+        QVERIFY(windows[0]->isWindow() && windows[0]->isVisible());
+        QCOMPARE(windows[1]->windowTitle(), QStringLiteral("History of b"));
     }
 
     void optionsReachTheSettingsAtOnce() {
