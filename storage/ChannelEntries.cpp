@@ -1,0 +1,367 @@
+#include "storage/ChannelEntries.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <limits>
+#include <optional>
+#include <set>
+
+namespace {
+
+// The longest pause between reminders: a year.
+constexpr long long kMostRemindMinutes = 525600;
+
+struct Kind {
+    const char* name;
+    ChannelKind kind;
+};
+constexpr std::array<Kind, 8> kKinds{{{"webhook", ChannelKind::Webhook},
+                                      {"ntfy", ChannelKind::Ntfy},
+                                      {"gotify", ChannelKind::Gotify},
+                                      {"slack", ChannelKind::Slack},
+                                      {"discord", ChannelKind::Discord},
+                                      {"telegram", ChannelKind::Telegram},
+                                      {"matrix", ChannelKind::Matrix},
+                                      {"pushover", ChannelKind::Pushover}}};
+
+// What is wrong with an entry, and at which node.
+struct BadEntry {
+    std::string what;
+    const toml::node* where;
+};
+
+const toml::node* need(const toml::table& t, const char* key) {
+    return t.get(key);
+}
+
+void text(const toml::table& t, const char* key, std::string& out) {
+    if (const toml::node* n = need(t, key)) {
+        if (!n->is_string()) {
+            throw BadEntry{std::string(key) + " must be a text in double quotes", n};
+        }
+        out = n->as_string()->get();
+    }
+}
+
+bool isHttpUrl(std::string_view url) {
+    return url.starts_with("http://") || url.starts_with("https://");
+}
+
+// A header's name is a token and neither part may break the request into more lines.
+bool isHeaderName(std::string_view name) {
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return c > ' ' && c < 0x7f && c != ':' && c != '(' && c != ')' && c != ',' && c != ';' && c != '"';
+    });
+}
+bool isHeaderValue(std::string_view value) {
+    return std::none_of(value.begin(), value.end(),
+                        [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
+}
+
+void readHeaders(const toml::table& t, ChannelSettings& c) {
+    const toml::node* n = need(t, "headers");
+    if (n == nullptr) {
+        return;
+    }
+    if (!n->is_table()) {
+        throw BadEntry{"headers must be a table of texts, such as { \"X-Team\" = \"ops\" }", n};
+    }
+    for (const auto& [key, value] : *n->as_table()) {
+        if (!isHeaderName(key.str()) || !value.is_string() || !isHeaderValue(value.as_string()->get())) {
+            throw BadEntry{"headers must name each header plainly and give it a one-line text", &value};
+        }
+        c.headers.emplace_back(std::string(key.str()), value.as_string()->get());
+    }
+}
+
+void readHosts(const toml::table& t, ChannelSettings& c) {
+    const toml::node* n = need(t, "hosts");
+    if (n == nullptr) {
+        return;
+    }
+    const toml::array* list = n->as_array();
+    if (list == nullptr || !list->is_homogeneous(toml::node_type::string)) {
+        if (list == nullptr || !list->empty()) {
+            throw BadEntry{"hosts must be a list of texts, such as [\"web-*\", \"db?\"]", n};
+        }
+    }
+    for (const toml::node& host : *list) {
+        c.hosts.push_back(host.as_string()->get());
+    }
+}
+
+// The priority each kind's service knows.
+std::optional<std::pair<int, int>> priorityRange(ChannelKind kind) {
+    switch (kind) {
+        case ChannelKind::Ntfy:
+            return std::pair{1, 5};
+        case ChannelKind::Gotify:
+            return std::pair{0, 10};
+        case ChannelKind::Pushover:
+            return std::pair{-2, 2};
+        default:
+            return std::nullopt;
+    }
+}
+
+ChannelSettings readEntry(const toml::table& t) {
+    ChannelSettings c;
+    text(t, "name", c.name);
+    if (c.name.empty()) {
+        throw BadEntry{"name must give the channel a name", need(t, "name") ? need(t, "name") : &t};
+    }
+    const toml::node* kind = need(t, "kind");
+    if (kind == nullptr || !kind->is_string() || !channelKindNamed(kind->as_string()->get(), c.kind)) {
+        throw BadEntry{"kind must be one of \"webhook\", \"ntfy\", \"gotify\", \"slack\", \"discord\", "
+                       "\"telegram\", \"matrix\", \"pushover\"",
+                       kind ? kind : &t};
+    }
+    text(t, "url", c.url);
+    text(t, "token", c.token);
+    text(t, "token_command", c.tokenCommand);
+    text(t, "user", c.user);
+    text(t, "room", c.room);
+    if (const toml::node* n = need(t, "chat_id")) {
+        if (n->is_integer()) {
+            c.chatId = std::to_string(n->as_integer()->get());
+        } else if (n->is_string()) {
+            c.chatId = n->as_string()->get();
+        } else {
+            throw BadEntry{"chat_id must be a number or a text", n};
+        }
+    }
+    if (const toml::node* n = need(t, "priority")) {
+        const auto range = priorityRange(c.kind);
+        const auto low = range ? range->first : std::numeric_limits<std::int32_t>::min();
+        const auto high = range ? range->second : std::numeric_limits<std::int32_t>::max();
+        if (!n->is_integer() || n->as_integer()->get() < low || n->as_integer()->get() > high) {
+            throw BadEntry{"priority must be a whole number from " + std::to_string(low) + " to " +
+                               std::to_string(high),
+                           n};
+        }
+        c.priority = static_cast<std::int32_t>(n->as_integer()->get());
+    }
+    if (const toml::node* n = need(t, "remind_every_minutes")) {
+        if (!n->is_integer() || n->as_integer()->get() < 0 || n->as_integer()->get() > kMostRemindMinutes) {
+            throw BadEntry{"remind_every_minutes must be a whole number from 0 to " +
+                               std::to_string(kMostRemindMinutes),
+                           n};
+        }
+        c.remindEveryMinutes = static_cast<std::int32_t>(n->as_integer()->get());
+    }
+    readHeaders(t, c);
+    readHosts(t, c);
+
+    const bool defaultUrl = c.kind == ChannelKind::Telegram || c.kind == ChannelKind::Pushover;
+    if ((!c.url.empty() || !defaultUrl) && !isHttpUrl(c.url)) {
+        throw BadEntry{"url must be an http:// or https:// address", need(t, "url") ? need(t, "url") : &t};
+    }
+    const bool needsToken = c.kind == ChannelKind::Gotify || c.kind == ChannelKind::Telegram ||
+                            c.kind == ChannelKind::Matrix || c.kind == ChannelKind::Pushover;
+    if (needsToken && c.token.empty() && c.tokenCommand.empty()) {
+        throw BadEntry{"token (or token_command) is needed for " + std::string(channelKindName(c.kind)), &t};
+    }
+    if (c.kind == ChannelKind::Pushover && c.user.empty()) {
+        throw BadEntry{"user (the Pushover user key) is needed", &t};
+    }
+    if (c.kind == ChannelKind::Telegram && c.chatId.empty()) {
+        throw BadEntry{"chat_id is needed for telegram", &t};
+    }
+    if (c.kind == ChannelKind::Matrix && c.room.empty()) {
+        throw BadEntry{"room (the room id) is needed for matrix", &t};
+    }
+    return c;
+}
+
+std::string quoted(std::string_view value) {
+    std::string out = "\"";
+    for (const char c : value) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20 || u == 0x7f) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(u));
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + '"';
+}
+
+bool isWholeNumber(std::string_view s) {
+    if (s.starts_with('-')) {
+        s.remove_prefix(1);
+    }
+    return !s.empty() && s.size() < 16 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string rendered(const ChannelSettings& c, const std::string& eol) {
+    std::string out = "[[channels]]" + eol;
+    auto line = [&](const char* key, const std::string& value) { out += std::string(key) + " = " + value + eol; };
+    auto textLine = [&](const char* key, const std::string& value) {
+        if (!value.empty()) {
+            line(key, quoted(value));
+        }
+    };
+    line("name", quoted(c.name));
+    line("kind", quoted(channelKindName(c.kind)));
+    textLine("url", c.url);
+    textLine("token", c.token);
+    textLine("token_command", c.tokenCommand);
+    textLine("user", c.user);
+    if (!c.chatId.empty()) {
+        line("chat_id", isWholeNumber(c.chatId) ? c.chatId : quoted(c.chatId));
+    }
+    textLine("room", c.room);
+    if (c.priority) {
+        line("priority", std::to_string(*c.priority));
+    }
+    if (!c.headers.empty()) {
+        std::string table = "{ ";
+        for (std::size_t i = 0; i < c.headers.size(); ++i) {
+            table += (i ? ", " : "") + quoted(c.headers[i].first) + " = " + quoted(c.headers[i].second);
+        }
+        line("headers", table + " }");
+    }
+    if (!c.hosts.empty()) {
+        std::string list = "[";
+        for (std::size_t i = 0; i < c.hosts.size(); ++i) {
+            list += (i ? ", " : "") + quoted(c.hosts[i]);
+        }
+        line("hosts", list + "]");
+    }
+    if (c.remindEveryMinutes != 0) {
+        line("remind_every_minutes", std::to_string(c.remindEveryMinutes));
+    }
+    return out;
+}
+
+// The lines (from 1, both included) that an entry's header and keys take.
+std::pair<std::size_t, std::size_t> linesOf(const toml::table& entry) {
+    const std::size_t first = entry.source().begin.line;
+    std::size_t last = first;
+    for (const auto& [key, node] : entry) {
+        last = std::max<std::size_t>(last, node.source().end.line);
+    }
+    return {first, last};
+}
+
+}  // namespace
+
+const char* channelKindName(ChannelKind kind) {
+    for (const Kind& k : kKinds) {
+        if (k.kind == kind) {
+            return k.name;
+        }
+    }
+    return "webhook";
+}
+
+bool channelKindNamed(std::string_view name, ChannelKind& kind) {
+    for (const Kind& k : kKinds) {
+        if (name == k.name) {
+            kind = k.kind;
+            return true;
+        }
+    }
+    return false;
+}
+
+void readChannels(const toml::table& root, const std::string& path, std::vector<ChannelSettings>& channels,
+                  std::vector<ChannelProblem>& problems) {
+    const toml::node* node = root.get("channels");
+    if (node == nullptr) {
+        return;
+    }
+    auto problem = [&](std::string name, const toml::node& where, const std::string& what) {
+        problems.push_back({name, path + " line " + std::to_string(where.source().begin.line) + ": [[channels]]" +
+                                      (name.empty() ? std::string() : " \"" + name + "\"") + ": " + what});
+    };
+    if (!node->is_array_of_tables()) {
+        problem({}, *node, "channels must be written as [[channels]] tables");
+        return;
+    }
+    std::set<std::string> names;
+    for (const toml::node& element : *node->as_array()) {
+        const toml::table& t = *element.as_table();
+        std::string name;
+        if (const toml::node* n = t.get("name"); n != nullptr && n->is_string()) {
+            name = n->as_string()->get();
+        }
+        try {
+            ChannelSettings c = readEntry(t);
+            if (!names.insert(c.name).second) {
+                throw BadEntry{"name is already taken by another channel", t.get("name")};
+            }
+            channels.push_back(std::move(c));
+        } catch (const BadEntry& e) {
+            problem(name, *e.where, e.what);
+        }
+    }
+}
+
+bool rewriteChannels(std::string_view text, const std::string& path, const std::vector<ChannelSettings>& channels,
+                     std::string& out, std::string& error) {
+    toml::table root;
+    try {
+        root = toml::parse(text, path);
+    } catch (const toml::parse_error&) {
+        error = path + ": not valid TOML";
+        return false;
+    }
+    const std::string eol = text.find("\r\n") != std::string_view::npos ? "\r\n" : "\n";
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = text.find('\n', at);
+        const std::size_t next = end == std::string_view::npos ? text.size() : end + 1;
+        lines.emplace_back(text.substr(at, next - at));
+        at = next;
+    }
+    std::vector<bool> dropped(lines.size(), false);
+    if (const toml::node* node = root.get("channels"); node != nullptr && node->is_array_of_tables()) {
+        for (const toml::node& element : *node->as_array()) {
+            try {
+                (void)readEntry(*element.as_table());
+            } catch (const BadEntry&) {
+                continue;  // kept as the owner wrote it, to be mended by hand
+            }
+            const auto [first, last] = linesOf(*element.as_table());
+            std::size_t line = first;
+            for (; line <= last && line <= lines.size(); ++line) {
+                dropped[line - 1] = true;
+            }
+            // With the blank lines after it, so saves one after another do not pile them up.
+            for (; line <= lines.size() && lines[line - 1].find_first_not_of(" \t\r\n") == std::string::npos; ++line) {
+                dropped[line - 1] = true;
+            }
+        }
+    }
+    out.clear();
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (!dropped[i]) {
+            out += lines[i];
+        }
+    }
+    if (!out.empty() && out.back() != '\n') {
+        out += eol;
+    }
+    for (const ChannelSettings& c : channels) {
+        out += (out.empty() ? "" : eol) + rendered(c, eol);
+    }
+    // The result must mean what it should, or the file stays as it is.
+    std::vector<ChannelSettings> again;
+    std::vector<ChannelProblem> problems;
+    try {
+        readChannels(toml::parse(out, path), path, again, problems);
+    } catch (const toml::parse_error&) {
+    }
+    if (again != channels) {
+        error = path + ": the changed channels cannot be written into this file";
+        return false;
+    }
+    return true;
+}
