@@ -9,7 +9,7 @@
 
 namespace {
 
-const char* typeName(HostType type) {
+const char* typeName(std::int8_t type) {
     switch (type) {
         case HostPing:
             return "ping";

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "alerts/EventLog.h"
+#include "alerts/NotificationChannels.h"
 #include "core/ListenAddress.h"
 #include "metrics/MetricsExporter.h"
 
@@ -43,6 +44,10 @@ Application::Application(Ui ui, const std::string& configPath, const ComponentFa
 
 Application::~Application() {
     monitor_.cancelAndJoin();
+    // Queued notifications get a short while to go; the metrics that count them are still here.
+    if (parts_.channels != nullptr) {
+        parts_.channels->close();
+    }
 }
 
 void Application::firstShow() {
@@ -51,6 +56,13 @@ void Application::firstShow() {
     }
     if (!extraFile_.errorText.empty()) {
         ui_.questions.showMessage(extraFile_.errorText);
+    }
+    if (!extraFile_.channelProblems.empty()) {
+        std::string text = "These notification channels are not used:";
+        for (const ChannelProblem& p : extraFile_.channelProblems) {
+            text += "\r\n" + p.text;
+        }
+        ui_.questions.showMessage(text);
     }
     if (!serveMetrics()) {
         ui_.questions.showMessage(metricsError_);
@@ -226,6 +238,12 @@ bool Application::serveMetrics() {
     }
     metrics_ = std::move(metrics);
     view_.add(metrics_->view());
+    if (parts_.channels != nullptr) {
+        parts_.channels->setOutcomeObserver([&counts = metrics_->notifications()](const std::string& channel,
+                                                                                 bool sent) {
+            counts.count(channel, sent);
+        });
+    }
     return true;
 }
 

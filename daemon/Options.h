@@ -18,6 +18,8 @@ struct DaemonOptions {
     bool logToStdout = false;
     // Not empty: send one test mail to these recipients and exit (no document needed).
     std::string testMail;
+    // Not empty: send one test notification to the channel of this name and exit.
+    std::string testNotify;
 };
 
 // Either options to run with, or the status to exit with at once (after --help, --version
@@ -28,3 +30,6 @@ struct ParsedOptions {
 };
 
 ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+
+// vardo.cfg in --config's folder, or in the user's configuration folder.
+std::string configPathFor(const DaemonOptions& options);

@@ -5,4 +5,8 @@
 MetricsExporter::MetricsExporter(const ServerDoc& doc, Clock& clock, const std::atomic<bool>& running)
     : view_(doc, clock),
       running_(running),
-      server_([this] { return renderExposition(view_.snapshot(), running_); }) {}
+      server_([this] {
+          std::string text = renderExposition(view_.snapshot(), running_);
+          notifications_.appendTo(text);
+          return text;
+      }) {}

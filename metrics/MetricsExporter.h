@@ -10,6 +10,7 @@
 #include "core/Vardo.h"
 #include "metrics/MetricsServer.h"
 #include "metrics/MetricsView.h"
+#include "metrics/NotificationCounts.h"
 
 class MetricsExporter {
   public:
@@ -23,9 +24,12 @@ class MetricsExporter {
 
     // The view the monitor reports to, beside the window's or the daemon's own.
     MetricsView& view() { return view_; }
+    // Where the channels count their outcomes.
+    NotificationCounts& notifications() { return notifications_; }
 
   private:
     MetricsView view_;
+    NotificationCounts notifications_;
     const std::atomic<bool>& running_;
     // Last: its thread reads the view until it is gone.
     MetricsServer server_;
