@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "alerts/Templates.h"
+#include "core/ChannelRules.h"
 #include "core/Utf8Text.h"
 
 namespace {
@@ -192,14 +193,6 @@ std::int32_t urgency(const ChannelSettings& channel, const ChannelMessage& messa
         return channel.priority.value_or(down);
     }
     return normal;
-}
-
-bool isWholeNumber(std::string_view s) {
-    if (s.starts_with('-')) {
-        s.remove_prefix(1);
-    }
-    return !s.empty() && s.size() < 16 &&
-           std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 constexpr const char* kJson = "Content-Type: application/json";

@@ -7,10 +7,9 @@
 #include <optional>
 #include <set>
 
-namespace {
+#include "core/ChannelRules.h"
 
-// The longest pause between reminders: a year.
-constexpr long long kMostRemindMinutes = 525600;
+namespace {
 
 struct Kind {
     const char* name;
@@ -31,12 +30,8 @@ struct BadEntry {
     const toml::node* where;
 };
 
-const toml::node* need(const toml::table& t, const char* key) {
-    return t.get(key);
-}
-
 void text(const toml::table& t, const char* key, std::string& out) {
-    if (const toml::node* n = need(t, key)) {
+    if (const toml::node* n = t.get(key)) {
         if (!n->is_string()) {
             throw BadEntry{std::string(key) + " must be a text in double quotes", n};
         }
@@ -44,23 +39,19 @@ void text(const toml::table& t, const char* key, std::string& out) {
     }
 }
 
-bool isHttpUrl(std::string_view url) {
-    return url.starts_with("http://") || url.starts_with("https://");
-}
-
-// A header's name is a token and neither part may break the request into more lines.
-bool isHeaderName(std::string_view name) {
-    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
-        return c > ' ' && c < 0x7f && c != ':' && c != '(' && c != ')' && c != ',' && c != ';' && c != '"';
-    });
-}
-bool isHeaderValue(std::string_view value) {
-    return std::none_of(value.begin(), value.end(),
-                        [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
+// A whole number that fits: the rules judge its range.
+void whole(const toml::table& t, const char* key, std::optional<std::int32_t>& out) {
+    if (const toml::node* n = t.get(key)) {
+        if (!n->is_integer() || n->as_integer()->get() < std::numeric_limits<std::int32_t>::min() ||
+            n->as_integer()->get() > std::numeric_limits<std::int32_t>::max()) {
+            throw BadEntry{std::string(key) + " must be a whole number", n};
+        }
+        out = static_cast<std::int32_t>(n->as_integer()->get());
+    }
 }
 
 void readHeaders(const toml::table& t, ChannelSettings& c) {
-    const toml::node* n = need(t, "headers");
+    const toml::node* n = t.get("headers");
     if (n == nullptr) {
         return;
     }
@@ -68,15 +59,15 @@ void readHeaders(const toml::table& t, ChannelSettings& c) {
         throw BadEntry{"headers must be a table of texts, such as { \"X-Team\" = \"ops\" }", n};
     }
     for (const auto& [key, value] : *n->as_table()) {
-        if (!isHeaderName(key.str()) || !value.is_string() || !isHeaderValue(value.as_string()->get())) {
-            throw BadEntry{"headers must name each header plainly and give it a one-line text", &value};
+        if (!value.is_string()) {
+            throw BadEntry{"headers must give each header a text", &value};
         }
         c.headers.emplace_back(std::string(key.str()), value.as_string()->get());
     }
 }
 
 void readHosts(const toml::table& t, ChannelSettings& c) {
-    const toml::node* n = need(t, "hosts");
+    const toml::node* n = t.get("hosts");
     if (n == nullptr) {
         return;
     }
@@ -91,27 +82,10 @@ void readHosts(const toml::table& t, ChannelSettings& c) {
     }
 }
 
-// The priority each kind's service knows.
-std::optional<std::pair<int, int>> priorityRange(ChannelKind kind) {
-    switch (kind) {
-        case ChannelKind::Ntfy:
-            return std::pair{1, 5};
-        case ChannelKind::Gotify:
-            return std::pair{0, 10};
-        case ChannelKind::Pushover:
-            return std::pair{-2, 2};
-        default:
-            return std::nullopt;
-    }
-}
-
 ChannelSettings readEntry(const toml::table& t) {
     ChannelSettings c;
     text(t, "name", c.name);
-    if (c.name.empty()) {
-        throw BadEntry{"name must give the channel a name", need(t, "name") ? need(t, "name") : &t};
-    }
-    const toml::node* kind = need(t, "kind");
+    const toml::node* kind = t.get("kind");
     if (kind == nullptr || !kind->is_string() || !channelKindNamed(kind->as_string()->get(), c.kind)) {
         throw BadEntry{"kind must be one of \"webhook\", \"ntfy\", \"gotify\", \"slack\", \"discord\", "
                        "\"telegram\", \"matrix\", \"pushover\"",
@@ -122,7 +96,7 @@ ChannelSettings readEntry(const toml::table& t) {
     text(t, "token_command", c.tokenCommand);
     text(t, "user", c.user);
     text(t, "room", c.room);
-    if (const toml::node* n = need(t, "chat_id")) {
+    if (const toml::node* n = t.get("chat_id")) {
         if (n->is_integer()) {
             c.chatId = std::to_string(n->as_integer()->get());
         } else if (n->is_string()) {
@@ -131,72 +105,16 @@ ChannelSettings readEntry(const toml::table& t) {
             throw BadEntry{"chat_id must be a number or a text", n};
         }
     }
-    if (const toml::node* n = need(t, "priority")) {
-        const auto range = priorityRange(c.kind);
-        const auto low = range ? range->first : std::numeric_limits<std::int32_t>::min();
-        const auto high = range ? range->second : std::numeric_limits<std::int32_t>::max();
-        if (!n->is_integer() || n->as_integer()->get() < low || n->as_integer()->get() > high) {
-            throw BadEntry{"priority must be a whole number from " + std::to_string(low) + " to " +
-                               std::to_string(high),
-                           n};
-        }
-        c.priority = static_cast<std::int32_t>(n->as_integer()->get());
-    }
-    if (const toml::node* n = need(t, "remind_every_minutes")) {
-        if (!n->is_integer() || n->as_integer()->get() < 0 || n->as_integer()->get() > kMostRemindMinutes) {
-            throw BadEntry{"remind_every_minutes must be a whole number from 0 to " +
-                               std::to_string(kMostRemindMinutes),
-                           n};
-        }
-        c.remindEveryMinutes = static_cast<std::int32_t>(n->as_integer()->get());
-    }
+    whole(t, "priority", c.priority);
+    std::optional<std::int32_t> remind;
+    whole(t, "remind_every_minutes", remind);
+    c.remindEveryMinutes = remind.value_or(0);
     readHeaders(t, c);
     readHosts(t, c);
-
-    const bool defaultUrl = c.kind == ChannelKind::Telegram || c.kind == ChannelKind::Pushover;
-    if ((!c.url.empty() || !defaultUrl) && !isHttpUrl(c.url)) {
-        throw BadEntry{"url must be an http:// or https:// address", need(t, "url") ? need(t, "url") : &t};
-    }
-    const bool needsToken = c.kind == ChannelKind::Gotify || c.kind == ChannelKind::Telegram ||
-                            c.kind == ChannelKind::Matrix || c.kind == ChannelKind::Pushover;
-    if (needsToken && c.token.empty() && c.tokenCommand.empty()) {
-        throw BadEntry{"token (or token_command) is needed for " + std::string(channelKindName(c.kind)), &t};
-    }
-    if (c.kind == ChannelKind::Pushover && c.user.empty()) {
-        throw BadEntry{"user (the Pushover user key) is needed", &t};
-    }
-    if (c.kind == ChannelKind::Telegram && c.chatId.empty()) {
-        throw BadEntry{"chat_id is needed for telegram", &t};
-    }
-    if (c.kind == ChannelKind::Matrix && c.room.empty()) {
-        throw BadEntry{"room (the room id) is needed for matrix", &t};
+    if (const std::optional<ChannelFault> fault = channelFault(c)) {
+        throw BadEntry{fault->what, t.get(fault->key) ? t.get(fault->key) : &t};
     }
     return c;
-}
-
-std::string quoted(std::string_view value) {
-    std::string out = "\"";
-    for (const char c : value) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20 || u == 0x7f) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(u));
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + '"';
-}
-
-bool isWholeNumber(std::string_view s) {
-    if (s.starts_with('-')) {
-        s.remove_prefix(1);
-    }
-    return !s.empty() && s.size() < 16 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 std::string rendered(const ChannelSettings& c, const std::string& eol) {
@@ -204,17 +122,17 @@ std::string rendered(const ChannelSettings& c, const std::string& eol) {
     auto line = [&](const char* key, const std::string& value) { out += std::string(key) + " = " + value + eol; };
     auto textLine = [&](const char* key, const std::string& value) {
         if (!value.empty()) {
-            line(key, quoted(value));
+            line(key, tomlQuoted(value));
         }
     };
-    line("name", quoted(c.name));
-    line("kind", quoted(channelKindName(c.kind)));
+    line("name", tomlQuoted(c.name));
+    line("kind", tomlQuoted(channelKindName(c.kind)));
     textLine("url", c.url);
     textLine("token", c.token);
     textLine("token_command", c.tokenCommand);
     textLine("user", c.user);
     if (!c.chatId.empty()) {
-        line("chat_id", isWholeNumber(c.chatId) ? c.chatId : quoted(c.chatId));
+        line("chat_id", isWholeNumber(c.chatId) ? c.chatId : tomlQuoted(c.chatId));
     }
     textLine("room", c.room);
     if (c.priority) {
@@ -223,14 +141,14 @@ std::string rendered(const ChannelSettings& c, const std::string& eol) {
     if (!c.headers.empty()) {
         std::string table = "{ ";
         for (std::size_t i = 0; i < c.headers.size(); ++i) {
-            table += (i ? ", " : "") + quoted(c.headers[i].first) + " = " + quoted(c.headers[i].second);
+            table += (i ? ", " : "") + tomlQuoted(c.headers[i].first) + " = " + tomlQuoted(c.headers[i].second);
         }
         line("headers", table + " }");
     }
     if (!c.hosts.empty()) {
         std::string list = "[";
         for (std::size_t i = 0; i < c.hosts.size(); ++i) {
-            list += (i ? ", " : "") + quoted(c.hosts[i]);
+            list += (i ? ", " : "") + tomlQuoted(c.hosts[i]);
         }
         line("hosts", list + "]");
     }
@@ -251,6 +169,24 @@ std::pair<std::size_t, std::size_t> linesOf(const toml::table& entry) {
 }
 
 }  // namespace
+
+std::string tomlQuoted(std::string_view value) {
+    std::string out = "\"";
+    for (const char c : value) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20 || u == 0x7f) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(u));
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + '"';
+}
 
 const char* channelKindName(ChannelKind kind) {
     for (const Kind& k : kKinds) {

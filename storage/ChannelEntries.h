@@ -22,6 +22,10 @@ void readChannels(const toml::table& root, const std::string& path, std::vector<
 bool rewriteChannels(std::string_view text, const std::string& path, const std::vector<ChannelSettings>& channels,
                      std::string& out, std::string& error);
 
+// A text as TOML writes it: in double quotes, with quotes, backslashes and control
+// characters escaped.
+std::string tomlQuoted(std::string_view value);
+
 // The kind's name in the file ("ntfy"), and back.
 const char* channelKindName(ChannelKind kind);
 bool channelKindNamed(std::string_view name, ChannelKind& kind);

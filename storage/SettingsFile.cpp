@@ -268,21 +268,7 @@ std::string rendered(const KeyValue& value) {
     if (const auto* b = std::get_if<bool>(&value)) {
         return *b ? "true" : "false";
     }
-    std::string out = "\"";
-    for (const char c : std::get<std::string>(value)) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20 || u == 0x7f) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(u));
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + '"';
+    return tomlQuoted(std::get<std::string>(value));
 }
 
 struct Edit {
