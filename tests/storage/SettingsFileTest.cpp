@@ -164,7 +164,7 @@ TEST_F(SettingsFileTest, AFileThatCouldNotBeReadIsNeverOverwritten) {
 // Arrays of tables survive a save of other keys; a bad entry is left out and named by its
 // line and key, stays in the file through the window's edits, and the others are written back.
 TEST_F(SettingsFileTest, ChannelsAreReadOneByOneAndWrittenBackAsAGroup) {
-    const std::string bad = "[[channels]]\nname = \"pager\"\nkind = \"gotify\"\nurl = \"http://g\"\npriority = 11\n";
+    const std::string bad = "[[channels]]\nname = \"pager\"\nkind = \"gotify\"\nurl = \"http://g\"\ntoken = \"a\"\npriority = 11\n";
     writeFileBytes(path,
                    "[[channels]]\n"
                    "name = \"phone\"\n"
@@ -195,7 +195,7 @@ TEST_F(SettingsFileTest, ChannelsAreReadOneByOneAndWrittenBackAsAGroup) {
     ASSERT_EQ(file.channelProblems.size(), 1U);
     EXPECT_EQ(file.channelProblems[0].name, "pager");
     EXPECT_EQ(file.channelProblems[0].text,
-              path + " line 14: [[channels]] \"pager\": priority must be a whole number from 0 to 10");
+              path + " line 15: [[channels]] \"pager\": priority must be a whole number from 0 to 10");
 
     file.settings.desktop.closeToTray = true;
     ASSERT_TRUE(file.save()) << file.errorText;
