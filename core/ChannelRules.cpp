@@ -4,6 +4,9 @@
 
 namespace {
 
+constexpr const char* kKindNames[] = {"webhook", "ntfy",     "gotify", "slack",
+                                      "discord", "telegram", "matrix", "pushover"};
+
 bool isHttpUrl(std::string_view url) {
     return url.starts_with("http://") || url.starts_with("https://");
 }
@@ -80,4 +83,19 @@ bool isWholeNumber(std::string_view s) {
         s.remove_prefix(1);
     }
     return !s.empty() && s.size() < 16 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+const char* channelKindName(ChannelKind kind) {
+    const auto i = static_cast<std::size_t>(kind);
+    return i < std::size(kKindNames) ? kKindNames[i] : "webhook";
+}
+
+bool channelKindNamed(std::string_view name, ChannelKind& kind) {
+    for (std::size_t i = 0; i < std::size(kKindNames); ++i) {
+        if (name == kKindNames[i]) {
+            kind = static_cast<ChannelKind>(i);
+            return true;
+        }
+    }
+    return false;
 }

@@ -21,5 +21,9 @@ inline constexpr std::int32_t kMostRemindMinutes = 525600;
 // The first thing that keeps the channel from working; none when it is usable.
 std::optional<ChannelFault> channelFault(const ChannelSettings& channel);
 
+// The kind's name in the file ("ntfy"), and back.
+const char* channelKindName(ChannelKind kind);
+bool channelKindNamed(std::string_view name, ChannelKind& kind);
+
 // A chat id given as a number ("-1001"), which goes as a number.
 bool isWholeNumber(std::string_view text);

@@ -1,7 +1,6 @@
 #include "storage/ChannelEntries.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <limits>
 #include <optional>
@@ -10,19 +9,6 @@
 #include "core/ChannelRules.h"
 
 namespace {
-
-struct Kind {
-    const char* name;
-    ChannelKind kind;
-};
-constexpr std::array<Kind, 8> kKinds{{{"webhook", ChannelKind::Webhook},
-                                      {"ntfy", ChannelKind::Ntfy},
-                                      {"gotify", ChannelKind::Gotify},
-                                      {"slack", ChannelKind::Slack},
-                                      {"discord", ChannelKind::Discord},
-                                      {"telegram", ChannelKind::Telegram},
-                                      {"matrix", ChannelKind::Matrix},
-                                      {"pushover", ChannelKind::Pushover}}};
 
 // What is wrong with an entry, and at which node.
 struct BadEntry {
@@ -186,25 +172,6 @@ std::string tomlQuoted(std::string_view value) {
         }
     }
     return out + '"';
-}
-
-const char* channelKindName(ChannelKind kind) {
-    for (const Kind& k : kKinds) {
-        if (k.kind == kind) {
-            return k.name;
-        }
-    }
-    return "webhook";
-}
-
-bool channelKindNamed(std::string_view name, ChannelKind& kind) {
-    for (const Kind& k : kKinds) {
-        if (name == k.name) {
-            kind = k.kind;
-            return true;
-        }
-    }
-    return false;
 }
 
 void readChannels(const toml::table& root, const std::string& path, std::vector<ChannelSettings>& channels,

@@ -25,7 +25,3 @@ bool rewriteChannels(std::string_view text, const std::string& path, const std::
 // A text as TOML writes it: in double quotes, with quotes, backslashes and control
 // characters escaped.
 std::string tomlQuoted(std::string_view value);
-
-// The kind's name in the file ("ntfy"), and back.
-const char* channelKindName(ChannelKind kind);
-bool channelKindNamed(std::string_view name, ChannelKind& kind);

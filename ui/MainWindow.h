@@ -28,6 +28,7 @@ class TAboutBox;
 class TAddHostDlg;
 class TListDlg;
 class TrayIcon;
+class ChannelsBox;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -101,6 +102,7 @@ class TForm1 : public QMainWindow {
     TAddHostDlg* hostDlg_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;
     TrayIcon* tray_ = nullptr;
+    ChannelsBox* channels_ = nullptr;
 
     QAction* mnuNew_ = nullptr;
     QAction* mnuOpen_ = nullptr;
