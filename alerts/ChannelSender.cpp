@@ -63,7 +63,8 @@ ChannelTry ChannelSender::send(const ChannelSettings& channel, const ChannelMess
         if (cancelled_) {
             return {ChannelTry::Result::Cancelled, "program closing"};
         }
-        while (!out.output.empty() && (out.output.back() == '\n' || out.output.back() == '\r')) {
+        while (!out.output.empty() && (out.output.back() == '\n' || out.output.back() == '\r' ||
+                                       out.output.back() == ' ' || out.output.back() == '\t')) {
             out.output.pop_back();
         }
         if (!out.ok || out.output.empty()) {
