@@ -34,36 +34,7 @@ ChannelMessage hostMessage(const ServerItem& item, ChannelEvent event, std::time
 }
 
 std::string json(std::string_view utf8) {
-    std::string out = "\"";
-    for (const char c : utf8) {
-        const auto u = static_cast<unsigned char>(c);
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (u < 0x20 || u == 0x7f) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(u));
-                    out += escaped;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + '"';
+    return quotedText(utf8);
 }
 
 // A JSON object from members whose values are already JSON.

@@ -1,12 +1,12 @@
 #include "storage/ChannelEntries.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <limits>
 #include <optional>
 #include <set>
 
 #include "core/ChannelRules.h"
+#include "core/Utf8Text.h"
 
 namespace {
 
@@ -157,21 +157,7 @@ std::pair<std::size_t, std::size_t> linesOf(const toml::table& entry) {
 }  // namespace
 
 std::string tomlQuoted(std::string_view value) {
-    std::string out = "\"";
-    for (const char c : value) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20 || u == 0x7f) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(u));
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + '"';
+    return quotedText(value);
 }
 
 void readChannels(const toml::table& root, const std::string& path, std::vector<ChannelSettings>& channels,
