@@ -1,6 +1,7 @@
 #include "alerts/ChannelWorker.h"
 
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -18,10 +19,11 @@ std::string hostKey(const ServerItem& item) {
 }  // namespace
 
 ChannelWorker::ChannelWorker(ChannelSettings settings, Clock& clock, EventLogger& log, Outcome outcome,
-                             ChannelTiming timing)
+                             StillDown stillDown, ChannelTiming timing)
     : clock_(clock),
       log_(log),
       outcome_(std::move(outcome)),
+      stillDown_(std::move(stillDown)),
       timing_(timing),
       sender_(timing.timeout),
       settings_(std::move(settings)),
@@ -107,18 +109,7 @@ void ChannelWorker::run() {
         if (closing_) {
             break;
         }
-        const std::time_t now = clock_.now();
-        const std::time_t period = static_cast<std::time_t>(settings_.remindEveryMinutes) * 60;
-        bool reminded = false;
-        for (auto& [key, host] : down_) {
-            if (period > 0 && now - host.lastSent >= period) {
-                host.lastSent = now;
-                queue_.push_back({reminderMessage(host.item, host.since, now),
-                                  "vardomon-" + std::to_string(now) + "-" + std::to_string(++sequence_) + "-r"});
-                reminded = true;
-            }
-        }
-        if (!reminded) {
+        if (!remind(lock)) {
             wake_.wait_for(lock, kReminderLook);
         }
     }
@@ -129,6 +120,40 @@ void ChannelWorker::run() {
         lock.lock();
     }
     idle_.notify_all();
+}
+
+bool ChannelWorker::remind(std::unique_lock<std::mutex>& lock) {
+    const std::time_t now = clock_.now();
+    const std::time_t period = static_cast<std::time_t>(settings_.remindEveryMinutes) * 60;
+    if (period <= 0) {
+        return false;
+    }
+    std::vector<std::pair<std::string, ServerItem>> due;
+    for (const auto& [key, host] : down_) {
+        if (now - host.lastSent >= period) {
+            due.emplace_back(key, host.item);
+        }
+    }
+    if (due.empty()) {
+        return false;
+    }
+    // The question goes to the document, so it is asked without the queue's lock.
+    lock.unlock();
+    std::erase_if(due, [this](const auto& host) { return stillDown_ && !stillDown_(host.second); });
+    lock.lock();
+    bool reminded = false;
+    for (const auto& [key, item] : due) {
+        // An up may have come meanwhile.
+        const auto host = down_.find(key);
+        if (host == down_.end() || closing_) {
+            continue;
+        }
+        host->second.lastSent = now;
+        queue_.push_back({reminderMessage(item, host->second.since, now),
+                          "vardomon-" + std::to_string(now) + "-" + std::to_string(++sequence_) + "-r"});
+        reminded = true;
+    }
+    return reminded;
 }
 
 void ChannelWorker::deliver(const Pending& pending, const ChannelSettings& settings) {

@@ -32,8 +32,11 @@ class ChannelWorker {
   public:
     // Called on the worker's thread with the channel's name and whether the message went.
     using Outcome = std::function<void(const std::string& channel, bool sent)>;
+    // Whether the host is still monitored and down, asked before each reminder.
+    using StillDown = std::function<bool(const ServerItem& item)>;
 
-    ChannelWorker(ChannelSettings settings, Clock& clock, EventLogger& log, Outcome outcome, ChannelTiming timing);
+    ChannelWorker(ChannelSettings settings, Clock& clock, EventLogger& log, Outcome outcome, StillDown stillDown,
+                  ChannelTiming timing);
     // Drops what is left at once; finish() first to give it time.
     ~ChannelWorker();
     ChannelWorker(const ChannelWorker&) = delete;
@@ -68,6 +71,8 @@ class ChannelWorker {
     };
 
     void enqueue(ChannelMessage message);
+    // Queues the reminders that are due; whether there were any. Called and returns locked.
+    bool remind(std::unique_lock<std::mutex>& lock);
     void run();
     void deliver(const Pending& pending, const ChannelSettings& settings);
     void dropped();
@@ -75,6 +80,7 @@ class ChannelWorker {
     Clock& clock_;
     EventLogger& log_;
     Outcome outcome_;
+    StillDown stillDown_;
     ChannelTiming timing_;
     ChannelSender sender_;
 

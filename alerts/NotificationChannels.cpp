@@ -28,6 +28,7 @@ std::vector<ChannelWorker*> NotificationChannels::workersFor(const ServerItem& i
                      .emplace(c.name, std::make_unique<ChannelWorker>(
                                           c, clock_, log_,
                                           [this](const std::string& channel, bool sent) { report(channel, sent); },
+                                          [this](const ServerItem& host) { return !stillDown_ || stillDown_(host); },
                                           timing_))
                      .first;
         } else {

@@ -35,6 +35,9 @@ class NotificationChannels {
 
     // Where each final outcome goes as well (the metrics); called on the workers' threads.
     void setOutcomeObserver(ChannelWorker::Outcome observer);
+    // Asked before each reminder: a host that was removed, or is no longer checked, gets none.
+    // Called on the workers' threads; set before the first event.
+    void setStillDown(ChannelWorker::StillDown stillDown) { stillDown_ = std::move(stillDown); }
 
     // Takes no more messages, waits at most grace for those queued, then drops the rest,
     // each with a log line.
@@ -50,6 +53,7 @@ class NotificationChannels {
     Clock& clock_;
     EventLogger& log_;
     ChannelTiming timing_;
+    ChannelWorker::StillDown stillDown_;
 
     std::mutex observerMutex_;
     ChannelWorker::Outcome observer_;

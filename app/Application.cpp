@@ -1,5 +1,6 @@
 #include "app/Application.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -40,7 +41,20 @@ Application::Application(Ui ui, const std::string& configPath, const ComponentFa
       parts_(checked(makeComponents(ComponentContext{cfg_, flags_, view_, ui.messages}))),
       pool_(parts_.makeProbes, parts_.mostChecksAtOnce),
       monitor_(MonitorContext{doc_, cfg_, flags_, *parts_.probes, *parts_.alerts, view_, *parts_.clock,
-                              parts_.makeProbes ? &pool_ : nullptr}) {}
+                              parts_.makeProbes ? &pool_ : nullptr}) {
+    if (parts_.channels != nullptr) {
+        // Reminders only while the host is monitored, in this document, and down.
+        parts_.channels->setStillDown([this](const ServerItem& host) {
+            if (!flags_.running) {
+                return false;
+            }
+            const std::vector<ServerItem> items = doc_.items();
+            return std::any_of(items.begin(), items.end(), [&](const ServerItem& it) {
+                return it.name == host.name && it.address == host.address && it.type == host.type && it.isDown();
+            });
+        });
+    }
+}
 
 Application::~Application() {
     monitor_.cancelAndJoin();

@@ -3,7 +3,9 @@
 // reminders of a host that stays down.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 #include <map>
 
 #include "alerts/ChannelSender.h"
@@ -210,6 +212,27 @@ TEST(ChannelReminders, DownRemindersAndUpComeInOrderOnEachChannel) {
     EXPECT_EQ(tags, (std::vector<std::string>{"rotating_light 5", "rotating_light 5", "rotating_light 5",
                                               "white_check_mark 3"}));
     EXPECT_EQ(phone.requests()[2].body, "Still down since " + dateText(1700000000) + ": web \xc3\xa9");
+}
+
+TEST(ChannelReminders, AHostNoLongerMonitoredGetsNoneUntilItIsAgain) {
+    HttpReceiver hook;
+    Fixture f;
+    ChannelSettings a = channel(ChannelKind::Slack, hook.url("/"));
+    a.remindEveryMinutes = 1;
+    auto channels = f.channels({a}, {5s, 10ms});
+    std::atomic<bool> monitored{false};
+    channels->setStillDown([&](const ServerItem& host) { return monitored && host.name == webHost().name; });
+    channels->hostDown(webHost(), f.clock.now());
+    ASSERT_TRUE(hook.waitFor(1));
+    f.clock.time += 60;
+    channels->poke();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(hook.requests().size(), 1U);
+    monitored = true;
+    channels->poke();
+    ASSERT_TRUE(hook.waitFor(2));
+    channels->close(5s);
+    EXPECT_TRUE(hook.requests()[1].body.starts_with(R"({"text":"Still Down: web)")) << hook.requests()[1].body;
 }
 
 }  // namespace
