@@ -202,6 +202,9 @@ void Daemon::reload() {
         stamp_ = seen;
         staleSaid_ = false;
         user_.say("read " + docPath + " and the settings again");
+        for (const ChannelProblem& problem : extra.channelProblems) {
+            user_.say(problem.text);
+        }
     }
     app_->toggleMonitor();
 }
