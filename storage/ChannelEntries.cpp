@@ -58,12 +58,13 @@ void readHosts(const toml::table& t, ChannelSettings& c) {
         return;
     }
     const toml::array* list = n->as_array();
-    if (list == nullptr || !list->is_homogeneous(toml::node_type::string)) {
-        if (list == nullptr || !list->empty()) {
-            throw BadEntry{"hosts must be a list of texts, such as [\"web-*\", \"db?\"]", n};
-        }
+    if (list == nullptr) {
+        throw BadEntry{"hosts must be a list of texts, such as [\"web-*\", \"db?\"]", n};
     }
     for (const toml::node& host : *list) {
+        if (!host.is_string()) {
+            throw BadEntry{"hosts must be a list of texts, such as [\"web-*\", \"db?\"]", &host};
+        }
         c.hosts.push_back(host.as_string()->get());
     }
 }
