@@ -1,6 +1,5 @@
 #include "app/Application.h"
 
-#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -41,17 +40,23 @@ Application::Application(Ui ui, const std::string& configPath, const ComponentFa
       parts_(checked(makeComponents(ComponentContext{cfg_, flags_, view_, ui.messages}))),
       pool_(parts_.makeProbes, parts_.mostChecksAtOnce),
       monitor_(MonitorContext{doc_, cfg_, flags_, *parts_.probes, *parts_.alerts, view_, *parts_.clock,
-                              parts_.makeProbes ? &pool_ : nullptr}) {
+                              parts_.makeProbes ? &pool_ : nullptr, &gate_}) {
     if (parts_.channels != nullptr) {
-        // Reminders only while the host is monitored, in this document, and down.
+        // Reminders only while the host is monitored, in this document, down, and its
+        // actions are not held (muted, flapping, or behind a parent that is down).
         parts_.channels->setStillDown([this](const ServerItem& host) {
-            if (!flags_.running) {
-                return false;
+            for (std::size_t i = 0; flags_.running; ++i) {
+                const std::optional<ServerDoc::Snapshot> at = doc_.snapshot(i);
+                if (!at) {
+                    break;
+                }
+                const ServerItem& it = at->item;
+                if (it.name == host.name && it.address == host.address && it.type == host.type) {
+                    const QuietState quiet = quietOf(i);
+                    return it.isDown() && !quiet.muted && !quiet.flapping && !quiet.suppressed;
+                }
             }
-            const std::vector<ServerItem> items = doc_.items();
-            return std::any_of(items.begin(), items.end(), [&](const ServerItem& it) {
-                return it.name == host.name && it.address == host.address && it.type == host.type && it.isDown();
-            });
+            return false;
         });
     }
 }
@@ -91,6 +96,21 @@ void Application::firstShow() {
         }
     }
     view_.refreshAllRows();
+}
+
+bool Application::changeMutes(const std::function<void(HostMutes&)>& change) {
+    cfg_.updateExtra([&](Settings& s) { change(s.monitor.mutes); });
+    // Only the mutes: the other settings changed in this run are written at shutdown.
+    extraFile_.settings.monitor.mutes = cfg_.extra().monitor.mutes;
+    return extraFile_.save();
+}
+
+QuietState Application::quietOf(std::size_t index) const {
+    const std::optional<ServerDoc::Snapshot> host = doc_.snapshot(index);
+    if (!host) {
+        return {};
+    }
+    return gate_.stateOf(host->id, host->item.name, cfg_.extra().monitor.mutes, parts_.clock->now());
 }
 
 bool Application::promptAndReset() {
@@ -245,7 +265,8 @@ bool Application::serveMetrics() {
         metricsError_ = "Cannot serve the metrics on \"" + listen + "\": not an address and a port";
         return false;
     }
-    auto metrics = std::make_unique<MetricsExporter>(doc_, *parts_.clock, flags_.running);
+    auto metrics = std::make_unique<MetricsExporter>(doc_, *parts_.clock, flags_.running,
+                                                     [this](std::size_t i) { return quietOf(i); });
     if (!metrics->start(*at)) {
         metricsError_ = "Cannot serve the metrics on " + metrics->error();
         return false;
@@ -275,8 +296,9 @@ bool Application::toggleMonitor() {
 
 void Application::addHost() {
     ServerItem record;
-    if (ui_.editor.editHost(record)) {
-        doc_.append(record);
+    HostEdit beside = hostEditFor(doc_, std::nullopt);
+    if (ui_.editor.editHostWith(record, beside)) {
+        doc_.append(record, beside.extras);
     }
     view_.refreshAllRows();
 }
@@ -289,9 +311,11 @@ void Application::editHost(std::optional<std::size_t> index, GridSource source) 
     if (!record) {
         return;
     }
-    const bool confirmed = ui_.editor.editHost(*record);
+    HostEdit beside = hostEditFor(doc_, index);
+    const bool confirmed = ui_.editor.editHostWith(*record, beside);
     if (confirmed) {
         doc_.replace(*index, *record);
+        doc_.setExtras(*index, beside.extras);
     }
     // A cancelled edit from the result grid leaves both grids (and their selection) alone.
     if (confirmed || source == GridSource::HostGrid) {

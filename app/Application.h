@@ -13,6 +13,7 @@
 
 #include "alerts/TestMail.h"
 #include "app/UserInteraction.h"
+#include "core/AlertGate.h"
 #include "core/Clock.h"
 #include "core/FanOutView.h"
 #include "core/LiveConfig.h"
@@ -153,6 +154,14 @@ class Application {
     // its own; a close ends it.
     TestMailResult sendTestMail(const std::string& recipients);
 
+    // Mutes: changed in the live settings and written to settings.toml at once. False, with
+    // settingsError(), when the file could not be written; the change holds for this run.
+    bool changeMutes(const std::function<void(HostMutes&)>& change);
+    // Whether host index is muted, flapping or held by a parent that is down; safe from any
+    // thread.
+    QuietState quietOf(std::size_t index) const;
+    std::time_t now() const { return parts_.clock->now(); }
+
   private:
     bool loadInto(const std::string& path);
     // Asks before a save would overwrite extended host settings that could not be read;
@@ -173,6 +182,7 @@ class Application {
     std::unique_ptr<MetricsExporter> metrics_;
     std::string metricsError_;
     TestMailSender testMail_;
+    AlertGate gate_;
     // Last: destroyed first, so the thread is gone before the parts it uses.
     Monitor monitor_;
 };

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "app/HostEdit.h"
 #include "core/Vardo.h"
 
 class UserQuestions {
@@ -30,4 +31,10 @@ class HostEditor {
     virtual ~HostEditor() = default;
     // Shows the host dialog on record; true (and record changed) when it was confirmed.
     virtual bool editHost(ServerItem& record) = 0;
+    // The same with what the dialog edits beside the record; a dialog that has none of it
+    // edits the record alone.
+    virtual bool editHostWith(ServerItem& record, HostEdit& beside) {
+        (void)beside;
+        return editHost(record);
+    }
 };

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/Mutes.h"
+
 // How the alert mail reaches its server.
 enum class MailSecurity {
     None,      // the plain dialogue, no AUTH ever
@@ -38,6 +40,11 @@ struct MonitorSettings {
 
     // How many checks of a cycle may run at the same time; 1 checks one host after another.
     std::int32_t checksAtOnce = 1;
+    // A host flaps when over this share (percent) of its recent checks changed its state, and
+    // is stable again below flapStop; 0 never flaps.
+    std::int32_t flapStart = 50;
+    std::int32_t flapStop = 25;
+    HostMutes mutes;
 
     bool operator==(const MonitorSettings&) const = default;
 };

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "core/ListenAddress.h"
+#include "core/Mutes.h"
 #include "platform/ConfigLocation.h"
 
 #ifndef VARDO_VERSION
@@ -45,9 +46,26 @@ ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out,
                    "Send one test notification to the channel NAME of settings.toml and exit: 0 when it "
                    "was delivered, 1 when not, 2 when no usable channel has that name")
         ->option_text("NAME");
+    auto* mute = app.add_option("--mute", o.mute,
+                                "Mute the actions of the hosts NAME[,NAME] in settings.toml and exit; "
+                                "checks and the log go on")
+                     ->delimiter(',')
+                     ->option_text("NAME[,NAME]");
+    std::string span;
+    app.add_option("--for", span, "With --mute: for 30m, 2h, 1d... (default: until unmuted)")
+        ->needs(mute)
+        ->check([](const std::string& text) {
+            return parseSpan(text) ? std::string() : std::string("not a span such as 30m, 2h or 1d: " + text);
+        });
+    app.add_option("--unmute", o.unmute, "Lift the mutes of the hosts NAME[,NAME] in settings.toml and exit")
+        ->delimiter(',')
+        ->option_text("NAME[,NAME]")
+        ->excludes(mute);
     try {
         app.parse(argc, argv);
-        if (o.document.empty() && o.testMail.empty() && o.testNotify.empty()) {
+        o.muteSeconds = span.empty() ? 0 : *parseSpan(span);
+        if (o.document.empty() && o.testMail.empty() && o.testNotify.empty() && o.mute.empty() &&
+            o.unmute.empty()) {
             throw CLI::RequiredError("document");
         }
     } catch (const CLI::ParseError& e) {

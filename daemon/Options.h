@@ -5,6 +5,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 struct DaemonOptions {
     std::string document;
@@ -20,6 +21,11 @@ struct DaemonOptions {
     std::string testMail;
     // Not empty: send one test notification to the channel of this name and exit.
     std::string testNotify;
+    // Not empty: mute these hosts for muteSeconds (0: until unmuted), or unmute them, in
+    // settings.toml and exit.
+    std::vector<std::string> mute;
+    std::int64_t muteSeconds = 0;
+    std::vector<std::string> unmute;
 };
 
 // Either options to run with, or the status to exit with at once (after --help, --version

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "daemon/Daemon.h"
+#include "daemon/MuteCommand.h"
 #include "daemon/Options.h"
 #include "daemon/SignalWatch.h"
 #include "daemon/TestMailCommand.h"
@@ -19,6 +20,9 @@ int main(int argc, char** argv) {
         const ParsedOptions parsed = parseOptions(argc, argv, std::cout, std::cerr);
         if (!parsed.run) {
             return parsed.exitStatus;
+        }
+        if (!parsed.run->mute.empty() || !parsed.run->unmute.empty()) {
+            return runMuteCommand(*parsed.run, std::cout, std::cerr);
         }
         if (!parsed.run->testMail.empty()) {
             // A single mail: signals keep their usual meaning, so Ctrl+C ends it.

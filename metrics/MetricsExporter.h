@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 #include "core/Clock.h"
@@ -15,7 +16,9 @@
 class MetricsExporter {
   public:
     // running: whether monitoring is on, as the exposition reports it.
-    MetricsExporter(const ServerDoc& doc, Clock& clock, const std::atomic<bool>& running);
+    // quiet, when given, tells where host i stands at the moment of a scrape.
+    MetricsExporter(const ServerDoc& doc, Clock& clock, const std::atomic<bool>& running,
+                    std::function<QuietState(std::size_t)> quiet = {});
 
     // False, with error(), when the address cannot be used.
     bool start(const ListenAddress& at) { return server_.start(at); }
@@ -31,6 +34,7 @@ class MetricsExporter {
     MetricsView view_;
     NotificationCounts notifications_;
     const std::atomic<bool>& running_;
+    std::function<QuietState(std::size_t)> quiet_;
     // Last: its thread reads the view until it is gone.
     MetricsServer server_;
 };

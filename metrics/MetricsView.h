@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "core/AlertGate.h"
 #include "core/Clock.h"
 #include "core/MonitorView.h"
 #include "core/Vardo.h"
@@ -53,6 +54,9 @@ struct MetricsSnapshot {
     std::vector<HostNumbers> hosts;
     // -1 until a cycle has completed.
     long long lastCycleMs = -1;
+    // Whether each host is muted, flapping or suppressed by a parent, as the scrape found it;
+    // a host past its end is none of these.
+    std::vector<QuietState> quiet;
 };
 
 class MetricsView final : public MonitorView {

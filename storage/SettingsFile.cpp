@@ -107,6 +107,59 @@ void readMail(Reader& r, MailSettings& mail) {
     Reader::text(*t, "ca_file", mail.caFile);
 }
 
+// Mutes end at a time with its offset, written in UTC: 2026-12-09T21:00:00Z.
+toml::date_time utcDateTime(std::time_t t) {
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    return toml::date_time{toml::date{utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday},
+                           toml::time{utc.tm_hour, utc.tm_min, utc.tm_sec}, toml::time_offset{}};
+}
+
+std::time_t timeOf(const toml::date_time& dt) {
+    std::tm utc{};
+    utc.tm_year = dt.date.year - 1900;
+    utc.tm_mon = dt.date.month - 1;
+    utc.tm_mday = dt.date.day;
+    utc.tm_hour = dt.time.hour;
+    utc.tm_min = dt.time.minute;
+    utc.tm_sec = dt.time.second;
+    return timegm(&utc) - static_cast<std::time_t>(dt.offset->minutes) * 60;
+}
+
+// mutes = [{ host = "gw", until = 2026-12-09T21:00:00Z }, { host = "db" }]: no end, until lifted.
+HostMutes mutesFrom(const toml::node& n) {
+    const char* const shape = "mutes must be a list of { host = \"name\", until = date and time }";
+    if (!n.is_array()) {
+        throw BadValue{shape, n.source()};
+    }
+    HostMutes mutes;
+    for (const toml::node& element : *n.as_array()) {
+        const toml::table* t = element.as_table();
+        const toml::node* host = t != nullptr ? t->get("host") : nullptr;
+        const toml::node* until = t != nullptr ? t->get("until") : nullptr;
+        if (host == nullptr || !host->is_string() ||
+            (until != nullptr && (!until->is_date_time() || !until->as_date_time()->get().offset))) {
+            throw BadValue{shape, element.source()};
+        }
+        mutes.push_back(
+            {host->as_string()->get(), until != nullptr ? timeOf(until->as_date_time()->get()) : 0});
+    }
+    return mutes;
+}
+
+toml::array mutesArray(const HostMutes& mutes) {
+    toml::array out;
+    for (const HostMute& m : mutes) {
+        toml::table t{{"host", m.host}};
+        if (m.until != 0) {
+            t.insert("until", utcDateTime(m.until));
+        }
+        t.is_inline(true);
+        out.push_back(std::move(t));
+    }
+    return out;
+}
+
 void readMonitor(Reader& r, MonitorSettings& monitor) {
     const toml::table* t = r.section("monitor");
     if (t == nullptr) {
@@ -119,6 +172,11 @@ void readMonitor(Reader& r, MonitorSettings& monitor) {
         // Any whole number will do: the monitor cannot run fewer than one check or more than
         // it has room for.
         monitor.checksAtOnce = usableChecksAtOnce(n->as_integer()->get());
+    }
+    Reader::number(*t, "flap_start", 0, 100, monitor.flapStart);
+    Reader::number(*t, "flap_stop", 0, 100, monitor.flapStop);
+    if (const toml::node* n = t->get("mutes")) {
+        monitor.mutes = mutesFrom(*n);
     }
 }
 
@@ -222,7 +280,7 @@ std::string parseErrorText(std::string_view text, const std::string& path, const
 }
 
 // One key this program writes, with its value in a form that compares and writes.
-using KeyValue = std::variant<std::int64_t, bool, std::string>;
+using KeyValue = std::variant<std::int64_t, bool, std::string, toml::array>;
 
 struct Entry {
     const char* section;
@@ -240,6 +298,9 @@ std::vector<Entry> entriesOf(const Settings& s) {
         {"mail", "verify_certificate", s.mail.verifyCertificate},
         {"mail", "ca_file", s.mail.caFile},
         {"monitor", "checks_at_once", std::int64_t{s.monitor.checksAtOnce}},
+        {"monitor", "flap_start", std::int64_t{s.monitor.flapStart}},
+        {"monitor", "flap_stop", std::int64_t{s.monitor.flapStop}},
+        {"monitor", "mutes", mutesArray(s.monitor.mutes)},
         {"desktop", "notifications", s.desktop.notifications},
         {"desktop", "tray", s.desktop.tray},
         {"desktop", "close_to_tray", s.desktop.closeToTray},
@@ -260,6 +321,29 @@ std::vector<Entry> changedEntries(const Settings& before, const Settings& after)
     return changed;
 }
 
+std::string rendered(const KeyValue& value);
+
+// A list on one line, its tables inline: [{ host = "gw", until = 2026-12-09T21:00:00Z }].
+std::string renderedList(const toml::array& list) {
+    std::string out = "[";
+    for (const toml::node& element : list) {
+        out += out.size() > 1 ? ", {" : "{";
+        const char* sep = " ";
+        for (const auto& [key, node] : *element.as_table()) {
+            std::ostringstream v;
+            if (node.is_string()) {
+                v << rendered(KeyValue{node.as_string()->get()});
+            } else {
+                v << node.as_date_time()->get();
+            }
+            out += sep + std::string(key.str()) + " = " + v.str();
+            sep = ", ";
+        }
+        out += " }";
+    }
+    return out + "]";
+}
+
 // A text is always written in double quotes, as the owner would write it by hand.
 std::string rendered(const KeyValue& value) {
     if (const auto* n = std::get_if<std::int64_t>(&value)) {
@@ -267,6 +351,9 @@ std::string rendered(const KeyValue& value) {
     }
     if (const auto* b = std::get_if<bool>(&value)) {
         return *b ? "true" : "false";
+    }
+    if (const auto* list = std::get_if<toml::array>(&value)) {
+        return renderedList(*list);
     }
     return tomlQuoted(std::get<std::string>(value));
 }

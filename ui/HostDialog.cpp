@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "app/DialogServices.h"
+#include "core/HostParents.h"
 #include "ui/BusyCall.h"
 #include "ui/DigitFilters.h"
 #include "ui/DisplayText.h"
@@ -24,6 +25,7 @@
 #include "ui/HelpFile.h"
 #include "ui/ListDialog.h"
 #include "ui/MessageBox.h"
+#include "ui/ParentsEdit.h"
 #include "ui/SpinEdit.h"
 
 namespace {
@@ -120,6 +122,8 @@ void TAddHostDlg::buildGeneralPage() {
     form->addRow(QStringLiteral("Failures Allowed:"), failures_);
     form->addRow(new QLabel(QStringLiteral("Description:"), page));
     form->addRow(txtDescription_);
+    parents_ = new ParentsEdit(page);
+    form->addRow(QStringLiteral("Depends on:"), parents_);
     pages_->addTab(page, QStringLiteral("&General"));
     connect(cboType_, &QComboBox::currentIndexChanged, this, &TAddHostDlg::cboTypeChange);
 }
@@ -291,6 +295,7 @@ void TAddHostDlg::FormShow() {
     numPings_->spinner()->setRange(1, 10);
     pingSeconds_->spinner()->setRange(1, 10);
 
+    parents_->show(beside.otherHosts, parentNames(beside.extras));
     const ServerItem& r = record;
     showText(txtName_, r.name);
     showText(txtAddress_, r.address);
@@ -381,8 +386,19 @@ void TAddHostDlg::btnOkClick() {
         return;
     }
 
+    const std::vector<std::string> parents = parents_->chosen();
+    const std::string name = stored(txtName_, record.name);
+    if (const auto ring = beside.ringWith ? beside.ringWith(name, parents) : std::nullopt) {
+        pages_->setCurrentIndex(0);
+        MessageBox::information(
+            this, QStringLiteral("A host cannot depend on itself, not even through others:\r\n") +
+                      displayText(*ring));
+        return;
+    }
+    setParentNames(beside.extras, parents);
+
     ServerItem& r = record;
-    r.name = stored(txtName_, r.name);
+    r.name = name;
     r.address = stored(txtAddress_, r.address);
     r.type = static_cast<std::int8_t>(cboType_->currentIndex());
     r.failuresAllowed = failures_->spinner()->position();

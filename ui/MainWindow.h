@@ -27,6 +27,7 @@ class SpinEdit;
 class TAboutBox;
 class TAddHostDlg;
 class TListDlg;
+class QuietRowsModel;
 class TrayIcon;
 class ChannelsBox;
 
@@ -67,6 +68,8 @@ class TForm1 : public QMainWindow {
     void buildPages();
     QWidget* buildOptions(QWidget* parent);
     void connectOptions();
+    // The mute menus (host menu, the result grid's context menu, the tray) and the marks.
+    void buildQuiet();
 
     void FormShow();
     void fillOptions(const ServerCfg& cfg);
@@ -103,6 +106,7 @@ class TForm1 : public QMainWindow {
     TAboutBox* aboutBox_ = nullptr;
     TrayIcon* tray_ = nullptr;
     ChannelsBox* channels_ = nullptr;
+    QuietRowsModel* quietRows_ = nullptr;
 
     QAction* mnuNew_ = nullptr;
     QAction* mnuOpen_ = nullptr;

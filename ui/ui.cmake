@@ -17,6 +17,9 @@ add_library(vardo_ui STATIC
   ${CMAKE_CURRENT_LIST_DIR}/ListDialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainWindow.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MessageBox.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MuteMenu.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ParentsEdit.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/QuietMarks.cpp
   ${CMAKE_CURRENT_LIST_DIR}/QtMessageSink.cpp
   ${CMAKE_CURRENT_LIST_DIR}/QtMonitorView.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SpinEdit.cpp

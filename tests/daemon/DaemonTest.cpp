@@ -422,4 +422,54 @@ TEST_F(DaemonTest, ARealPrometheusServerScrapesEveryHost) {
     }
 }
 
+TEST_F(DaemonTest, MuteAndUnmuteEditTheSettingsAndARunningDaemonTakesThemOnSighup) {
+    LoopbackServer flip(LoopbackServer::closing());
+    ServerItem host = tcpHost("flip", flip.port());
+    const std::string ran = dir.file("down-ran");
+    host.events.downCmd = true;
+    host.events.downCmdLine = "touch " + ran;
+    writeDocument({host});
+    writeFileBytes(dir.file("settings.toml"), "# mine\n[monitor]\nchecks_at_once = 1\n");
+    auto daemon = start({"--interval", "1", "--log", "-"});
+    ASSERT_TRUE(waitUntil([&] { return !savedHosts().empty() && savedHosts()[0].goodCount > 0; }))
+        << output();
+
+    const auto command = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {VARDOMOND, "--config", dir.path()});
+        return SpawnedProcess(args, {}, dir.file("command.txt")).waitForExit(10s);
+    };
+    const auto reloaded = [&](int times) {
+        ::kill(daemon->pid(), SIGHUP);
+        return waitUntil([&] {
+            const std::string text = output();
+            std::size_t n = 0;
+            for (std::size_t at = 0; (at = text.find("and the settings again", at)) != std::string::npos;
+                 ++at) {
+                ++n;
+            }
+            return n == static_cast<std::size_t>(times);
+        });
+    };
+    EXPECT_EQ(command({"--mute", "flip,other", "--for", "2h"}), 0);
+    EXPECT_TRUE(std::regex_match(readFileBytes(dir.file("settings.toml")),
+                                 std::regex("# mine\n\\[monitor\\]\nchecks_at_once = 1\nmutes = \\["
+                                            "\\{ host = \"flip\", until = [-0-9T:]+Z \\}, "
+                                            "\\{ host = \"other\", until = [-0-9T:]+Z \\}\\]\n")))
+        << readFileBytes(dir.file("settings.toml"));
+    EXPECT_TRUE(contains(readFileBytes(dir.file("command.txt")), "vardomond: muted flip, other until "));
+    ASSERT_TRUE(reloaded(1)) << output();
+    flip.stopListening();
+    ASSERT_TRUE(waitUntil([&] { return contains(output(), ": Server Down: flip (muted)\n"); })) << output();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(std::filesystem::exists(ran));
+
+    EXPECT_EQ(command({"--unmute", "flip"}), 0);
+    ASSERT_TRUE(reloaded(2)) << output();
+    EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(ran); })) << output();
+    EXPECT_TRUE(contains(output(), ": Server Down: flip (after the mute)\n")) << output();
+    EXPECT_EQ(command({"--unmute", "flip", "--for", "1h"}), 2);
+    ::kill(daemon->pid(), SIGTERM);
+    EXPECT_EQ(daemon->waitForExit(10s), 0) << output();
+}
+
 }  // namespace

@@ -94,6 +94,9 @@ TEST_F(SettingsFileTest, BadFilesNameTheFileAndTheLine) {
         {"[mail]\nverify_certificate = \"yes\"\n", " line 2: verify_certificate must be true or false"},
         {"[monitor]\nchecks_at_once = 2.5\n", " line 2: checks_at_once must be a whole number"},
         {"[metrics]\nlisten = \"localhost:9469\"\n", " line 2: listen must be an address and a port"},
+        {"[monitor]\nflap_start = 101\n", " line 2: flap_start must be a whole number from 0 to 100"},
+        {"[monitor]\nmutes = [{ host = \"gw\", until = 2026-12-09T21:00:00 }]\n",
+         " line 2: mutes must be a list"},
     };
     for (const auto& [text, error] : cases) {
         writeFileBytes(path, text);
@@ -212,6 +215,28 @@ TEST_F(SettingsFileTest, ChannelsAreReadOneByOneAndWrittenBackAsAGroup) {
     const std::string text = readFileBytes(path);
     EXPECT_NE(text.find(bad), std::string::npos) << text;
     EXPECT_EQ(text.find("phone"), std::string::npos) << text;
+}
+
+// Mutes are one line the daemon and the window rewrite; the lines around it stay as they are.
+TEST_F(SettingsFileTest, MutesAreWrittenOnOneLineInUtcAndReadBack) {
+    writeFileBytes(path, "[monitor]\nchecks_at_once = 4 # enough\n");
+    SettingsFile file;
+    ASSERT_TRUE(file.load(path)) << file.errorText;
+    file.settings.monitor.mutes = {{"gw \"east\"", 1796850000}, {"db", 0}};
+    ASSERT_TRUE(file.save()) << file.errorText;
+    EXPECT_EQ(readFileBytes(path),
+              "[monitor]\nchecks_at_once = 4 # enough\n"
+              "mutes = [{ host = \"gw \\\"east\\\"\", until = 2026-12-09T21:00:00Z }, { host = \"db\" }]\n");
+    SettingsFile again;
+    ASSERT_TRUE(again.load(path)) << again.errorText;
+    EXPECT_EQ(again.settings.monitor.mutes, file.settings.monitor.mutes);
+
+    writeFileBytes(path, "[monitor]\nmutes = [{ host = \"gw\", until = 2026-12-09T22:00:00+01:00 }]\n");
+    ASSERT_TRUE(again.load(path)) << again.errorText;
+    EXPECT_EQ(again.settings.monitor.mutes, (HostMutes{{"gw", 1796850000}}));
+    again.settings.monitor.mutes.clear();
+    ASSERT_TRUE(again.save()) << again.errorText;
+    EXPECT_EQ(readFileBytes(path), "[monitor]\nmutes = []\n");
 }
 
 }  // namespace

@@ -202,6 +202,32 @@ class DialogsTest : public QObject {
         QCOMPARE(dlg->record, both);  // a refused OK writes nothing
     }
 
+    void dependsOnRefusesARingAndKeepsNamesOfNoHost() {
+        ServerItem core = valid();
+        core.name = "core";
+        ServerDoc doc;
+        doc.append(valid(), {{"parents", "core"}});
+        doc.append(core, {{"parents", "old-router"}});
+        doc.append(valid());
+        dlg->beside = hostEditFor(doc, 1);
+        dlg->record = core;
+        dlg->show();
+        auto* parents = c<QListWidget>("lstParents");
+        // The first name once (its twin means the same host), then the name that matches none.
+        QCOMPARE(parents->count(), 2);
+        QCOMPARE(parents->item(1)->text(), QStringLiteral("old-router"));
+        QCOMPARE(parents->item(1)->checkState(), Qt::Checked);
+        parents->item(0)->setCheckState(Qt::Checked);
+        c<QPushButton>("btnOk")->click();
+        QCOMPARE(MessageBox::shownTexts(),
+                 QStringList{"A host cannot depend on itself, not even through others:\r\n"
+                             "core -> " +
+                             QString::fromStdString(valid().name) + " -> core"});
+        parents->item(0)->setCheckState(Qt::Unchecked);
+        QVERIFY(okWith(core));
+        QCOMPARE(dlg->beside.extras, (HostExtras{{"parents", "old-router"}}));
+    }
+
     void portRulesDependOnTheType() {
         ServerItem ping = valid();
         ping.type = HostPing;

@@ -294,6 +294,23 @@ class MainWindowTest : public QObject {
         QVERIFY(win->close());
     }
 
+    void trayMutesEveryHostForAnHourAndTheHostMenuUnmutesOne() {
+        open();
+        addHosts({"gw", "db"});
+        win->tray().menu()->findChild<QAction*>("trayMute1h")->trigger();
+        QVERIFY(win->tray().toolTip().endsWith(QStringLiteral(", 2 muted")));
+        QVERIFY(cell("resultlist", 1, 0).startsWith(QStringLiteral("db")));
+        QVERIFY(cell("resultlist", 1, 0).contains(QStringLiteral("muted until ")));
+        // 1700000000 is the fake clock's now.
+        QCOMPARE(readFileBytes(dir->file("cfg/settings.toml")),
+                 std::string("[monitor]\nmutes = [{ host = \"gw\", until = 2023-11-14T23:13:20Z }, "
+                             "{ host = \"db\", until = 2023-11-14T23:13:20Z }]\n"));
+        select("resultlist", 0);
+        action("mnuMuteOff")->trigger();
+        QVERIFY(win->tray().toolTip().endsWith(QStringLiteral(", 1 muted")));
+        QCOMPARE(cell("resultlist", 0, 0), QStringLiteral("gw"));
+    }
+
     void gridsShowEveryHostWithItsIconAndColour() {
         open();
         QAbstractItemModelTester resultTester(&win->resultModel());
