@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "alerts/EventLog.h"
+#include "alerts/NotificationChannels.h"
 #include "core/ListenAddress.h"
 #include "history/HistoryView.h"
 #include "history/HistoryWriter.h"
@@ -43,12 +44,35 @@ Application::Application(Ui ui, const std::string& configPath, const ComponentFa
       parts_(checked(makeComponents(ComponentContext{cfg_, flags_, view_, ui.messages}))),
       pool_(parts_.makeProbes, parts_.mostChecksAtOnce),
       monitor_(MonitorContext{doc_, cfg_, flags_, *parts_.probes, *parts_.alerts, view_, *parts_.clock,
-                              parts_.makeProbes ? &pool_ : nullptr, &gate_}) {}
+                              parts_.makeProbes ? &pool_ : nullptr, &gate_}) {
+    if (parts_.channels != nullptr) {
+        // Reminders only while the host is monitored, in this document, down, and its
+        // actions are not held (muted, flapping, or behind a parent that is down).
+        parts_.channels->setStillDown([this](const ServerItem& host) {
+            for (std::size_t i = 0; flags_.running; ++i) {
+                const std::optional<ServerDoc::Snapshot> at = doc_.snapshot(i);
+                if (!at) {
+                    break;
+                }
+                const ServerItem& it = at->item;
+                if (it.name == host.name && it.address == host.address && it.type == host.type) {
+                    const QuietState quiet = quietOf(i);
+                    return it.isDown() && !quiet.muted && !quiet.flapping && !quiet.suppressed;
+                }
+            }
+            return false;
+        });
+    }
+}
 
 Application::~Application() {
     monitor_.cancelAndJoin();
     if (historyView_) {
         historyView_->monitoringStopped(parts_.clock->now());
+    }
+    // Queued notifications get a short while to go; the metrics that count them are still here.
+    if (parts_.channels != nullptr) {
+        parts_.channels->close();
     }
 }
 
@@ -58,6 +82,13 @@ void Application::firstShow() {
     }
     if (!extraFile_.errorText.empty()) {
         ui_.questions.showMessage(extraFile_.errorText);
+    }
+    if (!extraFile_.channelProblems.empty()) {
+        std::string text = "These notification channels are not used:";
+        for (const ChannelProblem& p : extraFile_.channelProblems) {
+            text += "\r\n" + p.text;
+        }
+        ui_.questions.showMessage(text);
     }
     if (!serveMetrics()) {
         ui_.questions.showMessage(metricsError_);
@@ -250,6 +281,12 @@ bool Application::serveMetrics() {
     }
     metrics_ = std::move(metrics);
     view_.add(metrics_->view());
+    if (parts_.channels != nullptr) {
+        parts_.channels->setOutcomeObserver([&counts = metrics_->notifications()](const std::string& channel,
+                                                                                 bool sent) {
+            counts.count(channel, sent);
+        });
+    }
     return true;
 }
 

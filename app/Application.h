@@ -30,6 +30,7 @@ inline constexpr const char* kAppTitle = "Kestrune Vardomon";
 class MetricsExporter;
 class HistoryWriter;
 class HistoryView;
+class NotificationChannels;
 
 // The parts the monitor cycle runs on.
 struct AppComponents {
@@ -41,6 +42,9 @@ struct AppComponents {
     std::size_t mostChecksAtOnce = std::numeric_limits<std::size_t>::max();
     std::unique_ptr<HostAlerts> alerts;
     std::unique_ptr<Clock> clock;
+    // The alerts' notification channels, when they have any: closed after the monitor, and
+    // counted by the metrics.
+    NotificationChannels* channels = nullptr;
     // Why a part could not be set up (the ping socket), shown once when the window first
     // shows; empty when all is well.
     std::string startupError;
@@ -94,6 +98,8 @@ class Application {
     // is well.
     const std::string& startupError() const { return parts_.startupError; }
     const std::string& settingsError() const { return extraFile_.errorText; }
+    // The [[channels]] entries left out, each with its file, line and key.
+    const std::vector<ChannelProblem>& channelProblems() const { return extraFile_.channelProblems; }
 
     // Serves the metrics where settings.toml says, if it says so; before monitoring starts.
     // False, with metricsError(), when the address cannot be used.

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/Mutes.h"
 
@@ -87,12 +90,40 @@ struct HistorySettings {
     bool operator==(const HistorySettings&) const = default;
 };
 
+// Where a channel delivers: the service that relays it to a phone, a chat or a hook.
+enum class ChannelKind { Webhook, Ntfy, Gotify, Slack, Discord, Telegram, Matrix, Pushover };
+
+// One [[channels]] entry: every down and up of the hosts it names goes there too.
+struct ChannelSettings {
+    std::string name;
+    ChannelKind kind = ChannelKind::Webhook;
+    std::string url;
+    // The secret, or a command whose standard output is the secret.
+    std::string token;
+    std::string tokenCommand;
+    std::string user;
+    std::string chatId;
+    std::string room;
+    // The urgency of a down and a reminder; none: the kind's own.
+    std::optional<std::int32_t> priority;
+    // Extra request headers, name and value, in file order.
+    std::vector<std::pair<std::string, std::string>> headers;
+    // Host-name patterns with * and ?; none: every host.
+    std::vector<std::string> hosts;
+    // 0: no reminders.
+    std::int32_t remindEveryMinutes = 0;
+
+    bool operator==(const ChannelSettings&) const = default;
+};
+
 struct Settings {
     MailSettings mail;
     MonitorSettings monitor;
     DesktopSettings desktop;
     MetricsSettings metrics;
     HistorySettings history;
+    // The usable entries, in file order.
+    std::vector<ChannelSettings> channels;
 
     bool operator==(const Settings&) const = default;
 };

@@ -2,8 +2,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <filesystem>
+
 #include "core/ListenAddress.h"
 #include "core/Mutes.h"
+#include "platform/ConfigLocation.h"
 
 #ifndef VARDO_VERSION
 #define VARDO_VERSION "unknown"
@@ -39,6 +42,10 @@ ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out,
                    "Send one test mail to ADDRESS (several separated by commas) with the mail settings "
                    "and exit: 0 when the server accepted it, 1 when not")
         ->option_text("ADDRESS");
+    app.add_option("--test-notify", o.testNotify,
+                   "Send one test notification to the channel NAME of settings.toml and exit: 0 when it "
+                   "was delivered, 1 when not, 2 when no usable channel has that name")
+        ->option_text("NAME");
     auto* mute = app.add_option("--mute", o.mute,
                                 "Mute the actions of the hosts NAME[,NAME] in settings.toml and exit; "
                                 "checks and the log go on")
@@ -63,7 +70,8 @@ ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out,
     try {
         app.parse(argc, argv);
         o.muteSeconds = span.empty() ? 0 : *parseSpan(span);
-        if (o.document.empty() && o.testMail.empty() && o.mute.empty() && o.unmute.empty()) {
+        if (o.document.empty() && o.testMail.empty() && o.testNotify.empty() && o.mute.empty() &&
+            o.unmute.empty()) {
             throw CLI::RequiredError("document");
         }
     } catch (const CLI::ParseError& e) {
@@ -72,4 +80,9 @@ ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out,
     }
     o.logToStdout = log == "-";
     return ParsedOptions{o, 0};
+}
+
+std::string configPathFor(const DaemonOptions& options) {
+    return options.configDir.empty() ? configFilePath()
+                                     : (std::filesystem::path(options.configDir) / "vardo.cfg").string();
 }

@@ -25,6 +25,8 @@ struct DaemonOptions {
     std::string format = "text";
     // Not empty: send one test mail to these recipients and exit (no document needed).
     std::string testMail;
+    // Not empty: send one test notification to the channel of this name and exit.
+    std::string testNotify;
     // Not empty: mute these hosts for muteSeconds (0: until unmuted), or unmute them, in
     // settings.toml and exit.
     std::vector<std::string> mute;
@@ -40,3 +42,6 @@ struct ParsedOptions {
 };
 
 ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+
+// vardo.cfg in --config's folder, or in the user's configuration folder.
+std::string configPathFor(const DaemonOptions& options);

@@ -9,6 +9,7 @@
 #include "daemon/ReportCommand.h"
 #include "daemon/SignalWatch.h"
 #include "daemon/TestMailCommand.h"
+#include "daemon/TestNotifyCommand.h"
 
 int main(int argc, char** argv) {
     try {
@@ -30,6 +31,9 @@ int main(int argc, char** argv) {
         if (!parsed.run->testMail.empty()) {
             // A single mail: signals keep their usual meaning, so Ctrl+C ends it.
             return runTestMail(*parsed.run, std::cout, std::cerr);
+        }
+        if (!parsed.run->testNotify.empty()) {
+            return runTestNotify(*parsed.run, std::cout, std::cerr);
         }
         // Before any thread starts (see SignalWatch).
         SignalWatch signals;

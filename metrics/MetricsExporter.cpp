@@ -9,5 +9,7 @@ MetricsExporter::MetricsExporter(const ServerDoc& doc, Clock& clock, const std::
           for (std::size_t i = 0; quiet_ && i < snapshot.hosts.size(); ++i) {
               snapshot.quiet.push_back(quiet_(i));
           }
-          return renderExposition(snapshot, running_);
+          std::string text = renderExposition(snapshot, running_);
+          notifications_.appendTo(text);
+          return text;
       }) {}

@@ -11,6 +11,7 @@
 #include "core/Vardo.h"
 #include "metrics/MetricsServer.h"
 #include "metrics/MetricsView.h"
+#include "metrics/NotificationCounts.h"
 
 class MetricsExporter {
   public:
@@ -26,9 +27,12 @@ class MetricsExporter {
 
     // The view the monitor reports to, beside the window's or the daemon's own.
     MetricsView& view() { return view_; }
+    // Where the channels count their outcomes.
+    NotificationCounts& notifications() { return notifications_; }
 
   private:
     MetricsView view_;
+    NotificationCounts notifications_;
     const std::atomic<bool>& running_;
     std::function<QuietState(std::size_t)> quiet_;
     // Last: its thread reads the view until it is gone.

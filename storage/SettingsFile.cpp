@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/ListenAddress.h"
+#include "storage/ChannelEntries.h"
 #include "storage/SafeFile.h"
 
 namespace {
@@ -372,21 +373,7 @@ std::string rendered(const KeyValue& value) {
     if (const auto* list = std::get_if<toml::array>(&value)) {
         return renderedList(*list);
     }
-    std::string out = "\"";
-    for (const char c : std::get<std::string>(value)) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20 || u == 0x7f) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(u));
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + '"';
+    return tomlQuoted(std::get<std::string>(value));
 }
 
 struct Edit {
@@ -458,8 +445,10 @@ std::optional<std::string> editedInPlace(std::string_view original, const toml::
 
 }  // namespace
 
-bool decodeSettings(std::string_view text, const std::string& path, Settings& settings, std::string& error) {
+bool decodeSettings(std::string_view text, const std::string& path, Settings& settings, std::string& error,
+                    std::vector<ChannelProblem>* problems) {
     Settings read;
+    std::vector<ChannelProblem> unusable;
     try {
         const toml::table table = toml::parse(text, path);
         Reader r(table);
@@ -468,6 +457,7 @@ bool decodeSettings(std::string_view text, const std::string& path, Settings& se
         readDesktop(r, read.desktop);
         readMetrics(r, read.metrics);
         readHistory(r, read.history);
+        readChannels(table, path, read.channels, unusable);
     } catch (const toml::parse_error& e) {
         error = parseErrorText(text, path, e);
         return false;
@@ -476,11 +466,16 @@ bool decodeSettings(std::string_view text, const std::string& path, Settings& se
         return false;
     }
     settings = std::move(read);
+    if (problems != nullptr) {
+        *problems = std::move(unusable);
+    }
     return true;
 }
 
-bool mergeSettings(std::string_view text, const std::string& path, const Settings& before,
-                   const Settings& after, std::string& merged, std::string& error) {
+namespace {
+
+bool mergeKeys(std::string_view text, const std::string& path, const Settings& before, const Settings& after,
+               std::string& merged, std::string& error) {
     toml::table root;
     try {
         root = toml::parse(text, path);
@@ -524,11 +519,30 @@ bool mergeSettings(std::string_view text, const std::string& path, const Setting
     return true;
 }
 
+}  // namespace
+
+bool mergeSettings(std::string_view text, const std::string& path, const Settings& before,
+                   const Settings& after, std::string& merged, std::string& error) {
+    if (!mergeKeys(text, path, before, after, merged, error)) {
+        return false;
+    }
+    if (before.channels == after.channels) {
+        return true;
+    }
+    std::string withChannels;
+    if (!rewriteChannels(merged, path, after.channels, withChannels, error)) {
+        return false;
+    }
+    merged = std::move(withChannels);
+    return true;
+}
+
 bool SettingsFile::load(const std::string& path) {
     fileName = path;
     errorText.clear();
     settings = Settings{};
     read_ = Settings{};
+    channelProblems.clear();
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
         return true;
@@ -538,7 +552,7 @@ bool SettingsFile::load(const std::string& path) {
         errorText = path + ": the file cannot be read";
         return false;
     }
-    if (!decodeSettings(bytes, path, settings, errorText)) {
+    if (!decodeSettings(bytes, path, settings, errorText, &channelProblems)) {
         return false;
     }
     read_ = settings;

@@ -31,6 +31,7 @@
 #include "core/Presentation.h"
 #include "ui/AboutBox.h"
 #include "ui/BusyCall.h"
+#include "ui/ChannelsBox.h"
 #include "ui/DesktopNotifier.h"
 #include "ui/DigitFilters.h"
 #include "ui/DisplayText.h"
@@ -157,6 +158,7 @@ TForm1::TForm1(const std::string& configPath, const ComponentFactory& makeCompon
     app_ = std::make_unique<Application>(Application::Ui{*view_, *prompts_, *prompts_, *prompts_, *messages_},
                                          configPath, makeComponents);
     view_->setDocument(app_->document());
+    channels_->setConfig(app_->liveConfig());
     messages_->setNotifier(notifier_, [this] { return app_->liveConfig().extra().desktop.notifications; });
 
     tray_ = new TrayIcon(mnuStart_, mnuCheckNow_, mnuExit_, this);
@@ -369,7 +371,11 @@ void TForm1::buildPages() {
     auto* config = new QHBoxLayout(tsConfig_);
     config->setContentsMargins(4, 4, 4, 4);
     config->addWidget(hosts);
-    config->addWidget(buildOptions(tsConfig_), 1);
+    auto* right = new QVBoxLayout;
+    right->addWidget(buildOptions(tsConfig_), 1);
+    channels_ = new ChannelsBox(tsConfig_);
+    right->addWidget(channels_);
+    config->addLayout(right, 1);
 
     pcMain_->addTab(tsResults_, QStringLiteral("&Monitor View"));
     // Alt+C belongs to the Config menu.

@@ -30,6 +30,7 @@ class TAddHostDlg;
 class TListDlg;
 class QuietRowsModel;
 class TrayIcon;
+class ChannelsBox;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -106,6 +107,7 @@ class TForm1 : public QMainWindow {
     TAddHostDlg* hostDlg_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;
     TrayIcon* tray_ = nullptr;
+    ChannelsBox* channels_ = nullptr;
     QuietRowsModel* quietRows_ = nullptr;
     HistoryCommand* history_ = nullptr;
 

@@ -3,6 +3,8 @@ find_package(Qt6 REQUIRED COMPONENTS Widgets Svg DBus Charts)
 
 add_library(vardo_ui STATIC
   ${CMAKE_CURRENT_LIST_DIR}/AboutBox.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ChannelDialog.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ChannelsBox.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DesktopNotifier.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DigitFilters.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DisplayText.cpp

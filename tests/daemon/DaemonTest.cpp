@@ -19,6 +19,7 @@
 #include "core/Vardo.h"
 #include "support/AiosmtpdServer.h"
 #include "support/HttpFetch.h"
+#include "support/HttpReceiver.h"
 #include "support/LoopbackServer.h"
 #include "support/SpawnedProcess.h"
 #include "support/TempDir.h"
@@ -161,6 +162,31 @@ TEST_F(DaemonTest, TestMailNeedsNoDocumentAndTellsTheOutcome) {
     writeFileBytes(dir.file("settings.toml"), "[mail]\nport = " + std::to_string(closed.port()) + "\n");
     EXPECT_EQ(run(), 1) << output();
     EXPECT_TRUE(output().starts_with("vardomond: the test mail was not sent: ")) << output();
+}
+
+TEST_F(DaemonTest, TestNotifyTriesOneChannelOnceAndTellsTheOutcome) {
+    HttpReceiver receiver({204, 401});
+    writeFileBytes(dir.file("settings.toml"), "[[channels]]\nname = \"hook\"\nkind = \"webhook\"\nurl = \"" +
+                                                  receiver.url("/in") +
+                                                  "\"\nheaders = { \"X-Team\" = \"ops\" }\n"
+                                                  "[[channels]]\nname = \"pager\"\nkind = \"gotify\"\n");
+    auto run = [&](const std::string& name) {
+        return SpawnedProcess({VARDOMOND, "--config", dir.path(), "--test-notify", name}, {}, outPath)
+            .waitForExit(30s);
+    };
+    EXPECT_EQ(run("hook"), 0) << output();
+    ASSERT_EQ(receiver.requests().size(), 1U);
+    EXPECT_EQ(receiver.requests()[0].header("X-Team"), "ops");
+    EXPECT_TRUE(receiver.requests()[0].body.starts_with(R"({"event":"test",)")) << receiver.requests()[0].body;
+    EXPECT_TRUE(contains(receiver.requests()[0].body, R"("host":null,"consecutive_failures":0})"));
+
+    EXPECT_EQ(run("hook"), 1) << output();
+    EXPECT_EQ(receiver.requests().size(), 2U);
+    EXPECT_EQ(output(), "vardomond: The test notification to hook failed: HTTP 401 Unauthorized\n");
+
+    EXPECT_EQ(run("pager"), 2) << output();
+    EXPECT_TRUE(contains(output(), "settings.toml line 6: [[channels]] \"pager\": url must be")) << output();
+    EXPECT_EQ(run("nobody"), 2) << output();
 }
 
 TEST_F(DaemonTest, UnusableFilesEndItWithStatusTwoAndSayWhy) {

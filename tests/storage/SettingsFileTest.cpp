@@ -164,6 +164,59 @@ TEST_F(SettingsFileTest, AFileThatCouldNotBeReadIsNeverOverwritten) {
     EXPECT_EQ(readFileBytes(path), text);
 }
 
+// Arrays of tables survive a save of other keys; a bad entry is left out and named by its
+// line and key, stays in the file through the window's edits, and the others are written back.
+TEST_F(SettingsFileTest, ChannelsAreReadOneByOneAndWrittenBackAsAGroup) {
+    const std::string bad = "[[channels]]\nname = \"pager\"\nkind = \"gotify\"\nurl = \"http://g\"\ntoken = \"a\"\npriority = 11\n";
+    writeFileBytes(path,
+                   "[[channels]]\n"
+                   "name = \"phone\"\n"
+                   "kind = \"telegram\"\n"
+                   "token_command = \"secret-tool lookup tg bot\"\n"
+                   "chat_id = -1001\n"
+                   "hosts = [\"web-*\", \"db?\"]\n"
+                   "remind_every_minutes = 30\n"
+                   "seen_by = \"ops\"\n"
+                   "\n" +
+                       bad +
+                       "\n[[channels]]\n"
+                       "name = \"hook\"\n"
+                       "kind = \"webhook\"\n"
+                       "url = \"https://hooks.example/x\"\n"
+                       "headers = { \"X-Team\" = \"ops\" }\n"
+                       "[desktop]\n"
+                       "tray = false\n");
+    SettingsFile file;
+    ASSERT_TRUE(file.load(path)) << file.errorText;
+    ASSERT_EQ(file.settings.channels.size(), 2U);
+    const ChannelSettings& phone = file.settings.channels[0];
+    EXPECT_EQ(phone.kind, ChannelKind::Telegram);
+    EXPECT_EQ(phone.chatId, "-1001");
+    EXPECT_EQ(phone.hosts, (std::vector<std::string>{"web-*", "db?"}));
+    EXPECT_EQ(phone.remindEveryMinutes, 30);
+    EXPECT_EQ(file.settings.channels[1].headers, (std::vector<std::pair<std::string, std::string>>{{"X-Team", "ops"}}));
+    ASSERT_EQ(file.channelProblems.size(), 1U);
+    EXPECT_EQ(file.channelProblems[0].name, "pager");
+    EXPECT_EQ(file.channelProblems[0].text,
+              path + " line 15: [[channels]] \"pager\": priority must be a whole number from 0 to 10");
+
+    file.settings.desktop.closeToTray = true;
+    ASSERT_TRUE(file.save()) << file.errorText;
+    SettingsFile again;
+    ASSERT_TRUE(again.load(path));
+    EXPECT_EQ(again.settings, file.settings);
+
+    file.settings.channels.erase(file.settings.channels.begin());
+    file.settings.channels.push_back(ChannelSettings{.name = "chat", .kind = ChannelKind::Slack, .url = "https://s/x"});
+    ASSERT_TRUE(file.save()) << file.errorText;
+    ASSERT_TRUE(again.load(path));
+    EXPECT_EQ(again.settings, file.settings);
+    EXPECT_EQ(again.channelProblems.size(), 1U);
+    const std::string text = readFileBytes(path);
+    EXPECT_NE(text.find(bad), std::string::npos) << text;
+    EXPECT_EQ(text.find("phone"), std::string::npos) << text;
+}
+
 // Mutes are one line the daemon and the window rewrite; the lines around it stay as they are.
 TEST_F(SettingsFileTest, MutesAreWrittenOnOneLineInUtcAndReadBack) {
     writeFileBytes(path, "[monitor]\nchecks_at_once = 4 # enough\n");

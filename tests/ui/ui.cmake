@@ -31,4 +31,6 @@ if(TARGET vardo_ui)
   vardo_qtest(ui_find_service_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/FindServiceTest.cpp TIMEOUT 180)
   # Desktop notifications against python3-dbusmock's notification daemon on a private bus.
   vardo_qtest(ui_notification_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/NotificationTest.cpp)
+  # The Channels list, its dialog and Send Test against a recording web service.
+  vardo_qtest(ui_channels_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ChannelsBoxTest.cpp)
 endif()
