@@ -1,6 +1,6 @@
 #include "metrics/NotificationCounts.h"
 
-#include "metrics/HostLabels.h"
+#include "core/HostLabels.h"
 
 void NotificationCounts::count(const std::string& channel, bool sent) {
     std::lock_guard lock(mutex_);
