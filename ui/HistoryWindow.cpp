@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 #include <QValueAxis>
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 
 #include "history/HistoryReader.h"
@@ -231,7 +232,16 @@ void HistoryWindow::drawChart(const std::vector<Aggregate>& points, const std::v
     for (const Aggregate& a : points) {
         top = std::max(top, a.max.value_or(0));
     }
+    // The scale ends on a round number a little above the highest point, and the grey and red
+    // spans reach up to it.
     top *= 1.1;
+    const double step = std::pow(10.0, std::floor(std::log10(top)));
+    for (const double m : {1.0, 2.0, 2.5, 5.0, 10.0}) {
+        if (m * step >= top) {
+            top = m * step;
+            break;
+        }
+    }
 
     std::vector<QAbstractSeries*> series;
     // Unmonitored time: the gaps between the spans.
@@ -288,7 +298,10 @@ void HistoryWindow::drawChart(const std::vector<Aggregate>& points, const std::v
     x->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(to));
     auto* y = new QValueAxis;
     y->setRange(0, top);
-    y->setLabelFormat(QStringLiteral("%.0f"));
+    y->setTickCount(6);
+    // Decimals only where the scale is a few milliseconds (a loopback host), so no two labels
+    // read alike.
+    y->setLabelFormat(top < 5 ? QStringLiteral("%.1f") : QStringLiteral("%.0f"));
     y->setTitleText(QStringLiteral("ms"));
     chart_->addAxis(x, Qt::AlignBottom);
     chart_->addAxis(y, Qt::AlignLeft);
