@@ -192,11 +192,15 @@ bool applyResult(MonitorContext& ctx, const ServerDoc::Snapshot& taken, ProbeRes
     ctx.view.showRowStatus(*row, host);
     if (counted) {
         const bool good = result.end != End::Bad;
+        const QuietState quiet = ctx.gate != nullptr ? ctx.gate->stateOf(taken.id, host.name,
+                                                                        ctx.cfg.extra().monitor.mutes, now)
+                                                     : QuietState{};
         ctx.view.checkApplied(*row, host,
                               AppliedCheck{now, good, result.took, std::move(result.reason),
                                            wentDown                      ? AppliedCheck::Change::WentDown
                                            : good && taken.item.isDown() ? AppliedCheck::Change::WentUp
-                                                                         : AppliedCheck::Change::None});
+                                                                         : AppliedCheck::Change::None,
+                                           quiet.muted, quiet.flapping});
     }
     return result.end != End::NotProbed;
 }

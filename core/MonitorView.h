@@ -19,6 +19,9 @@ struct AppliedCheck {
     // Why it failed, as the probe set told it; empty when good or when it could not tell.
     std::string reason;
     Change change = Change::None;
+    // Whether the host's actions are held by a mute or by its flapping after this check.
+    bool muted = false;
+    bool flapping = false;
 };
 
 class MonitorView {

@@ -171,6 +171,8 @@ RangeSummary HistoryReader::summary(std::int64_t series, std::int64_t from, std:
     }
     const std::vector<Span> spans = monitored(series, from, to);
     r.outages = outagesIn(series, from, to, spans, r.downMs);
+    r.mutedMs = quietMs(series, "muted", from, to, spans);
+    r.flappingMs = quietMs(series, "flapping", from, to, spans);
     for (const Span& sp : spans) {
         r.monitoredMs += sp.end - sp.start;
     }
@@ -203,6 +205,21 @@ std::vector<Outage> HistoryReader::outagesIn(std::int64_t series, std::int64_t f
         out.push_back(std::move(o));
     }
     return out;
+}
+
+std::int64_t HistoryReader::quietMs(std::int64_t series, const char* kind, std::int64_t from, std::int64_t to,
+                                    const std::vector<Span>& spans) {
+    // A span a killed program left open ends, in effect, with the monitored time.
+    Statement s = db_->prepare("SELECT start, coalesce(end, ?) FROM quiet WHERE series=? AND kind=? AND start<? "
+                               "AND coalesce(end, ?)>?");
+    s.bind(1, to).bind(2, series).bind(3, std::string_view(kind)).bind(4, to).bind(5, to).bind(6, from);
+    std::int64_t ms = 0;
+    while (s.step()) {
+        for (const Span& sp : spans) {
+            ms += overlap(std::max(s.integer(0), from), std::min(s.integer(1), to), sp.start, sp.end);
+        }
+    }
+    return ms;
 }
 
 std::optional<double> HistoryReader::uptime(std::int64_t series, std::int64_t from, std::int64_t to) {

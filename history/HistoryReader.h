@@ -29,6 +29,10 @@ struct RangeSummary {
     std::vector<Outage> outages;
     // Of the good checks; none when there were none.
     std::optional<Latency> latency;
+    // The monitored time the host's actions were held by a mute or by its flapping; it
+    // counts for the uptime like any other.
+    std::int64_t mutedMs = 0;
+    std::int64_t flappingMs = 0;
 };
 
 class HistoryReader {
@@ -57,6 +61,9 @@ class HistoryReader {
     // The outages that overlap the range, and how much of the monitored time they took.
     std::vector<Outage> outagesIn(std::int64_t series, std::int64_t from, std::int64_t to,
                                   const std::vector<Span>& spans, std::int64_t& downMs);
+    // How much of the monitored time the series spent in quiet spans of that kind.
+    std::int64_t quietMs(std::int64_t series, const char* kind, std::int64_t from, std::int64_t to,
+                         const std::vector<Span>& spans);
     std::vector<Aggregate> tier(const char* table, std::int64_t series, std::int64_t from, std::int64_t to);
     std::vector<Aggregate> checks(std::int64_t series, std::int64_t from, std::int64_t to);
     // Every part of the range from the finest tier that covers it, now being to.

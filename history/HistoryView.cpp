@@ -54,6 +54,15 @@ void HistoryView::monitoringStopped(std::time_t at) {
     std::lock_guard lock(mutex_);
     if (monitoring_) {
         monitoring_ = false;
+        for (const auto& [key, q] : quiet_) {
+            if (q.muted) {
+                writer_.quiet(key, "muted", false, std::int64_t{at} * 1000);
+            }
+            if (q.flapping) {
+                writer_.quiet(key, "flapping", false, std::int64_t{at} * 1000);
+            }
+        }
+        quiet_.clear();
         writer_.monitoring(document_, false, std::int64_t{at} * 1000);
     }
 }
@@ -102,5 +111,18 @@ void HistoryView::checkApplied(std::size_t row, const ServerItem& host, const Ap
     } else if (check.change == AppliedCheck::Change::WentUp) {
         e.change = CheckEvent::Change::WentUp;
     }
+    noteQuiet(e.key, check, e.at);
     writer_.record(std::move(e));
+}
+
+void HistoryView::noteQuiet(const SeriesKey* key, const AppliedCheck& check, std::int64_t at) {
+    auto [it, first] = quiet_.try_emplace(key);
+    // A host's first check after a start also ends a span that a killed program left open.
+    if (first || it->second.muted != check.muted) {
+        writer_.quiet(key, "muted", check.muted, at);
+    }
+    if (first || it->second.flapping != check.flapping) {
+        writer_.quiet(key, "flapping", check.flapping, at);
+    }
+    it->second = Quiet{check.muted, check.flapping};
 }

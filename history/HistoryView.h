@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/MonitorView.h"
@@ -54,6 +55,8 @@ class HistoryView final : public MonitorView {
         }
     };
     void rebuild();
+    // Writes where a host's quiet state changed, with the lock held.
+    void noteQuiet(const SeriesKey* key, const AppliedCheck& check, std::int64_t at);
 
     const ServerDoc& doc_;
     HistoryWriter& writer_;
@@ -61,4 +64,10 @@ class HistoryView final : public MonitorView {
     std::string document_;
     std::vector<Row> rows_;
     bool monitoring_ = false;
+    // The quiet state last written for each series since monitoring went on.
+    struct Quiet {
+        bool muted = false;
+        bool flapping = false;
+    };
+    std::unordered_map<const SeriesKey*, Quiet> quiet_;
 };

@@ -137,6 +137,16 @@ void HistoryWriter::monitoring(const std::string& document, bool on, std::int64_
     enqueue(std::move(job));
 }
 
+void HistoryWriter::quiet(const SeriesKey* key, const char* kind, bool on, std::int64_t at) {
+    Job job;
+    job.kind = on ? Job::Kind::QuietOn : Job::Kind::QuietOff;
+    job.key = key;
+    job.at = at;
+    job.rare = std::make_unique<Rare>();
+    job.rare->reason = kind;
+    enqueue(std::move(job));
+}
+
 void HistoryWriter::rename(const SeriesKey& from, const SeriesKey& to) {
     Job job;
     job.kind = Job::Kind::Rename;
@@ -252,6 +262,21 @@ void HistoryWriter::writeBatch(const std::vector<Job>& batch) {
                 s.bind(1, job.rare->to.name).bind(2, job.rare->to.type).bind(3, job.rare->to.address);
                 s.bind(4, std::int64_t{job.rare->to.twin}).bind(5, id).run();
                 ids_.clear();
+                break;
+            }
+            case Job::Kind::QuietOn: {
+                const std::int64_t id = seriesId(job.key, job.at);
+                Statement s = db_->prepare(
+                    "INSERT INTO quiet(series, kind, start, end) SELECT ?1, ?2, ?3, NULL "
+                    "WHERE NOT EXISTS (SELECT 1 FROM quiet WHERE series=?1 AND kind=?2 AND end IS NULL)");
+                s.bind(1, id).bind(2, job.reason()).bind(3, job.at).run();
+                break;
+            }
+            case Job::Kind::QuietOff: {
+                const std::int64_t id = seriesId(job.key, job.at);
+                Statement s =
+                    db_->prepare("UPDATE quiet SET end=max(start, ?) WHERE series=? AND kind=? AND end IS NULL");
+                s.bind(1, job.at).bind(2, id).bind(3, job.reason()).run();
                 break;
             }
             case Job::Kind::RollUp:

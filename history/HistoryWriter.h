@@ -77,6 +77,9 @@ class HistoryWriter {
     void record(CheckEvent event);
     // Monitoring of a document went on or off at the time given.
     void monitoring(const std::string& document, bool on, std::int64_t at);
+    // A host's actions began or ceased to be held, kind being "muted" or "flapping"; its
+    // checks and uptime go on as ever.
+    void quiet(const SeriesKey* key, const char* kind, bool on, std::int64_t at);
     // A host was renamed or readdressed: its series takes the new name.
     void rename(const SeriesKey& from, const SeriesKey& to);
 
@@ -99,7 +102,7 @@ class HistoryWriter {
         std::string document;
     };
     struct Job {
-        enum class Kind { Check, MonitoringOn, MonitoringOff, Rename, RollUp } kind = Kind::Check;
+        enum class Kind { Check, MonitoringOn, MonitoringOff, Rename, RollUp, QuietOn, QuietOff } kind = Kind::Check;
         bool good = false;
         CheckEvent::Change change = CheckEvent::Change::None;
         const SeriesKey* key = nullptr;

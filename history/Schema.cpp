@@ -34,6 +34,9 @@ CREATE INDEX IF NOT EXISTS outages_by_series ON outages(series, start);
 CREATE TABLE IF NOT EXISTS spans(
   id INTEGER PRIMARY KEY, document TEXT NOT NULL, start INTEGER NOT NULL, end INTEGER NOT NULL);
 CREATE INDEX IF NOT EXISTS spans_by_document ON spans(document, start);
+CREATE TABLE IF NOT EXISTS quiet(
+  id INTEGER PRIMARY KEY, series INTEGER NOT NULL, kind TEXT NOT NULL, start INTEGER NOT NULL, end INTEGER);
+CREATE INDEX IF NOT EXISTS quiet_by_series ON quiet(series, start);
 )sql";
 
 bool isDamage(const SqliteError& e) {

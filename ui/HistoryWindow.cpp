@@ -191,10 +191,17 @@ void HistoryWindow::reload() {
                                                     percent(reader_->uptime(*id, to - r.ms, to)));
         }
         const RangeSummary shown = reader_->summary(*id, from, to);
-        uptime_->setText(QStringLiteral("Uptime  %1   —   %2 outages, %3 down in the range")
+        QString quiet;
+        if (shown.mutedMs > 0) {
+            quiet += QStringLiteral(", %1 muted").arg(durationText(shown.mutedMs));
+        }
+        if (shown.flappingMs > 0) {
+            quiet += QStringLiteral(", %1 flapping").arg(durationText(shown.flappingMs));
+        }
+        uptime_->setText(QStringLiteral("Uptime  %1   —   %2 outages, %3 down%4 in the range")
                              .arg(uptimes.join(QStringLiteral(", ")))
                              .arg(shown.outages.size())
-                             .arg(durationText(shown.downMs)));
+                             .arg(durationText(shown.downMs), quiet));
         latency_->setText(shown.latency
                               ? QStringLiteral("Latency  median %1 ms, 95th percentile %2 ms, maximum %3 ms")
                                     .arg(shown.latency->p50, 0, 'f', 1)

@@ -342,4 +342,41 @@ TEST_F(HistoryTest, AHostRenamedInTheDialogKeepsItsSeriesAndItsOutageStartsAtIts
     EXPECT_EQ(s.outages[0].reason, "Connection Failed");
 }
 
+TEST_F(HistoryTest, MutedAndFlappingTimeIsKeptWithinTheMonitoredTimeAndLeavesTheUptimeAlone) {
+    now = 1'000'000;
+    auto w = writer();
+    ServerDoc doc;
+    ServerItem host;
+    host.name = "web";
+    host.address = "127.0.0.1";
+    host.tcpPort = 80;
+    doc.append(host);
+    doc.fileName = dir.file("hosts.vdm");
+    HistoryView view(doc, *w);
+    view.refreshAllRows();
+    const std::string document = documentKey(doc.fileName);
+    w->monitoring(document, true, 1'000'000);
+    const auto applied = [&](std::time_t at, bool muted, bool flapping) {
+        AppliedCheck c{at, true, 5ms, "", AppliedCheck::Change::None};
+        c.muted = muted;
+        c.flapping = flapping;
+        view.checkApplied(0, host, c);
+    };
+    applied(1000, false, false);
+    applied(1060, true, false);
+    // Flapping from here on, never ended: as a killed program leaves it.
+    applied(1180, false, true);
+    now = 1'300'000;
+    w->monitoring(document, false, 1'300'000);
+    ASSERT_TRUE(w->flush());
+
+    HistoryReader reader(path, {});
+    const RangeSummary s =
+        reader.summary(reader.series(SeriesKey{document, "web", "tcp", "127.0.0.1:80", 1}).value(), 1'000'000,
+                       1'600'000);
+    EXPECT_EQ(s.mutedMs, 120'000);
+    EXPECT_EQ(s.flappingMs, 120'000);
+    EXPECT_EQ(s.uptime, 1.0);
+}
+
 }  // namespace
