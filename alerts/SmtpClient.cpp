@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-#include "alerts/TlsChannel.h"
+#include "probes/TlsChannel.h"
 #include "probes/NetAddress.h"
 #include "probes/WinsockErrors.h"
 

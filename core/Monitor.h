@@ -45,6 +45,10 @@ class HostProbes {
     virtual bool checkTcpConnect(const std::string& address, std::int32_t port) = 0;
     virtual bool checkTcpReceive(const ServerItem& item) = 0;
     virtual bool checkTcpSendReceive(const ServerItem& item) = 0;
+    // A web request (tcpType TcpHttpRequest) to the URL in item.address.
+    virtual bool checkHttpRequest(const ServerItem&, const HostExtras&) { return false; }
+    // One of the three TCP checks inside TLS, as the host's extended settings ask.
+    virtual bool checkTcpTls(const ServerItem&, const HostExtras&) { return false; }
     // The ping component keeps its settings; the cycle changes only its address.
     virtual void setPingAddress(const std::string& address) = 0;
     // 1 when an echo reply came, else 0.

@@ -1,4 +1,4 @@
-#include "alerts/TlsChannel.h"
+#include "probes/TlsChannel.h"
 
 #include <arpa/inet.h>
 #include <openssl/err.h>
