@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,9 @@ class HttpClient {
 
   private:
     struct Handles;
+    // Replaced when a request asks for other trust than the kept connections were made
+    // with; cancel() reaches them under the lock.
+    std::mutex handlesMutex_;
     std::unique_ptr<Handles> handles_;
     std::atomic<bool> cancelled_{false};
 };

@@ -8,3 +8,6 @@ vardo_gtest(tcp_monitor_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/TcpMonitorTest.cp
 # Host lookups that fail or hang run in a network namespace of their own (forked, so not
 # under ThreadSanitizer).
 vardo_gtest(tcp_lookup_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/TcpLookupTest.cpp LIBS vardo_probes)
+# The HTTP client against scripted servers.
+vardo_gtest(http_request_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/HttpRequestTest.cpp LIBS vardo_probes
+            LABELS concurrency)
