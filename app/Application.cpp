@@ -243,8 +243,9 @@ bool Application::toggleMonitor() {
 
 void Application::addHost() {
     ServerItem record;
-    if (ui_.editor.editHost(record)) {
-        doc_.append(record);
+    HostExtras extras;
+    if (ui_.editor.editHost(record, extras)) {
+        doc_.append(record, std::move(extras));
     }
     view_.refreshAllRows();
 }
@@ -257,9 +258,11 @@ void Application::editHost(std::optional<std::size_t> index, GridSource source) 
     if (!record) {
         return;
     }
-    const bool confirmed = ui_.editor.editHost(*record);
+    HostExtras extras = doc_.extrasAt(*index).value_or(HostExtras{});
+    const bool confirmed = ui_.editor.editHost(*record, extras);
     if (confirmed) {
         doc_.replace(*index, *record);
+        doc_.setExtras(*index, std::move(extras));
     }
     // A cancelled edit from the result grid leaves both grids (and their selection) alone.
     if (confirmed || source == GridSource::HostGrid) {

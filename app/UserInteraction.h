@@ -28,6 +28,7 @@ class FileChooser {
 class HostEditor {
   public:
     virtual ~HostEditor() = default;
-    // Shows the host dialog on record; true (and record changed) when it was confirmed.
-    virtual bool editHost(ServerItem& record) = 0;
+    // Shows the host dialog on record and its extended settings; true (and both changed)
+    // when it was confirmed.
+    virtual bool editHost(ServerItem& record, HostExtras& extras) = 0;
 };

@@ -20,6 +20,8 @@ class QPushButton;
 class QTabWidget;
 class SpinEdit;
 class TListDlg;
+class WebCheckOptions;
+class QLabel;
 
 class TAddHostDlg : public QDialog {
     Q_OBJECT
@@ -28,6 +30,8 @@ class TAddHostDlg : public QDialog {
 
     // The dialog record: read when the dialog shows, written only by an accepted OK.
     ServerItem record;
+    // The host's extended settings, read and written like the record.
+    HostExtras extras;
 
     // Cancel, Escape and the window's close button; while Find waits for a machine's list
     // they end the search instead, and the dialog stays.
@@ -50,6 +54,8 @@ class TAddHostDlg : public QDialog {
     std::string stored(const QLineEdit* edit, const std::string& bytes) const;
     std::string stored(const QPlainTextEdit* memo, const std::string& bytes) const;
     void cboTypeChange();
+    // Shows the TCP controls that apply to the TCP sub-type.
+    void cboTcpTypeChange();
     void btnOkClick();
     void btnTestUpSoundClick();
     void btnTestDownSoundClick();
@@ -79,6 +85,10 @@ class TAddHostDlg : public QDialog {
     QComboBox* cboTcpType_;
     QPlainTextEdit* txtSendText_;
     QPlainTextEdit* txtRecvText_;
+    QLabel* lblTcpPort_;
+    QLabel* lblSendText_;
+    QLabel* lblRecvText_;
+    WebCheckOptions* webOptions_;
     SpinEdit* numPings_;
     SpinEdit* pingSeconds_;
     QLineEdit* txtService_;

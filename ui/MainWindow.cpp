@@ -97,12 +97,14 @@ class TForm1::Prompts : public UserQuestions, public FileChooser, public HostEdi
     std::optional<std::string> chooseSavePath() override {
         return chosen(FileDialog::getSaveFileName(&window_, kVdmFilter));
     }
-    bool editHost(ServerItem& record) override {
+    bool editHost(ServerItem& record, HostExtras& extras) override {
         window_.hostDlg_->record = record;
+        window_.hostDlg_->extras = extras;
         if (window_.hostDlg_->exec() != QDialog::Accepted) {
             return false;
         }
         record = window_.hostDlg_->record;
+        extras = window_.hostDlg_->extras;
         return true;
     }
 

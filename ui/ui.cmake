@@ -19,6 +19,7 @@ add_library(vardo_ui STATIC
   ${CMAKE_CURRENT_LIST_DIR}/QtMonitorView.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SpinEdit.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TrayIcon.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/WebCheckOptions.cpp
   ${CMAKE_CURRENT_LIST_DIR}/icons/icons.qrc)
 set_target_properties(vardo_ui PROPERTIES AUTOMOC ON AUTORCC ON)
 target_link_libraries(vardo_ui PUBLIC vardo_app Qt6::Widgets Qt6::DBus PRIVATE Qt6::Svg)

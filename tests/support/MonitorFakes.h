@@ -56,6 +56,11 @@ class FakeProbes : public HostProbes {
     bool checkTcpConnect(const std::string& address, std::int32_t port) override;
     bool checkTcpReceive(const ServerItem& item) override;
     bool checkTcpSendReceive(const ServerItem& item) override;
+    bool checkHttpRequest(const ServerItem& item, const HostExtras& extras) override;
+    bool checkTcpTls(const ServerItem& item, const HostExtras& extras) override;
+    // Said by takeFailureReason after every check.
+    std::string failureReason;
+    std::string takeFailureReason() override { return failureReason; }
     void setPingAddress(const std::string& address) override;
     int ping() override;
     ServiceHandle openServiceManager(const std::string& machine) override;
