@@ -48,6 +48,12 @@ bool SystemProbes::checkHttpRequest(const ServerItem& item, const HostExtras& ex
     return result.ok;
 }
 
+bool SystemProbes::checkTcpTls(const ServerItem& item, const HostExtras& extras) {
+    const TlsCheckResult result = tls_.check(item, tlsSettingsOf(extras), cfg_.connectTimeout(), std::time(nullptr));
+    failure_ = result.reason;
+    return result.ok;
+}
+
 std::string SystemProbes::takeFailureReason() {
     return std::exchange(failure_, {});
 }
@@ -97,5 +103,6 @@ void SystemProbes::cancel() {
     tcp_.cancel();
     png_.cancel();
     web_.cancel();
+    tls_.cancel();
     serviceCancel_.cancel();
 }

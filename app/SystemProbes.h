@@ -14,6 +14,7 @@
 #include "probes/Ping.h"
 #include "probes/TcpProbe.h"
 #include "probes/TcpSocket.h"
+#include "probes/TlsProbe.h"
 #include "probes/WebCheck.h"
 
 class SystemProbes : public HostProbes {
@@ -33,6 +34,7 @@ class SystemProbes : public HostProbes {
     bool checkTcpReceive(const ServerItem& item) override;
     bool checkTcpSendReceive(const ServerItem& item) override;
     bool checkHttpRequest(const ServerItem& item, const HostExtras& extras) override;
+    bool checkTcpTls(const ServerItem& item, const HostExtras& extras) override;
     void setPingAddress(const std::string& address) override;
     int ping() override;
     ServiceHandle openServiceManager(const std::string& machine) override;
@@ -55,6 +57,7 @@ class SystemProbes : public HostProbes {
     TcpProbe tcp_;
     TPinger png_;
     WebCheck web_;
+    TlsProbe tls_;
     LiveConfig& cfg_;
     std::string failure_;
     BusCancel serviceCancel_;

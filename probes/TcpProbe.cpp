@@ -11,20 +11,6 @@ bool beginsWith(const std::string& received, const std::string& expected) {
     return received.compare(0, expected.size(), expected) == 0;
 }
 
-// The few words of a failed connect, from the socket's error.
-std::string connectFailure(const std::string& error) {
-    if (error == "Null Remote Address") {
-        return "Host not found";
-    }
-    if (error == "Connection Timed out") {
-        return "Timed out";
-    }
-    if (error == "Connection Failed") {
-        return "Connection refused";
-    }
-    return error;
-}
-
 // A send or read that failed: the socket's words without their error number.
 std::string exchangeFailure(const std::string& error) {
     const std::size_t colon = error.find(':');
@@ -54,6 +40,19 @@ bool TcpProbe::disconnectQuietly() {
     }
 }
 
+std::string connectFailureReason(const std::string& error) {
+    if (error == "Null Remote Address") {
+        return "Host not found";
+    }
+    if (error == "Connection Timed out") {
+        return "Timed out";
+    }
+    if (error == "Connection Failed") {
+        return "Connection refused";
+    }
+    return error;
+}
+
 bool TcpProbe::connectionPhase(const std::string& address, std::int32_t port) {
     sock_.Host = address;
     sock_.Port = port;
@@ -63,7 +62,7 @@ bool TcpProbe::connectionPhase(const std::string& address, std::int32_t port) {
     try {
         sock_.Connect();
     } catch (const std::exception& e) {
-        failure_ = connectFailure(e.what());
+        failure_ = connectFailureReason(e.what());
         disconnectQuietly();
         connectState_ = 2;
     }

@@ -13,6 +13,9 @@
 #include "probes/TcpSocket.h"
 #include "probes/TcpWatchdog.h"
 
+// The few words of a failed connect ("Connection refused"), from the socket's error text.
+std::string connectFailureReason(const std::string& error);
+
 class TcpProbe {
   public:
     // Takes over the socket's OnConnect and OnConnectionFailed events, which set

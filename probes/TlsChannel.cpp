@@ -99,7 +99,7 @@ struct TlsChannel::State {
     State& operator=(const State&) = delete;
 };
 
-TlsChannel::TlsChannel(int fd, const TlsPeer& peer, Wait wait)
+TlsChannel::TlsChannel(int fd, const TlsPeer& peer, Wait wait, const std::function<void(void* sslCtx)>& onContext)
     : state_(std::make_unique<State>()), wait_(std::move(wait)) {
     ERR_clear_error();
     State& s = *state_;
@@ -120,6 +120,9 @@ TlsChannel::TlsChannel(int fd, const TlsPeer& peer, Wait wait)
             throw ETlsError("The CA file " + caFile + " cannot be used: " + queuedError());
         }
         SSL_CTX_set_verify(s.context, SSL_VERIFY_PEER, nullptr);
+    }
+    if (onContext) {
+        onContext(s.context);
     }
     s.method = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "mail socket");
     s.ssl = SSL_new(s.context);

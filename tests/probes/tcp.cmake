@@ -13,3 +13,4 @@ vardo_gtest(http_request_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/HttpRequestTest.
             LABELS concurrency)
 # The web check against nginx with certificates of its own.
 vardo_gtest(web_check_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/WebCheckTest.cpp LIBS vardo_probes)
+vardo_gtest(tls_probe_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/TlsProbeTest.cpp LIBS vardo_probes)
