@@ -12,7 +12,12 @@ bool beginsWith(const std::string& received, const std::string& expected) {
 }
 
 // A send or read that failed: the socket's words without their error number.
-std::string exchangeFailure(const std::string& error) {
+std::string exchangeFailure(const std::exception& e) {
+    // The watchdog ends a step that took too long with the socket's cancel.
+    if (dynamic_cast<const ESocketAbort*>(&e) != nullptr) {
+        return "Timed out";
+    }
+    const std::string error = e.what();
     const std::size_t colon = error.find(':');
     const bool numbered = colon != std::string::npos && colon > 0 &&
                           error.find_first_not_of("0123456789") == colon;
@@ -136,7 +141,7 @@ bool TcpProbe::CheckTcpReceive(const ServerItem& item) {
         const std::string expected = cutAtNul(item.recvText);
         return finishExchange(ReadWithWatchdog(expected.size()), expected);
     } catch (const std::exception& e) {
-        failure_ = exchangeFailure(e.what());
+        failure_ = exchangeFailure(e);
         if (sock_.Connected()) {
             disconnectQuietly();
         }
@@ -159,7 +164,7 @@ bool TcpProbe::CheckTcpSendReceive(const ServerItem& item) {
         const std::string expected = cutAtNul(item.recvText);
         return finishExchange(ReadWithWatchdog(expected.size()), expected);
     } catch (const std::exception& e) {
-        failure_ = exchangeFailure(e.what());
+        failure_ = exchangeFailure(e);
         if (sock_.Connected()) {
             disconnectQuietly();
         }
