@@ -45,17 +45,23 @@ bool SystemProbes::checkHttpRequest(const ServerItem& item, const HostExtras& ex
     const WebCheckResult result =
         web_.run(item, extras, std::chrono::milliseconds(cfg_.connectTimeout()), std::time(nullptr));
     failure_ = result.reason;
+    certificateExpiry_ = result.certificateExpiry;
     return result.ok;
 }
 
 bool SystemProbes::checkTcpTls(const ServerItem& item, const HostExtras& extras) {
     const TlsCheckResult result = tls_.check(item, tlsSettingsOf(extras), cfg_.connectTimeout(), std::time(nullptr));
     failure_ = result.reason;
+    certificateExpiry_ = result.certificateExpiry;
     return result.ok;
 }
 
 std::string SystemProbes::takeFailureReason() {
     return std::exchange(failure_, {});
+}
+
+std::optional<std::time_t> SystemProbes::takeCertificateExpiry() {
+    return std::exchange(certificateExpiry_, std::nullopt);
 }
 
 void SystemProbes::setPingAddress(const std::string& address) {

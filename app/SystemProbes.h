@@ -44,6 +44,7 @@ class SystemProbes : public HostProbes {
     void cancel() override;
     std::vector<std::function<void()>> takeHeldReports() override;
     std::string takeFailureReason() override;
+    std::optional<std::time_t> takeCertificateExpiry() override;
 
     // Why a part could not be set up; empty when all is well.
     const std::string& startupError() const { return startupError_; }
@@ -60,6 +61,7 @@ class SystemProbes : public HostProbes {
     TlsProbe tls_;
     LiveConfig& cfg_;
     std::string failure_;
+    std::optional<std::time_t> certificateExpiry_;
     BusCancel serviceCancel_;
     std::string startupError_;
     Report report_;

@@ -118,6 +118,7 @@ ProbeResult runProbe(HostProbes& probes, const std::atomic<bool>& abort, Clock& 
     if (result.end == End::Bad) {
         result.reason = std::move(reason);
     }
+    result.certificateExpiry = probes.takeCertificateExpiry();
     return result;
 }
 
@@ -178,6 +179,9 @@ bool applyResult(MonitorContext& ctx, const ServerDoc::Snapshot& taken, ProbeRes
     }
 
     ctx.view.checkTook(*row, result.took);
+    if (result.certificateExpiry) {
+        ctx.view.certificateSeen(*row, *result.certificateExpiry);
+    }
     ctx.view.showRowCounts(*row, host);
     // Down when the failures have just reached one past the allowed. A count that could not
     // grow any more (the largest value) has not just reached anything.

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,8 @@ struct ProbeResult {
     std::chrono::milliseconds took{0};
     // Bad: why, as the probe set told it; empty when it could not tell.
     std::string reason;
+    // The earliest expiry of the server's certificates, when the check made a handshake.
+    std::optional<std::time_t> certificateExpiry;
 };
 
 // "Checking: name (Ping k of total)", shown before ping try k of a host.

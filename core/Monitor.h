@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -68,6 +69,9 @@ class HostProbes {
     // Why the last check of this set failed, in a few words ("Connection refused", "Timed
     // out"), then forgotten; empty when it did not fail or the probe cannot tell.
     virtual std::string takeFailureReason() { return {}; }
+    // The earliest expiry of the certificates the server of the last check sent, then
+    // forgotten; nothing when it made no TLS handshake.
+    virtual std::optional<std::time_t> takeCertificateExpiry() { return std::nullopt; }
 };
 
 // The log and the actions of a transition.

@@ -30,6 +30,9 @@ constexpr Family kDuration{"vardomon_host_last_check_duration_seconds", "gauge",
                            "How long the host's last check in this run took."};
 constexpr Family kTime{"vardomon_host_last_check_timestamp_seconds", "gauge",
                        "When the host's last check in this run ended, in seconds since 1970."};
+constexpr Family kExpiry{"vardomon_host_certificate_expiry_timestamp_seconds", "gauge",
+                         "When the earliest of the certificates the host's server sent expires, in seconds "
+                         "since 1970."};
 constexpr Family kCycle{"vardomon_cycle_duration_seconds", "gauge",
                         "How long the last complete cycle over every host took."};
 constexpr Family kRunning{"vardomon_monitor_running", "gauge", "1 while monitoring is on, else 0."};
@@ -118,6 +121,7 @@ std::string renderExposition(const MetricsSnapshot& snapshot, bool monitorRunnin
         out, kDuration, sets, hosts, [](const HostNumbers& h) { return ifKnown(h.lastDurationMs); },
         Unit::Milliseconds);
     perHost(out, kTime, sets, hosts, [](const HostNumbers& h) { return ifKnown(h.lastCheckTime); });
+    perHost(out, kExpiry, sets, hosts, [](const HostNumbers& h) { return ifKnown(h.certificateExpiry); });
     header(out, kCycle);
     if (snapshot.lastCycleMs >= 0) {
         out += kCycle.name;

@@ -76,6 +76,7 @@ bool FakeProbes::checkTcpConnect(const std::string& address, std::int32_t port) 
 
 bool FakeProbes::checkHttpRequest(const ServerItem& item, const HostExtras& extras) {
     note("probe http " + item.name + " " + std::to_string(extras.size()));
+    seenExpiry_ = webCertificateExpiry;
     return nextTcp(item.address);
 }
 
