@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -83,6 +84,11 @@ std::string queuedError() {
 
 }  // namespace
 
+const char* systemCertificateDir() {
+    const char* dir = std::getenv(X509_get_default_cert_dir_env());
+    return dir != nullptr ? dir : X509_get_default_cert_dir();
+}
+
 struct TlsChannel::State {
     int fd = -1;
     BIO_METHOD* method = nullptr;
@@ -114,7 +120,7 @@ TlsChannel::TlsChannel(int fd, const TlsPeer& peer, Wait wait, const std::functi
     // in TLS has only closed the connection.
     SSL_CTX_set_options(s.context, SSL_OP_IGNORE_UNEXPECTED_EOF);
     if (peer.verifyCertificate) {
-        SSL_CTX_set_default_verify_paths(s.context);
+        SSL_CTX_load_verify_dir(s.context, systemCertificateDir());
         const std::string caFile(peer.caFile.c_str());
         if (!caFile.empty() && SSL_CTX_load_verify_locations(s.context, caFile.c_str(), nullptr) != 1) {
             throw ETlsError("The CA file " + caFile + " cannot be used: " + queuedError());

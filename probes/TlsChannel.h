@@ -26,6 +26,11 @@ struct TlsPeer {
     std::string caFile;
 };
 
+// The folder of the system's trusted authorities, hashed for lookup (SSL_CERT_DIR, else
+// OpenSSL's default). Each is read when a chain needs it, where loading the whole bundle
+// would cost every new connection more than its handshake.
+const char* systemCertificateDir();
+
 class TlsChannel {
   public:
     using TimePoint = std::chrono::steady_clock::time_point;

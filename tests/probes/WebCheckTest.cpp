@@ -2,6 +2,7 @@
 // and the reason of every failure.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <chrono>
 #include <future>
 #include <thread>
@@ -10,6 +11,8 @@
 #include "probes/WebCheck.h"
 #include "support/LoopbackServer.h"
 #include "support/NginxServer.h"
+#include "support/SpawnedProcess.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -113,6 +116,21 @@ TEST(WebCheck, NamesEveryCertificateFault) {
     // The reused connection makes no new handshake; its certificate still counts.
     EXPECT_EQ(run(web, {expiring.url("/page", "localhost"), "", trusted}, now).reason,
               "Certificate expires in 2 days (" + date + ")");
+}
+
+// The system's store is the hashed folder OpenSSL names (SSL_CERT_DIR overrides it).
+TEST(WebCheck, TrustsTheSystemsAuthorities) {
+    TestCertificates ca;
+    NginxServer nginx(kSite, ca.server("DNS:localhost", std::time(nullptr) + 60 * kDay));
+    TempDir store;
+    writeFileBytes(store.file("test-ca.pem"), readFileBytes(ca.caFile()));
+    SpawnedProcess rehash({"openssl", "rehash", store.path()});
+    ASSERT_EQ(rehash.waitForExit(std::chrono::seconds(10)), 0);
+    ASSERT_EQ(::setenv("SSL_CERT_DIR", store.path().c_str(), 1), 0);
+    WebCheck web;
+    const WebCheckResult result = run(web, {nginx.url("/page", "localhost"), "hello", {}});
+    ::unsetenv("SSL_CERT_DIR");
+    EXPECT_TRUE(result.ok) << result.reason;
 }
 
 TEST(WebCheck, ARefusedAndASilentPortAndACancelFailWithTheirReason) {
