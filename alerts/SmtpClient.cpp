@@ -8,8 +8,8 @@
 
 #include <algorithm>
 
-#include "probes/TlsChannel.h"
 #include "probes/NetAddress.h"
+#include "probes/TlsChannel.h"
 #include "probes/WinsockErrors.h"
 
 namespace {

@@ -50,7 +50,8 @@ bool SystemProbes::checkHttpRequest(const ServerItem& item, const HostExtras& ex
 }
 
 bool SystemProbes::checkTcpTls(const ServerItem& item, const HostExtras& extras) {
-    const TlsCheckResult result = tls_.check(item, tlsSettingsOf(extras), cfg_.connectTimeout(), std::time(nullptr));
+    const TlsCheckResult result =
+        tls_.check(item, tlsSettingsOf(extras), cfg_.connectTimeout(), std::time(nullptr));
     failure_ = result.reason;
     certificateExpiry_ = result.certificateExpiry;
     return result.ok;

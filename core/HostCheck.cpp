@@ -1,9 +1,9 @@
 #include "core/HostCheck.h"
 
-#include "core/CheckSettings.h"
-
 #include <limits>
 #include <utility>
+
+#include "core/CheckSettings.h"
 
 namespace {
 

@@ -80,8 +80,9 @@ class MetricsView final : public MonitorView {
         enum Kind { Checking, Took, Certificate, Counted, Shown } kind;
         std::size_t row;
         HostNumbers numbers;  // from the record (Counted, Shown)
-        long long at;  // the steady reading (Checking, Counted), the probe's time (Took), the expiry (Certificate)
-        std::time_t wall;     // when the check ended (Counted)
+        long long
+            at;  // the steady reading (Checking, Counted), the probe's time (Took), the expiry (Certificate)
+        std::time_t wall;  // when the check ended (Counted)
     };
 
     void rebuild();

@@ -25,8 +25,9 @@ std::optional<std::time_t> notAfterOf(const X509* certificate) {
 int recordCertificate(int preverifyOk, X509_STORE_CTX* store) {
     auto* ssl = static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
     SSL_CTX* context = ssl != nullptr ? SSL_get_SSL_CTX(ssl) : nullptr;
-    auto* findings = context != nullptr ? static_cast<CertificateFindings*>(SSL_CTX_get_ex_data(context, findingsIndex()))
-                                        : nullptr;
+    auto* findings = context != nullptr
+                         ? static_cast<CertificateFindings*>(SSL_CTX_get_ex_data(context, findingsIndex()))
+                         : nullptr;
     if (findings == nullptr) {
         return preverifyOk;
     }
@@ -87,6 +88,7 @@ std::string verifyReason(const CertificateFindings& findings) {
         case X509_V_ERR_CERT_HAS_EXPIRED:
             return "Certificate expired on " + utcDate(findings.errorCertificateExpiry);
         default:
-            return std::string("Certificate not trusted: ") + X509_verify_cert_error_string(findings.verifyError);
+            return std::string("Certificate not trusted: ") +
+                   X509_verify_cert_error_string(findings.verifyError);
     }
 }

@@ -19,8 +19,8 @@ std::string exchangeFailure(const std::exception& e) {
     }
     const std::string error = e.what();
     const std::size_t colon = error.find(':');
-    const bool numbered = colon != std::string::npos && colon > 0 &&
-                          error.find_first_not_of("0123456789") == colon;
+    const bool numbered =
+        colon != std::string::npos && colon > 0 && error.find_first_not_of("0123456789") == colon;
     return numbered ? error.substr(colon + 1) : error;
 }
 

@@ -105,7 +105,8 @@ struct TlsChannel::State {
     State& operator=(const State&) = delete;
 };
 
-TlsChannel::TlsChannel(int fd, const TlsPeer& peer, Wait wait, const std::function<void(void* sslCtx)>& onContext)
+TlsChannel::TlsChannel(int fd, const TlsPeer& peer, Wait wait,
+                       const std::function<void(void* sslCtx)>& onContext)
     : state_(std::make_unique<State>()), wait_(std::move(wait)) {
     ERR_clear_error();
     State& s = *state_;

@@ -40,7 +40,8 @@ class TlsChannel {
 
     // Throws ETlsError when the CA file cannot be used. onContext, when given, sees the
     // OpenSSL SSL_CTX once it is set up, before the handshake.
-    TlsChannel(int fd, const TlsPeer& peer, Wait wait, const std::function<void(void* sslCtx)>& onContext = {});
+    TlsChannel(int fd, const TlsPeer& peer, Wait wait,
+               const std::function<void(void* sslCtx)>& onContext = {});
     ~TlsChannel();
     TlsChannel(const TlsChannel&) = delete;
     TlsChannel& operator=(const TlsChannel&) = delete;

@@ -130,7 +130,8 @@ TlsCheckResult TlsProbe::check(const ServerItem& item, const TlsSettings& tls, s
                 channel->write(cutAtNul(item.sendText), limit());
             }
             // After STARTTLS the server says nothing until asked: its greeting came before.
-            std::string received = tls.mode != TlsMode::Tls && item.tcpType == TcpConnectReceive ? greeting : "";
+            std::string received =
+                tls.mode != TlsMode::Tls && item.tcpType == TcpConnectReceive ? greeting : "";
             const TimePoint until = limit();
             while (received.size() < expected.size() && channel->read(received, until)) {
             }

@@ -25,7 +25,8 @@ class TlsProbe : private TTcpSocket {
     TlsProbe() = default;
 
     // The connect and every later step are bounded by timeoutMs each.
-    TlsCheckResult check(const ServerItem& item, const TlsSettings& tls, std::int32_t timeoutMs, std::time_t now);
+    TlsCheckResult check(const ServerItem& item, const TlsSettings& tls, std::int32_t timeoutMs,
+                         std::time_t now);
     // Ends a waiting check at once; safe from any thread.
     void cancel() { Cancel(); }
 

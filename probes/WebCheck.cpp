@@ -20,7 +20,8 @@ std::string failureText(const HttpResponse& response, const CertificateFindings&
         case Failure::TlsNameMismatch:
             return "Certificate name mismatch";
         case Failure::TlsNotTrusted:
-            return findings.verifyError != 0 ? verifyReason(findings) : "Certificate not trusted: " + response.error;
+            return findings.verifyError != 0 ? verifyReason(findings)
+                                             : "Certificate not trusted: " + response.error;
         case Failure::Cancelled:
             return "Cancelled";
         case Failure::None:
@@ -32,8 +33,8 @@ std::string failureText(const HttpResponse& response, const CertificateFindings&
 
 }  // namespace
 
-WebCheckResult WebCheck::run(const ServerItem& item, const HostExtras& extras, std::chrono::milliseconds connectTimeout,
-                             std::time_t now) {
+WebCheckResult WebCheck::run(const ServerItem& item, const HostExtras& extras,
+                             std::chrono::milliseconds connectTimeout, std::time_t now) {
     const HttpSettings http = httpSettingsOf(extras);
     const TlsSettings tls = tlsSettingsOf(extras);
     WebCheckResult result;

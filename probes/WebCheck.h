@@ -28,8 +28,8 @@ class WebCheck {
     WebCheck& operator=(const WebCheck&) = delete;
 
     // The connect is bounded by connectTimeout and the whole request by three times it.
-    WebCheckResult run(const ServerItem& item, const HostExtras& extras, std::chrono::milliseconds connectTimeout,
-                       std::time_t now);
+    WebCheckResult run(const ServerItem& item, const HostExtras& extras,
+                       std::chrono::milliseconds connectTimeout, std::time_t now);
     // Ends a waiting request at once; safe from any thread.
     void cancel() { client_.cancel(); }
 

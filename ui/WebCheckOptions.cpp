@@ -44,7 +44,8 @@ WebCheckOptions::WebCheckOptions(QWidget* parent) : QWidget(parent) {
                                "cbxMustNotContain");
     cboMethod_ = named(new QComboBox(webBox_), "cboHttpMethod");
     cboMethod_->addItems({QStringLiteral("GET"), QStringLiteral("HEAD")});
-    cbxRedirects_ = named(new QCheckBox(QStringLiteral("Follow redirects (at most 5)"), webBox_), "cbxRedirects");
+    cbxRedirects_ =
+        named(new QCheckBox(QStringLiteral("Follow redirects (at most 5)"), webBox_), "cbxRedirects");
     txtHeaders_ = named(new QPlainTextEdit(webBox_), "txtHttpHeaders");
     txtHeaders_->setTabChangesFocus(true);
     txtHeaders_->setPlaceholderText(QStringLiteral("Name: value, one a line"));
@@ -58,7 +59,8 @@ WebCheckOptions::WebCheckOptions(QWidget* parent) : QWidget(parent) {
     web->addRow(QStringLiteral("Request headers:"), txtHeaders_);
 
     certBox_ = new QWidget(this);
-    cbxVerify_ = named(new QCheckBox(QStringLiteral("Verify the certificate"), certBox_), "cbxVerifyCertificate");
+    cbxVerify_ =
+        named(new QCheckBox(QStringLiteral("Verify the certificate"), certBox_), "cbxVerifyCertificate");
     txtCaFile_ = new FileNameEdit(QStringLiteral("txtCaFile"),
                                   QStringLiteral("Certificates (*.pem *.crt);;All files (*)"), certBox_);
     spWarnDays_ = named(new QSpinBox(certBox_), "spWarnDays");

@@ -119,8 +119,8 @@ TEST_F(MonitorTest, SubTypesCallTheirProbeAndAnUnknownOneChangesNothing) {
     EXPECT_TRUE(checkHost(ctx, 1));
     EXPECT_TRUE(checkHost(ctx, 3));
     EXPECT_TRUE(checkHost(ctx, 4));
-    EXPECT_EQ(journal.matching("probe"),
-              (Strings{"probe receive a", "probe send b", "probe http web 1", "probe tls tls starttls-imap"}));
+    EXPECT_EQ(journal.matching("probe"), (Strings{"probe receive a", "probe send b", "probe http web 1",
+                                                  "probe tls tls starttls-imap"}));
     journal.clear();
     EXPECT_FALSE(checkHost(ctx, 2));
     EXPECT_TRUE(journal.matching("probe").empty());
@@ -140,7 +140,8 @@ TEST_F(MonitorTest, AFailureShowsItsReasonEachTimeAndLogsItOncePerOutage) {
     checkHost(ctx, 0);
     EXPECT_EQ(journal.matching("log"),
               (Strings{"log Server Down: web @1700000000", "log Reason: web: HTTP status 503 @1700000000"}));
-    EXPECT_EQ(journal.matching("status web"), (Strings{"status web: HTTP status 503", "status web: HTTP status 503"}));
+    EXPECT_EQ(journal.matching("status web"),
+              (Strings{"status web: HTTP status 503", "status web: HTTP status 503"}));
     journal.clear();
     probes.tcpFallback = true;
     checkHost(ctx, 0);

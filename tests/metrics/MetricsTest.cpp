@@ -88,8 +88,9 @@ TEST(Exposition, AwkwardNamesMakeValidSeriesAndTheCycleIsTimed) {
         text, R"(vardomon_host_up{name="twin",address="127.0.0.1",type="service",duplicate="2"} 1)"));
     EXPECT_TRUE(
         contains(text, R"(vardomon_host_status{name="odd type",address="127.0.0.1",type="service"} 1)"));
-    EXPECT_TRUE(contains(text, "vardomon_host_certificate_expiry_timestamp_seconds{name=\"shop\",address=\"https://"
-                               "shop.example/health?a=1\",type=\"http\"} 1800000000\n"))
+    EXPECT_TRUE(contains(text,
+                         "vardomon_host_certificate_expiry_timestamp_seconds{name=\"shop\",address=\"https://"
+                         "shop.example/health?a=1\",type=\"http\"} 1800000000\n"))
         << text;
     EXPECT_FALSE(contains(text, "vardomon_host_certificate_expiry_timestamp_seconds{name=\"say")) << text;
     EXPECT_TRUE(contains(text, "\nvardomon_cycle_duration_seconds 1.750\n")) << text;

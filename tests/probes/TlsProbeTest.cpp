@@ -75,32 +75,35 @@ class TlsProbeTest : public ::testing::Test {
 TEST_F(TlsProbeTest, StartTlsOnSmtpVerifiesAndChecksInsideTls) {
     AiosmtpdServer server(mailServer("starttls", now + 60 * kDay));
     const TlsSettings starttls = settings(TlsMode::StartTlsSmtp);
-    TlsCheckResult r = probe.check(host("localhost", server.port(), TcpConnectReceive, "220 "), starttls, 5000, now);
+    TlsCheckResult r =
+        probe.check(host("localhost", server.port(), TcpConnectReceive, "220 "), starttls, 5000, now);
     EXPECT_TRUE(r.ok) << r.reason;
     EXPECT_EQ(r.certificateExpiry, now + 60 * kDay);
-    r = probe.check(host("localhost", server.port(), TcpConnectSendReceive, "250-", "EHLO inside\r\n"), starttls,
-                    5000, now);
+    r = probe.check(host("localhost", server.port(), TcpConnectSendReceive, "250-", "EHLO inside\r\n"),
+                    starttls, 5000, now);
     EXPECT_TRUE(r.ok) << r.reason;
-    r = probe.check(host("localhost", server.port(), TcpConnectSendReceive, "599", "EHLO inside\r\n"), starttls,
-                    5000, now);
+    r = probe.check(host("localhost", server.port(), TcpConnectSendReceive, "599", "EHLO inside\r\n"),
+                    starttls, 5000, now);
     EXPECT_EQ(r.reason, "Text not found in the response");
 
-    r = probe.check(host("localhost", server.port(), TcpConnectOnly, ""), settings(TlsMode::StartTlsSmtp, false),
-                    5000, now);
+    r = probe.check(host("localhost", server.port(), TcpConnectOnly, ""),
+                    settings(TlsMode::StartTlsSmtp, false), 5000, now);
     EXPECT_EQ(r.reason, "Certificate not trusted: unable to get local issuer certificate");
     EXPECT_EQ(r.certificateExpiry, now + 60 * kDay);
-    r = probe.check(host("localhost", server.port(), TcpConnectOnly, ""), settings(TlsMode::StartTlsSmtp, true, 90),
-                    5000, now);
+    r = probe.check(host("localhost", server.port(), TcpConnectOnly, ""),
+                    settings(TlsMode::StartTlsSmtp, true, 90), 5000, now);
     EXPECT_EQ(r.reason, "Certificate expires in 60 days (" + utcDate(now + 60 * kDay) + ")");
     // The plain dialogue of another protocol is refused by an SMTP server.
-    r = probe.check(host("localhost", server.port(), TcpConnectOnly, ""), settings(TlsMode::StartTlsPop3), 5000, now);
+    r = probe.check(host("localhost", server.port(), TcpConnectOnly, ""), settings(TlsMode::StartTlsPop3),
+                    5000, now);
     EXPECT_FALSE(r.ok);
 }
 
 TEST_F(TlsProbeTest, TlsFromTheFirstByteChecksTheNameAndTheGreeting) {
     AiosmtpdServer server(mailServer("tls", now + 30 * kDay));
     const TlsSettings tls = settings(TlsMode::Tls);
-    TlsCheckResult r = probe.check(host("localhost", server.port(), TcpConnectReceive, "220 "), tls, 5000, now);
+    TlsCheckResult r =
+        probe.check(host("localhost", server.port(), TcpConnectReceive, "220 "), tls, 5000, now);
     EXPECT_TRUE(r.ok) << r.reason;
     r = probe.check(host("127.0.0.1", server.port(), TcpConnectOnly, ""), tls, 5000, now);
     EXPECT_EQ(r.reason, "Certificate name mismatch");
@@ -113,9 +116,9 @@ TEST_F(TlsProbeTest, AnOpensslListenerAnswersInsideTlsAndAnExpiredCertificateFai
     TlsListener listener(ca.server("DNS:localhost,IP:127.0.0.1", now + 30 * kDay));
     ASSERT_NE(listener.port(), 0);
     const TlsSettings tls = settings(TlsMode::Tls);
-    TlsCheckResult r = probe.check(
-        host("127.0.0.1", listener.port(), TcpConnectSendReceive, "HTTP/1.0 200 ok", "GET / HTTP/1.0\r\n\r\n"), tls,
-        5000, now);
+    TlsCheckResult r = probe.check(host("127.0.0.1", listener.port(), TcpConnectSendReceive,
+                                        "HTTP/1.0 200 ok", "GET / HTTP/1.0\r\n\r\n"),
+                                   tls, 5000, now);
     EXPECT_TRUE(r.ok) << r.reason;
 
     TlsListener expired(ca.server("DNS:localhost", now - 3 * kDay));

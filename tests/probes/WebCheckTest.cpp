@@ -2,8 +2,8 @@
 // and the reason of every failure.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <chrono>
+#include <cstdlib>
 #include <future>
 #include <thread>
 
@@ -23,15 +23,17 @@ constexpr std::time_t kDay = 24 * 60 * 60;
 std::string hops() {
     std::string text = "location = /hop0 { return 200 \"arrived\"; }\n";
     for (int n = 1; n <= 6; ++n) {
-        text += "location = /hop" + std::to_string(n) + " { return 302 /hop" + std::to_string(n - 1) + "; }\n";
+        text +=
+            "location = /hop" + std::to_string(n) + " { return 302 /hop" + std::to_string(n - 1) + "; }\n";
     }
     return text;
 }
 
-const std::string kSite = hops() +
-                          "location = /page { return 200 \"hello web page\"; }\n"
-                          "location = /down { return 503 \"maintenance\"; }\n"
-                          "location = /head { if ($request_method = HEAD) { return 204; } return 200 \"got\"; }\n";
+const std::string kSite =
+    hops() +
+    "location = /page { return 200 \"hello web page\"; }\n"
+    "location = /down { return 503 \"maintenance\"; }\n"
+    "location = /head { if ($request_method = HEAD) { return 204; } return 200 \"got\"; }\n";
 
 struct Check {
     std::string url;
@@ -103,7 +105,8 @@ TEST(WebCheck, NamesEveryCertificateFault) {
     EXPECT_GT(strange.reason.size(), std::string("Certificate not trusted: ").size());
     EXPECT_TRUE(run(web, {good.url("/page", "localhost"), "", {{"tls.verify", "0"}}}, now).ok);
 
-    EXPECT_EQ(run(web, {otherName.url("/page", "localhost"), "", trusted}, now).reason, "Certificate name mismatch");
+    EXPECT_EQ(run(web, {otherName.url("/page", "localhost"), "", trusted}, now).reason,
+              "Certificate name mismatch");
     EXPECT_EQ(run(web, {expired.url("/page", "localhost"), "", trusted}, now).reason,
               "Certificate expired on " + utcDate(now - 2 * kDay));
 
@@ -166,9 +169,12 @@ TEST(CheckSettings, KeepOnlyWhatDiffersFromTheDefaults) {
     TlsSettings tls;
     tls.mode = TlsMode::StartTlsSmtp;
     storeTlsSettings(extras, tls);
-    EXPECT_EQ(extras, (HostExtras{{"other.key", "kept"}, {"http.status", "200-299,301"}, {"tls.mode", "starttls-smtp"}}));
+    EXPECT_EQ(
+        extras,
+        (HostExtras{{"other.key", "kept"}, {"http.status", "200-299,301"}, {"tls.mode", "starttls-smtp"}}));
     EXPECT_EQ(tlsSettingsOf(extras).mode, TlsMode::StartTlsSmtp);
-    EXPECT_EQ(headerLines("A: 1\r\n\r\nB: 2\rX-Injected: 3\nC: 3"), (std::vector<std::string>{"A: 1", "C: 3"}));
+    EXPECT_EQ(headerLines("A: 1\r\n\r\nB: 2\rX-Injected: 3\nC: 3"),
+              (std::vector<std::string>{"A: 1", "C: 3"}));
 }
 
 }  // namespace

@@ -65,7 +65,9 @@ class FakeProbes : public HostProbes {
     std::string takeFailureReason() override { return failureReason; }
     // What every web check's server sends as its earliest certificate expiry.
     std::optional<std::time_t> webCertificateExpiry;
-    std::optional<std::time_t> takeCertificateExpiry() override { return std::exchange(seenExpiry_, std::nullopt); }
+    std::optional<std::time_t> takeCertificateExpiry() override {
+        return std::exchange(seenExpiry_, std::nullopt);
+    }
     void setPingAddress(const std::string& address) override;
     int ping() override;
     ServiceHandle openServiceManager(const std::string& machine) override;

@@ -45,11 +45,11 @@ TestCertificates::Server TestCertificates::server(const std::string& altNames, s
     const std::string name = request();
     writeFileBytes(name + ".ext", "subjectAltName=" + altNames + "\nextendedKeyUsage=serverAuth\n");
     // "openssl ca" is the tool that takes any validity, one in the past included.
-    writeFileBytes(dir_.file("ca.cnf"), "[ca]\ndefault_ca = test\n[test]\ndatabase = " + dir_.file("index.txt") +
-                                            "\nnew_certs_dir = " + dir_.path() +
-                                            "\nserial = " + dir_.file("serial") +
-                                            "\ndefault_md = sha256\npolicy = any\nunique_subject = no\n"
-                                            "[any]\ncommonName = supplied\n");
+    writeFileBytes(dir_.file("ca.cnf"),
+                   "[ca]\ndefault_ca = test\n[test]\ndatabase = " + dir_.file("index.txt") +
+                       "\nnew_certs_dir = " + dir_.path() + "\nserial = " + dir_.file("serial") +
+                       "\ndefault_md = sha256\npolicy = any\nunique_subject = no\n"
+                       "[any]\ncommonName = supplied\n");
     writeFileBytes(dir_.file("index.txt"), "");
     writeFileBytes(dir_.file("serial"), std::to_string(10 + issued_) + "\n");
     const auto stamp = [](std::time_t t) {
@@ -60,9 +60,16 @@ TestCertificates::Server TestCertificates::server(const std::string& altNames, s
         return std::string(text);
     };
     const std::time_t notBefore = std::min(notAfter, std::time(nullptr)) - 24 * 60 * 60;
-    run({"openssl", "ca", "-batch", "-notext", "-config", dir_.file("ca.cnf"), "-cert", caFile(), "-keyfile",
-         dir_.file("ca.key"), "-in", name + ".csr", "-startdate", stamp(notBefore), "-enddate", stamp(notAfter),
-         "-extfile", name + ".ext", "-out", name + ".pem"},
+    run({"openssl",    "ca",
+         "-batch",     "-notext",
+         "-config",    dir_.file("ca.cnf"),
+         "-cert",      caFile(),
+         "-keyfile",   dir_.file("ca.key"),
+         "-in",        name + ".csr",
+         "-startdate", stamp(notBefore),
+         "-enddate",   stamp(notAfter),
+         "-extfile",   name + ".ext",
+         "-out",       name + ".pem"},
         name + ".pem");
     return {name + ".pem", name + ".key"};
 }
