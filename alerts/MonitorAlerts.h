@@ -9,6 +9,7 @@
 
 #include "alerts/Actions.h"
 #include "alerts/EventLog.h"
+#include "alerts/NotificationChannels.h"
 #include "alerts/ServiceStart.h"
 #include "alerts/SmtpAlertMailer.h"
 #include "core/Monitor.h"
@@ -29,6 +30,7 @@ class MonitorAlerts final : public HostAlerts {
     void cancel() override;
 
     TSmtpClient& mailClient() { return mailer_.client(); }
+    NotificationChannels& channels() { return channels_; }
 
   private:
     FileEventLogger file_;
@@ -40,4 +42,6 @@ class MonitorAlerts final : public HostAlerts {
     SmbclientMessenger netMessages_;
     SmtpAlertMailer mailer_;
     ActionEffects fx_;
+    // After the log it writes to, so it is gone first.
+    NotificationChannels channels_;
 };

@@ -4,8 +4,13 @@
 #include <utility>
 
 #include "alerts/EventLog.h"
+#include "alerts/NotificationChannels.h"
 #include "core/ListenAddress.h"
+#include "history/HistoryView.h"
+#include "history/HistoryWriter.h"
+#include "history/SeriesNames.h"
 #include "metrics/MetricsExporter.h"
+#include "platform/ConfigLocation.h"
 
 namespace {
 
@@ -39,10 +44,36 @@ Application::Application(Ui ui, const std::string& configPath, const ComponentFa
       parts_(checked(makeComponents(ComponentContext{cfg_, flags_, view_, ui.messages}))),
       pool_(parts_.makeProbes, parts_.mostChecksAtOnce),
       monitor_(MonitorContext{doc_, cfg_, flags_, *parts_.probes, *parts_.alerts, view_, *parts_.clock,
-                              parts_.makeProbes ? &pool_ : nullptr}) {}
+                              parts_.makeProbes ? &pool_ : nullptr, &gate_}) {
+    if (parts_.channels != nullptr) {
+        // Reminders only while the host is monitored, in this document, down, and its
+        // actions are not held (muted, flapping, or behind a parent that is down).
+        parts_.channels->setStillDown([this](const ServerItem& host) {
+            for (std::size_t i = 0; flags_.running; ++i) {
+                const std::optional<ServerDoc::Snapshot> at = doc_.snapshot(i);
+                if (!at) {
+                    break;
+                }
+                const ServerItem& it = at->item;
+                if (it.name == host.name && it.address == host.address && it.type == host.type) {
+                    const QuietState quiet = quietOf(i);
+                    return it.isDown() && !quiet.muted && !quiet.flapping && !quiet.suppressed;
+                }
+            }
+            return false;
+        });
+    }
+}
 
 Application::~Application() {
     monitor_.cancelAndJoin();
+    if (historyView_) {
+        historyView_->monitoringStopped(parts_.clock->now());
+    }
+    // Queued notifications get a short while to go; the metrics that count them are still here.
+    if (parts_.channels != nullptr) {
+        parts_.channels->close();
+    }
 }
 
 void Application::firstShow() {
@@ -52,9 +83,17 @@ void Application::firstShow() {
     if (!extraFile_.errorText.empty()) {
         ui_.questions.showMessage(extraFile_.errorText);
     }
+    if (!extraFile_.channelProblems.empty()) {
+        std::string text = "These notification channels are not used:";
+        for (const ChannelProblem& p : extraFile_.channelProblems) {
+            text += "\r\n" + p.text;
+        }
+        ui_.questions.showMessage(text);
+    }
     if (!serveMetrics()) {
         ui_.questions.showMessage(metricsError_);
     }
+    startHistory();
     testOpenLog();
     const ServerCfg cfg = cfg_.get();
     if (cfg.openLast != 0 && !cfg.lastDoc.empty()) {
@@ -65,6 +104,21 @@ void Application::firstShow() {
         }
     }
     view_.refreshAllRows();
+}
+
+bool Application::changeMutes(const std::function<void(HostMutes&)>& change) {
+    cfg_.updateExtra([&](Settings& s) { change(s.monitor.mutes); });
+    // Only the mutes: the other settings changed in this run are written at shutdown.
+    extraFile_.settings.monitor.mutes = cfg_.extra().monitor.mutes;
+    return extraFile_.save();
+}
+
+QuietState Application::quietOf(std::size_t index) const {
+    const std::optional<ServerDoc::Snapshot> host = doc_.snapshot(index);
+    if (!host) {
+        return {};
+    }
+    return gate_.stateOf(host->id, host->item.name, cfg_.extra().monitor.mutes, parts_.clock->now());
 }
 
 bool Application::promptAndReset() {
@@ -219,13 +273,20 @@ bool Application::serveMetrics() {
         metricsError_ = "Cannot serve the metrics on \"" + listen + "\": not an address and a port";
         return false;
     }
-    auto metrics = std::make_unique<MetricsExporter>(doc_, *parts_.clock, flags_.running);
+    auto metrics = std::make_unique<MetricsExporter>(doc_, *parts_.clock, flags_.running,
+                                                     [this](std::size_t i) { return quietOf(i); });
     if (!metrics->start(*at)) {
         metricsError_ = "Cannot serve the metrics on " + metrics->error();
         return false;
     }
     metrics_ = std::move(metrics);
     view_.add(metrics_->view());
+    if (parts_.channels != nullptr) {
+        parts_.channels->setOutcomeObserver([&counts = metrics_->notifications()](const std::string& channel,
+                                                                                 bool sent) {
+            counts.count(channel, sent);
+        });
+    }
     return true;
 }
 
@@ -233,19 +294,74 @@ std::string Application::metricsAddress() const {
     return metrics_ ? metrics_->address().text() : std::string();
 }
 
+std::string Application::historyPath() const {
+    const std::string path = cfg_.extra().history.path;
+    return path.empty() ? historyFilePath() : path;
+}
+
+Retention Application::historyRetention() const {
+    const HistorySettings h = cfg_.extra().history;
+    return Retention{h.keepChecksDays, h.keepMinutesDays, h.keepHoursDays};
+}
+
+std::optional<SeriesKey> Application::historySeries(std::size_t index) const {
+    const std::vector<SeriesKey> keys = seriesKeys(documentKey(doc_.fileName), doc_.items());
+    if (!historyWriter_ || index >= keys.size()) {
+        return std::nullopt;
+    }
+    return keys[index];
+}
+
+bool Application::startHistory() {
+    const HistorySettings h = cfg_.extra().history;
+    if (!h.enabled || historyWriter_) {
+        return true;
+    }
+    HistoryWriter::Options o;
+    o.path = historyPath();
+    o.keep = historyRetention();
+    // The writer's thread: the status bar and the log take texts from any thread.
+    o.notice = [this](const std::string& text) {
+        view_.setStatusText(text);
+        parts_.alerts->logEvent(text, parts_.clock->now());
+    };
+    auto writer = std::make_unique<HistoryWriter>(std::move(o));
+    const bool started = writer->start();
+    historyNote_ = started || writer->note().empty() ? writer->note() : "History off: " + writer->note();
+    if (!historyNote_.empty()) {
+        view_.setStatusText(historyNote_);
+        parts_.alerts->logEvent(historyNote_, parts_.clock->now());
+    }
+    if (!started) {
+        return false;
+    }
+    historyWriter_ = std::move(writer);
+    historyView_ = std::make_unique<HistoryView>(doc_, *historyWriter_);
+    historyView_->refreshAllRows();
+    view_.add(*historyView_);
+    return true;
+}
+
 void Application::haltMonitor() {
     monitor_.cancelAndJoin();
+    if (historyView_) {
+        historyView_->monitoringStopped(parts_.clock->now());
+    }
 }
 
 bool Application::toggleMonitor() {
-    return monitor_.toggle();
+    const bool on = monitor_.toggle();
+    if (!on && historyView_) {
+        historyView_->monitoringStopped(parts_.clock->now());
+    }
+    return on;
 }
 
 void Application::addHost() {
     ServerItem record;
-    HostExtras extras;
-    if (ui_.editor.editHost(record, extras)) {
-        doc_.append(record, std::move(extras));
+    HostEdit beside = hostEditFor(doc_, std::nullopt);
+    if (ui_.editor.editHostWith(record, beside)) {
+        doc_.append(record, beside.extras);
     }
     view_.refreshAllRows();
 }
@@ -258,11 +374,14 @@ void Application::editHost(std::optional<std::size_t> index, GridSource source) 
     if (!record) {
         return;
     }
-    HostExtras extras = doc_.extrasAt(*index).value_or(HostExtras{});
-    const bool confirmed = ui_.editor.editHost(*record, extras);
+    HostEdit beside = hostEditFor(doc_, index);
+    const bool confirmed = ui_.editor.editHostWith(*record, beside);
     if (confirmed) {
         doc_.replace(*index, *record);
-        doc_.setExtras(*index, std::move(extras));
+        doc_.setExtras(*index, beside.extras);
+        if (historyView_) {
+            historyView_->hostReplaced(*index);
+        }
     }
     // A cancelled edit from the result grid leaves both grids (and their selection) alone.
     if (confirmed || source == GridSource::HostGrid) {

@@ -13,6 +13,7 @@
 
 #include "alerts/TestMail.h"
 #include "app/UserInteraction.h"
+#include "core/AlertGate.h"
 #include "core/Clock.h"
 #include "core/FanOutView.h"
 #include "core/LiveConfig.h"
@@ -20,12 +21,16 @@
 #include "core/MonitorView.h"
 #include "core/ProbePool.h"
 #include "core/Vardo.h"
+#include "history/HistoryTypes.h"
 #include "platform/MessageSink.h"
 #include "storage/SettingsFile.h"
 
 inline constexpr const char* kAppTitle = "Kestrune Vardomon";
 
 class MetricsExporter;
+class HistoryWriter;
+class HistoryView;
+class NotificationChannels;
 
 // The parts the monitor cycle runs on.
 struct AppComponents {
@@ -37,6 +42,9 @@ struct AppComponents {
     std::size_t mostChecksAtOnce = std::numeric_limits<std::size_t>::max();
     std::unique_ptr<HostAlerts> alerts;
     std::unique_ptr<Clock> clock;
+    // The alerts' notification channels, when they have any: closed after the monitor, and
+    // counted by the metrics.
+    NotificationChannels* channels = nullptr;
     // Why a part could not be set up (the ping socket), shown once when the window first
     // shows; empty when all is well.
     std::string startupError;
@@ -90,6 +98,8 @@ class Application {
     // is well.
     const std::string& startupError() const { return parts_.startupError; }
     const std::string& settingsError() const { return extraFile_.errorText; }
+    // The [[channels]] entries left out, each with its file, line and key.
+    const std::vector<ChannelProblem>& channelProblems() const { return extraFile_.channelProblems; }
 
     // Serves the metrics where settings.toml says, if it says so; before monitoring starts.
     // False, with metricsError(), when the address cannot be used.
@@ -97,6 +107,17 @@ class Application {
     const std::string& metricsError() const { return metricsError_; }
     // Where they are served ("127.0.0.1:9469"); empty when they are not.
     std::string metricsAddress() const;
+
+    // Starts keeping the history where settings.toml says, if it is enabled; before
+    // monitoring starts. False when the store cannot be used: monitoring goes on without it
+    // and historyNote() says why (as it says when a damaged file was moved aside).
+    bool startHistory();
+    const std::string& historyNote() const { return historyNote_; }
+    // The store's file, whether or not it is kept.
+    std::string historyPath() const;
+    Retention historyRetention() const;
+    // The series host index writes to, while the history is kept.
+    std::optional<SeriesKey> historySeries(std::size_t index) const;
 
     // Document commands. Each returns whether it was done (false: refused, cancelled or
     // failed).
@@ -147,6 +168,14 @@ class Application {
     // its own; a close ends it.
     TestMailResult sendTestMail(const std::string& recipients);
 
+    // Mutes: changed in the live settings and written to settings.toml at once. False, with
+    // settingsError(), when the file could not be written; the change holds for this run.
+    bool changeMutes(const std::function<void(HostMutes&)>& change);
+    // Whether host index is muted, flapping or held by a parent that is down; safe from any
+    // thread.
+    QuietState quietOf(std::size_t index) const;
+    std::time_t now() const { return parts_.clock->now(); }
+
   private:
     bool loadInto(const std::string& path);
     // Asks before a save would overwrite extended host settings that could not be read;
@@ -166,7 +195,12 @@ class Application {
     // After the parts: the metrics time checks with their clock.
     std::unique_ptr<MetricsExporter> metrics_;
     std::string metricsError_;
+    // After the parts: the history's notices go to their log.
+    std::unique_ptr<HistoryWriter> historyWriter_;
+    std::unique_ptr<HistoryView> historyView_;
+    std::string historyNote_;
     TestMailSender testMail_;
+    AlertGate gate_;
     // Last: destroyed first, so the thread is gone before the parts it uses.
     Monitor monitor_;
 };

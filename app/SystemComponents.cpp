@@ -43,8 +43,10 @@ AppComponents systemComponents(const ComponentContext& context, EventLogger* log
     raiseOpenFileLimit();
     AppComponents parts;
     parts.clock = std::make_unique<SystemClock>();
-    parts.alerts = std::make_unique<MonitorAlerts>(context.cfg, context.view, context.messages, *parts.clock,
-                                                   context.flags.connectState, logCopy);
+    auto alerts = std::make_unique<MonitorAlerts>(context.cfg, context.view, context.messages, *parts.clock,
+                                                  context.flags.connectState, logCopy);
+    parts.channels = &alerts->channels();
+    parts.alerts = std::move(alerts);
     // What keeps a probe from checking at all goes to the status bar and the log.
     auto report = [&view = context.view, log = parts.alerts.get(),
                    clock = parts.clock.get()](const std::string& text) {

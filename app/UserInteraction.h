@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "app/HostEdit.h"
 #include "core/Vardo.h"
 
 class UserQuestions {
@@ -28,7 +29,12 @@ class FileChooser {
 class HostEditor {
   public:
     virtual ~HostEditor() = default;
-    // Shows the host dialog on record and its extended settings; true (and both changed)
-    // when it was confirmed.
-    virtual bool editHost(ServerItem& record, HostExtras& extras) = 0;
+    // Shows the host dialog on record; true (and record changed) when it was confirmed.
+    virtual bool editHost(ServerItem& record) = 0;
+    // The same with what the dialog edits beside the record; a dialog that has none of it
+    // edits the record alone.
+    virtual bool editHostWith(ServerItem& record, HostEdit& beside) {
+        (void)beside;
+        return editHost(record);
+    }
 };

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/CycleOrder.h"
 #include "core/HostCheck.h"
 #include "core/ProbePool.h"
 
@@ -24,17 +25,19 @@ struct Slot {
 
 class Cycle {
   public:
-    explicit Cycle(MonitorContext& ctx) : ctx_(ctx) {}
+    explicit Cycle(MonitorContext& ctx) : ctx_(ctx), order_(ctx.doc) {}
     void run(std::size_t workers);
 
   private:
     void work(HostProbes& probes);
-    // With the lock held: the slot of list index `index`, taken and not yet applied.
+    // With the lock held: the slot of the host taken at position `index` of the cycle.
     Slot& slotOf(std::size_t index) { return slots_[index - head_]; }
     // With the lock held: whether the applying thread has something to do.
     bool due() const;
 
     MonitorContext& ctx_;
+    // Parents before their children, so a child's result is applied knowing theirs.
+    const CycleOrder order_;
     std::mutex mutex_;
     std::condition_variable changed_;
     // Hosts head_ .. next_ - 1 are taken and wait in slots_ to be applied; those from
@@ -52,7 +55,7 @@ class Cycle {
 void Cycle::work(HostProbes& probes) {
     std::unique_lock lock(mutex_);
     while (!listEnded_ && !ctx_.flags.abort) {
-        std::optional<ServerDoc::Snapshot> taken = ctx_.doc.snapshot(next_);
+        std::optional<ServerDoc::Snapshot> taken = ctx_.doc.snapshot(order_.indexAt(next_));
         if (!taken) {
             listEnded_ = true;
             break;

@@ -58,6 +58,11 @@ class FanOutView final : public MonitorView {
             v->setStatusText(text);
         }
     }
+    void checkApplied(std::size_t row, const ServerItem& host, const AppliedCheck& check) override {
+        for (MonitorView* v : views_) {
+            v->checkApplied(row, host, check);
+        }
+    }
 
   private:
     std::vector<MonitorView*> views_;

@@ -3,6 +3,7 @@
 #include <limits>
 #include <utility>
 
+#include "core/AlertGate.h"
 #include "core/CheckSettings.h"
 
 namespace {
@@ -166,11 +167,16 @@ bool applyResult(MonitorContext& ctx, const ServerDoc::Snapshot& taken, ProbeRes
     for (const std::function<void()>& report : result.heldReports) {
         report();
     }
+    const bool counted = result.end == End::Good || result.end == End::Running || result.end == End::Bad;
+    gateChecked(ctx, taken, host, counted, now);
     if (result.end == End::Running || (result.end == End::Good && taken.item.isDown())) {
         // A service host reports "up" after every successful check, not only after a down
         // period.
-        ctx.alerts.logEvent("Server Up: " + host.name, now);
-        ctx.alerts.runUpActions(host, now);
+        const GateVerdict gate = gateUp(ctx, taken, host, now);
+        ctx.alerts.logEvent("Server Up: " + host.name + gate.note, now);
+        if (gate.run) {
+            ctx.alerts.runUpActions(host, now);
+        }
     } else if (result.end == End::Uncounted) {
         ctx.alerts.logEvent("Failed to check service for item: " + host.name, result.failedAt);
     }
@@ -185,20 +191,32 @@ bool applyResult(MonitorContext& ctx, const ServerDoc::Snapshot& taken, ProbeRes
     ctx.view.showRowCounts(*row, host);
     // Down when the failures have just reached one past the allowed. A count that could not
     // grow any more (the largest value) has not just reached anything.
-    const bool counted = result.end == End::Good || result.end == End::Running || result.end == End::Bad;
     const bool stuck = counted && host.consecutiveFailures == taken.item.consecutiveFailures;
-    if (host.status != StatusSuccess && !stuck &&
-        static_cast<std::int64_t>(host.consecutiveFailures) ==
-            static_cast<std::int64_t>(host.failuresAllowed) + 1) {
-        ctx.alerts.logEvent("Server Down: " + host.name, now);
+    const bool wentDown = host.status != StatusSuccess && !stuck &&
+                          static_cast<std::int64_t>(host.consecutiveFailures) ==
+                              static_cast<std::int64_t>(host.failuresAllowed) + 1;
+    if (wentDown) {
+        const GateVerdict gate = gateDown(ctx, taken, *row, host, now);
+        ctx.alerts.logEvent("Server Down: " + host.name + gate.note, now);
         if (!result.reason.empty()) {
             ctx.alerts.logEvent("Reason: " + host.name + ": " + result.reason, now);
         }
-        ctx.alerts.runDownActions(host, now);
+        if (gate.run) {
+            ctx.alerts.runDownActions(host, now);
+        }
     }
     if (result.end == End::Bad && !result.reason.empty()) {
         ctx.view.setStatusText(host.name + ": " + result.reason);
     }
+    gateSettle(ctx, taken, host, now);
     ctx.view.showRowStatus(*row, host);
+    if (counted) {
+        const bool good = result.end != End::Bad;
+        ctx.view.checkApplied(*row, host,
+                              AppliedCheck{now, good, result.took, std::move(result.reason),
+                                           wentDown                      ? AppliedCheck::Change::WentDown
+                                           : good && taken.item.isDown() ? AppliedCheck::Change::WentUp
+                                                                         : AppliedCheck::Change::None});
+    }
     return result.end != End::NotProbed;
 }

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/ConcurrentCycle.h"
+#include "core/CycleOrder.h"
 #include "core/HostCheck.h"
 #include "core/ProbePool.h"
 
@@ -69,8 +70,9 @@ void runCycle(MonitorContext& ctx) {
     if (atOnce > 1 && runConcurrentCycle(ctx, atOnce)) {
         return;
     }
+    const CycleOrder order(ctx.doc);
     for (std::size_t i = 0; i < ctx.doc.count() && !ctx.flags.abort; ++i) {
-        checkHost(ctx, i);
+        checkHost(ctx, order.indexAt(i));
     }
 }
 

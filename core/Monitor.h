@@ -85,6 +85,7 @@ class HostAlerts {
     virtual void cancel() {}
 };
 
+class AlertGate;
 class ProbePool;
 
 // Everything one monitor thread works with; all of it outlives the thread.
@@ -100,6 +101,8 @@ struct MonitorContext {
     // The probe sets for several checks at once; without them the checks run one after
     // another whatever the settings say.
     ProbePool* pool = nullptr;
+    // Holds the actions of muted, flapping and suppressed hosts; without it every action runs.
+    AlertGate* gate = nullptr;
 };
 
 // The body of the monitor thread; returns 0 when monitoring was switched off.

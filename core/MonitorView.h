@@ -9,6 +9,18 @@
 
 #include "core/Vardo.h"
 
+// One applied check, as the history keeps it.
+struct AppliedCheck {
+    enum class Change { None, WentDown, WentUp };
+    std::time_t at = 0;
+    bool good = false;
+    // The probe's own time: the TCP exchange, the ping's round trips, the service query.
+    std::chrono::milliseconds took{0};
+    // Why it failed, as the probe set told it; empty when good or when it could not tell.
+    std::string reason;
+    Change change = Change::None;
+};
+
 class MonitorView {
   public:
     virtual ~MonitorView() = default;
@@ -33,4 +45,8 @@ class MonitorView {
     // Result row i: icon, colour and Status from the record, then repaint the grid at once.
     virtual void showRowStatus(std::size_t row, const ServerItem& item) = 0;
     virtual void setStatusText(const std::string& text) = 0;
+    // A counted check of row i has been applied to host (monitor thread, after
+    // showRowStatus). Only views that keep a history care.
+    virtual void checkApplied(std::size_t /*row*/, const ServerItem& /*host*/,
+                              const AppliedCheck& /*check*/) {}
 };

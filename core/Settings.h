@@ -3,7 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "core/Mutes.h"
 
 // How the alert mail reaches its server.
 enum class MailSecurity {
@@ -35,6 +40,11 @@ struct MonitorSettings {
 
     // How many checks of a cycle may run at the same time; 1 checks one host after another.
     std::int32_t checksAtOnce = 1;
+    // A host flaps when over this share (percent) of its recent checks changed its state, and
+    // is stable again below flapStop; 0 never flaps.
+    std::int32_t flapStart = 50;
+    std::int32_t flapStop = 25;
+    HostMutes mutes;
 
     bool operator==(const MonitorSettings&) const = default;
 };
@@ -67,11 +77,53 @@ struct MetricsSettings {
     bool operator==(const MetricsSettings&) const = default;
 };
 
+// The history of every check: where it is kept and for how long each tier lives.
+struct HistorySettings {
+    bool enabled = true;
+    // Empty: history.sqlite in the user's data folder (the service's state folder).
+    std::string path;
+    // Raw checks, per-minute and per-hour aggregates; per-day aggregates are kept for ever.
+    std::int32_t keepChecksDays = 7;
+    std::int32_t keepMinutesDays = 31;
+    std::int32_t keepHoursDays = 400;
+
+    bool operator==(const HistorySettings&) const = default;
+};
+
+// Where a channel delivers: the service that relays it to a phone, a chat or a hook.
+enum class ChannelKind { Webhook, Ntfy, Gotify, Slack, Discord, Telegram, Matrix, Pushover };
+
+// One [[channels]] entry: every down and up of the hosts it names goes there too.
+struct ChannelSettings {
+    std::string name;
+    ChannelKind kind = ChannelKind::Webhook;
+    std::string url;
+    // The secret, or a command whose standard output is the secret.
+    std::string token;
+    std::string tokenCommand;
+    std::string user;
+    std::string chatId;
+    std::string room;
+    // The urgency of a down and a reminder; none: the kind's own.
+    std::optional<std::int32_t> priority;
+    // Extra request headers, name and value, in file order.
+    std::vector<std::pair<std::string, std::string>> headers;
+    // Host-name patterns with * and ?; none: every host.
+    std::vector<std::string> hosts;
+    // 0: no reminders.
+    std::int32_t remindEveryMinutes = 0;
+
+    bool operator==(const ChannelSettings&) const = default;
+};
+
 struct Settings {
     MailSettings mail;
     MonitorSettings monitor;
     DesktopSettings desktop;
     MetricsSettings metrics;
+    HistorySettings history;
+    // The usable entries, in file order.
+    std::vector<ChannelSettings> channels;
 
     bool operator==(const Settings&) const = default;
 };

@@ -11,3 +11,7 @@ bool isValidUtf8(std::string_view bytes);
 
 // The text in UTF-8.
 std::string asUtf8(std::string_view bytes);
+
+// The text in double quotes with the quote, the backslash and every control character
+// escaped: a JSON string and a TOML basic string alike.
+std::string quotedText(std::string_view text);

@@ -69,7 +69,7 @@ class ConsoleUser final : public UserQuestions, public FileChooser, public HostE
     void showMessage(const std::string& text) override { say(text); }
     std::optional<std::string> chooseOpenPath() override { return std::nullopt; }
     std::optional<std::string> chooseSavePath() override { return std::nullopt; }
-    bool editHost(ServerItem&, HostExtras&) override { return false; }
+    bool editHost(ServerItem&) override { return false; }
 
   private:
     LineWriter& err_;

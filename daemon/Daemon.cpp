@@ -32,8 +32,7 @@ Daemon::Daemon(DaemonOptions options, SignalWatch& signals)
 Daemon::~Daemon() = default;
 
 bool Daemon::start() {
-    configPath_ = o_.configDir.empty() ? configFilePath()
-                                       : (std::filesystem::path(o_.configDir) / "vardo.cfg").string();
+    configPath_ = configPathFor(o_);
     ComponentFactory components = makeSystemComponents;
     if (o_.logToStdout) {
         components = [this](const ComponentContext& c) { return makeSystemComponentsLoggingTo(c, events_); };
@@ -49,6 +48,10 @@ bool Daemon::start() {
     if (!app_->settingsError().empty()) {
         user_.say(app_->settingsError());
         return false;
+    }
+    // A channel that cannot be used is left out; the others and the monitor go on.
+    for (const ChannelProblem& problem : app_->channelProblems()) {
+        user_.say(problem.text);
     }
     if (!app_->startupError().empty()) {
         user_.say(app_->startupError());
@@ -74,6 +77,10 @@ bool Daemon::start() {
     }
     if (const std::string at = app_->metricsAddress(); !at.empty()) {
         user_.say("metrics on http://" + at + "/metrics");
+    }
+    // Without a store the monitor goes on all the same: the reason is said once.
+    if (!app_->startHistory() || !app_->historyNote().empty()) {
+        user_.say(app_->historyNote());
     }
     if (o_.once) {
         cycles_.stopAfterFirstCycle(app_->flags());
@@ -199,6 +206,9 @@ void Daemon::reload() {
         stamp_ = seen;
         staleSaid_ = false;
         user_.say("read " + docPath + " and the settings again");
+        for (const ChannelProblem& problem : extra.channelProblems) {
+            user_.say(problem.text);
+        }
     }
     app_->toggleMonitor();
 }

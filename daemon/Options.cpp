@@ -2,7 +2,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <filesystem>
+
 #include "core/ListenAddress.h"
+#include "core/Mutes.h"
+#include "platform/ConfigLocation.h"
 
 #ifndef VARDO_VERSION
 #define VARDO_VERSION "unknown"
@@ -38,9 +42,36 @@ ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out,
                    "Send one test mail to ADDRESS (several separated by commas) with the mail settings "
                    "and exit: 0 when the server accepted it, 1 when not")
         ->option_text("ADDRESS");
+    app.add_option("--test-notify", o.testNotify,
+                   "Send one test notification to the channel NAME of settings.toml and exit: 0 when it "
+                   "was delivered, 1 when not, 2 when no usable channel has that name")
+        ->option_text("NAME");
+    auto* mute = app.add_option("--mute", o.mute,
+                                "Mute the actions of the hosts NAME[,NAME] in settings.toml and exit; "
+                                "checks and the log go on")
+                     ->delimiter(',')
+                     ->option_text("NAME[,NAME]");
+    std::string span;
+    app.add_option("--for", span, "With --mute: for 30m, 2h, 1d... (default: until unmuted)")
+        ->needs(mute)
+        ->check([](const std::string& text) {
+            return parseSpan(text) ? std::string() : std::string("not a span such as 30m, 2h or 1d: " + text);
+        });
+    app.add_option("--unmute", o.unmute, "Lift the mutes of the hosts NAME[,NAME] in settings.toml and exit")
+        ->delimiter(',')
+        ->option_text("NAME[,NAME]")
+        ->excludes(mute);
+    app.add_flag("--report", o.report,
+                 "Print each host's uptime, checks, outages and latency from the history and exit");
+    app.add_option("--since", o.since, "How far back the report goes (default 24h)")
+        ->check(CLI::IsMember({"24h", "7d", "30d", "365d"}));
+    app.add_option("--format", o.format, "The report's form (default text)")
+        ->check(CLI::IsMember({"text", "csv", "json"}));
     try {
         app.parse(argc, argv);
-        if (o.document.empty() && o.testMail.empty()) {
+        o.muteSeconds = span.empty() ? 0 : *parseSpan(span);
+        if (o.document.empty() && o.testMail.empty() && o.testNotify.empty() && o.mute.empty() &&
+            o.unmute.empty()) {
             throw CLI::RequiredError("document");
         }
     } catch (const CLI::ParseError& e) {
@@ -49,4 +80,9 @@ ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out,
     }
     o.logToStdout = log == "-";
     return ParsedOptions{o, 0};
+}
+
+std::string configPathFor(const DaemonOptions& options) {
+    return options.configDir.empty() ? configFilePath()
+                                     : (std::filesystem::path(options.configDir) / "vardo.cfg").string();
 }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 struct DaemonOptions {
     std::string document;
@@ -16,8 +17,21 @@ struct DaemonOptions {
     std::string metricsListen;
     // Every event on standard output as well.
     bool logToStdout = false;
+    // Print what the history holds of the document's hosts and exit.
+    bool report = false;
+    // How far back the report goes: "24h", "7d", "30d" or "365d".
+    std::string since = "24h";
+    // "text", "csv" or "json".
+    std::string format = "text";
     // Not empty: send one test mail to these recipients and exit (no document needed).
     std::string testMail;
+    // Not empty: send one test notification to the channel of this name and exit.
+    std::string testNotify;
+    // Not empty: mute these hosts for muteSeconds (0: until unmuted), or unmute them, in
+    // settings.toml and exit.
+    std::vector<std::string> mute;
+    std::int64_t muteSeconds = 0;
+    std::vector<std::string> unmute;
 };
 
 // Either options to run with, or the status to exit with at once (after --help, --version
@@ -28,3 +42,6 @@ struct ParsedOptions {
 };
 
 ParsedOptions parseOptions(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+
+// vardo.cfg in --config's folder, or in the user's configuration folder.
+std::string configPathFor(const DaemonOptions& options);

@@ -4,13 +4,10 @@
 #include <filesystem>
 
 #include "alerts/TestMail.h"
-#include "platform/ConfigLocation.h"
 #include "storage/SettingsFile.h"
 
 int runTestMail(const DaemonOptions& options, std::ostream& out, std::ostream& err) {
-    const std::string configPath = options.configDir.empty()
-                                       ? configFilePath()
-                                       : (std::filesystem::path(options.configDir) / "vardo.cfg").string();
+    const std::string configPath = configPathFor(options);
     // As for monitoring: a missing vardo.cfg means the defaults, an unusable one is an error.
     ServerCfg cfg;
     std::error_code ec;

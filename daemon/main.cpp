@@ -4,9 +4,12 @@
 #include <iostream>
 
 #include "daemon/Daemon.h"
+#include "daemon/MuteCommand.h"
 #include "daemon/Options.h"
+#include "daemon/ReportCommand.h"
 #include "daemon/SignalWatch.h"
 #include "daemon/TestMailCommand.h"
+#include "daemon/TestNotifyCommand.h"
 
 int main(int argc, char** argv) {
     try {
@@ -19,9 +22,18 @@ int main(int argc, char** argv) {
         if (!parsed.run) {
             return parsed.exitStatus;
         }
+        if (!parsed.run->mute.empty() || !parsed.run->unmute.empty()) {
+            return runMuteCommand(*parsed.run, std::cout, std::cerr);
+        }
+        if (parsed.run->report) {
+            return runReport(*parsed.run, std::cout, std::cerr);
+        }
         if (!parsed.run->testMail.empty()) {
             // A single mail: signals keep their usual meaning, so Ctrl+C ends it.
             return runTestMail(*parsed.run, std::cout, std::cerr);
+        }
+        if (!parsed.run->testNotify.empty()) {
+            return runTestNotify(*parsed.run, std::cout, std::cerr);
         }
         // Before any thread starts (see SignalWatch).
         SignalWatch signals;

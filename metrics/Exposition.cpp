@@ -33,6 +33,12 @@ constexpr Family kTime{"vardomon_host_last_check_timestamp_seconds", "gauge",
 constexpr Family kExpiry{"vardomon_host_certificate_expiry_timestamp_seconds", "gauge",
                          "When the earliest of the certificates the host's server sent expires, in seconds "
                          "since 1970."};
+constexpr Family kMuted{"vardomon_host_muted", "gauge",
+                        "1 while the host's actions are muted: it is checked, but its alerts wait."};
+constexpr Family kFlapping{"vardomon_host_flapping", "gauge",
+                           "1 while the host changes state too often: its alerts wait until it is stable."};
+constexpr Family kSuppressed{"vardomon_host_suppressed", "gauge",
+                             "1 while the host is down and a host it depends on is down: no alert for it."};
 constexpr Family kCycle{"vardomon_cycle_duration_seconds", "gauge",
                         "How long the last complete cycle over every host took."};
 constexpr Family kRunning{"vardomon_monitor_running", "gauge", "1 while monitoring is on, else 0."};
@@ -122,6 +128,17 @@ std::string renderExposition(const MetricsSnapshot& snapshot, bool monitorRunnin
         Unit::Milliseconds);
     perHost(out, kTime, sets, hosts, [](const HostNumbers& h) { return ifKnown(h.lastCheckTime); });
     perHost(out, kExpiry, sets, hosts, [](const HostNumbers& h) { return ifKnown(h.certificateExpiry); });
+    const auto quiet = [&](const Family& f, bool QuietState::*flag) {
+        header(out, f);
+        for (std::size_t i = 0; i < hosts.size() && i < sets.size(); ++i) {
+            out += f.name;
+            out += sets[i];
+            out += i < snapshot.quiet.size() && snapshot.quiet[i].*flag ? "1\n" : "0\n";
+        }
+    };
+    quiet(kMuted, &QuietState::muted);
+    quiet(kFlapping, &QuietState::flapping);
+    quiet(kSuppressed, &QuietState::suppressed);
     header(out, kCycle);
     if (snapshot.lastCycleMs >= 0) {
         out += kCycle.name;

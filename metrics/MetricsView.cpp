@@ -186,5 +186,5 @@ void MetricsView::applyLocked(const Change& change) {
 MetricsSnapshot MetricsView::snapshot() {
     std::lock_guard lock(mutex_);
     applyPendingLocked();
-    return MetricsSnapshot{labels_, hosts_, lastCycleMs_};
+    return MetricsSnapshot{labels_, hosts_, lastCycleMs_, {}};
 }

@@ -15,10 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "core/AlertGate.h"
 #include "core/Clock.h"
 #include "core/MonitorView.h"
 #include "core/Vardo.h"
-#include "metrics/HostLabels.h"
+#include "core/HostLabels.h"
 
 // The labels of every host, and their label sets as the exposition writes them.
 struct LabelTable {
@@ -55,6 +56,9 @@ struct MetricsSnapshot {
     std::vector<HostNumbers> hosts;
     // -1 until a cycle has completed.
     long long lastCycleMs = -1;
+    // Whether each host is muted, flapping or suppressed by a parent, as the scrape found it;
+    // a host past its end is none of these.
+    std::vector<QuietState> quiet;
 };
 
 class MetricsView final : public MonitorView {

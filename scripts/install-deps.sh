@@ -8,6 +8,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsystemd-dev dbus python3-dbusmock python3-aiosmtpd libtomlplusplus-dev libssl-dev openssl zlib1g-dev
   libcli11-dev libcpp-httplib-dev libcurl4-openssl-dev libsqlite3-dev sqlite3 qt6-charts-dev nginx-light
+  # Qt Charts' CMake files need the OpenGL module's, which qt6-charts-dev does not bring.
+  libqt6opengl6-dev
   libcanberra-dev alsa-utils sox smbclient
   xvfb xauth imagemagick iproute2 procps libcap2-bin dunst
   desktop-file-utils appstream shared-mime-info libglib2.0-bin dpkg-dev lintian

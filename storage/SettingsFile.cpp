@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/ListenAddress.h"
+#include "storage/ChannelEntries.h"
 #include "storage/SafeFile.h"
 
 namespace {
@@ -106,6 +107,59 @@ void readMail(Reader& r, MailSettings& mail) {
     Reader::text(*t, "ca_file", mail.caFile);
 }
 
+// Mutes end at a time with its offset, written in UTC: 2026-12-09T21:00:00Z.
+toml::date_time utcDateTime(std::time_t t) {
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    return toml::date_time{toml::date{utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday},
+                           toml::time{utc.tm_hour, utc.tm_min, utc.tm_sec}, toml::time_offset{}};
+}
+
+std::time_t timeOf(const toml::date_time& dt) {
+    std::tm utc{};
+    utc.tm_year = dt.date.year - 1900;
+    utc.tm_mon = dt.date.month - 1;
+    utc.tm_mday = dt.date.day;
+    utc.tm_hour = dt.time.hour;
+    utc.tm_min = dt.time.minute;
+    utc.tm_sec = dt.time.second;
+    return timegm(&utc) - static_cast<std::time_t>(dt.offset->minutes) * 60;
+}
+
+// mutes = [{ host = "gw", until = 2026-12-09T21:00:00Z }, { host = "db" }]: no end, until lifted.
+HostMutes mutesFrom(const toml::node& n) {
+    const char* const shape = "mutes must be a list of { host = \"name\", until = date and time }";
+    if (!n.is_array()) {
+        throw BadValue{shape, n.source()};
+    }
+    HostMutes mutes;
+    for (const toml::node& element : *n.as_array()) {
+        const toml::table* t = element.as_table();
+        const toml::node* host = t != nullptr ? t->get("host") : nullptr;
+        const toml::node* until = t != nullptr ? t->get("until") : nullptr;
+        if (host == nullptr || !host->is_string() ||
+            (until != nullptr && (!until->is_date_time() || !until->as_date_time()->get().offset))) {
+            throw BadValue{shape, element.source()};
+        }
+        mutes.push_back(
+            {host->as_string()->get(), until != nullptr ? timeOf(until->as_date_time()->get()) : 0});
+    }
+    return mutes;
+}
+
+toml::array mutesArray(const HostMutes& mutes) {
+    toml::array out;
+    for (const HostMute& m : mutes) {
+        toml::table t{{"host", m.host}};
+        if (m.until != 0) {
+            t.insert("until", utcDateTime(m.until));
+        }
+        t.is_inline(true);
+        out.push_back(std::move(t));
+    }
+    return out;
+}
+
 void readMonitor(Reader& r, MonitorSettings& monitor) {
     const toml::table* t = r.section("monitor");
     if (t == nullptr) {
@@ -118,6 +172,11 @@ void readMonitor(Reader& r, MonitorSettings& monitor) {
         // Any whole number will do: the monitor cannot run fewer than one check or more than
         // it has room for.
         monitor.checksAtOnce = usableChecksAtOnce(n->as_integer()->get());
+    }
+    Reader::number(*t, "flap_start", 0, 100, monitor.flapStart);
+    Reader::number(*t, "flap_stop", 0, 100, monitor.flapStop);
+    if (const toml::node* n = t->get("mutes")) {
+        monitor.mutes = mutesFrom(*n);
     }
 }
 
@@ -141,6 +200,19 @@ void readMetrics(Reader& r, MetricsSettings& metrics) {
         throw BadValue{"listen must be an address and a port, such as \"127.0.0.1:9469\" or \"[::1]:9469\"",
                        t->get("listen")->source()};
     }
+}
+
+void readHistory(Reader& r, HistorySettings& history) {
+    const toml::table* t = r.section("history");
+    if (t == nullptr) {
+        return;
+    }
+    Reader::flag(*t, "enabled", history.enabled);
+    Reader::text(*t, "path", history.path);
+    constexpr long long kLongest = 36500;
+    Reader::number(*t, "keep_checks_days", 1, kLongest, history.keepChecksDays);
+    Reader::number(*t, "keep_minutes_days", 1, kLongest, history.keepMinutesDays);
+    Reader::number(*t, "keep_hours_days", 1, kLongest, history.keepHoursDays);
 }
 
 // A text's lines, to turn the parser's positions into byte offsets.
@@ -221,7 +293,7 @@ std::string parseErrorText(std::string_view text, const std::string& path, const
 }
 
 // One key this program writes, with its value in a form that compares and writes.
-using KeyValue = std::variant<std::int64_t, bool, std::string>;
+using KeyValue = std::variant<std::int64_t, bool, std::string, toml::array>;
 
 struct Entry {
     const char* section;
@@ -239,10 +311,18 @@ std::vector<Entry> entriesOf(const Settings& s) {
         {"mail", "verify_certificate", s.mail.verifyCertificate},
         {"mail", "ca_file", s.mail.caFile},
         {"monitor", "checks_at_once", std::int64_t{s.monitor.checksAtOnce}},
+        {"monitor", "flap_start", std::int64_t{s.monitor.flapStart}},
+        {"monitor", "flap_stop", std::int64_t{s.monitor.flapStop}},
+        {"monitor", "mutes", mutesArray(s.monitor.mutes)},
         {"desktop", "notifications", s.desktop.notifications},
         {"desktop", "tray", s.desktop.tray},
         {"desktop", "close_to_tray", s.desktop.closeToTray},
         {"metrics", "listen", s.metrics.listen},
+        {"history", "enabled", s.history.enabled},
+        {"history", "path", s.history.path},
+        {"history", "keep_checks_days", std::int64_t{s.history.keepChecksDays}},
+        {"history", "keep_minutes_days", std::int64_t{s.history.keepMinutesDays}},
+        {"history", "keep_hours_days", std::int64_t{s.history.keepHoursDays}},
     };
 }
 
@@ -259,6 +339,29 @@ std::vector<Entry> changedEntries(const Settings& before, const Settings& after)
     return changed;
 }
 
+std::string rendered(const KeyValue& value);
+
+// A list on one line, its tables inline: [{ host = "gw", until = 2026-12-09T21:00:00Z }].
+std::string renderedList(const toml::array& list) {
+    std::string out = "[";
+    for (const toml::node& element : list) {
+        out += out.size() > 1 ? ", {" : "{";
+        const char* sep = " ";
+        for (const auto& [key, node] : *element.as_table()) {
+            std::ostringstream v;
+            if (node.is_string()) {
+                v << rendered(KeyValue{node.as_string()->get()});
+            } else {
+                v << node.as_date_time()->get();
+            }
+            out += sep + std::string(key.str()) + " = " + v.str();
+            sep = ", ";
+        }
+        out += " }";
+    }
+    return out + "]";
+}
+
 // A text is always written in double quotes, as the owner would write it by hand.
 std::string rendered(const KeyValue& value) {
     if (const auto* n = std::get_if<std::int64_t>(&value)) {
@@ -267,21 +370,10 @@ std::string rendered(const KeyValue& value) {
     if (const auto* b = std::get_if<bool>(&value)) {
         return *b ? "true" : "false";
     }
-    std::string out = "\"";
-    for (const char c : std::get<std::string>(value)) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20 || u == 0x7f) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(u));
-            out += escaped;
-        } else {
-            out += c;
-        }
+    if (const auto* list = std::get_if<toml::array>(&value)) {
+        return renderedList(*list);
     }
-    return out + '"';
+    return tomlQuoted(std::get<std::string>(value));
 }
 
 struct Edit {
@@ -353,8 +445,10 @@ std::optional<std::string> editedInPlace(std::string_view original, const toml::
 
 }  // namespace
 
-bool decodeSettings(std::string_view text, const std::string& path, Settings& settings, std::string& error) {
+bool decodeSettings(std::string_view text, const std::string& path, Settings& settings, std::string& error,
+                    std::vector<ChannelProblem>* problems) {
     Settings read;
+    std::vector<ChannelProblem> unusable;
     try {
         const toml::table table = toml::parse(text, path);
         Reader r(table);
@@ -362,6 +456,8 @@ bool decodeSettings(std::string_view text, const std::string& path, Settings& se
         readMonitor(r, read.monitor);
         readDesktop(r, read.desktop);
         readMetrics(r, read.metrics);
+        readHistory(r, read.history);
+        readChannels(table, path, read.channels, unusable);
     } catch (const toml::parse_error& e) {
         error = parseErrorText(text, path, e);
         return false;
@@ -370,11 +466,16 @@ bool decodeSettings(std::string_view text, const std::string& path, Settings& se
         return false;
     }
     settings = std::move(read);
+    if (problems != nullptr) {
+        *problems = std::move(unusable);
+    }
     return true;
 }
 
-bool mergeSettings(std::string_view text, const std::string& path, const Settings& before,
-                   const Settings& after, std::string& merged, std::string& error) {
+namespace {
+
+bool mergeKeys(std::string_view text, const std::string& path, const Settings& before, const Settings& after,
+               std::string& merged, std::string& error) {
     toml::table root;
     try {
         root = toml::parse(text, path);
@@ -418,11 +519,30 @@ bool mergeSettings(std::string_view text, const std::string& path, const Setting
     return true;
 }
 
+}  // namespace
+
+bool mergeSettings(std::string_view text, const std::string& path, const Settings& before,
+                   const Settings& after, std::string& merged, std::string& error) {
+    if (!mergeKeys(text, path, before, after, merged, error)) {
+        return false;
+    }
+    if (before.channels == after.channels) {
+        return true;
+    }
+    std::string withChannels;
+    if (!rewriteChannels(merged, path, after.channels, withChannels, error)) {
+        return false;
+    }
+    merged = std::move(withChannels);
+    return true;
+}
+
 bool SettingsFile::load(const std::string& path) {
     fileName = path;
     errorText.clear();
     settings = Settings{};
     read_ = Settings{};
+    channelProblems.clear();
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) {
         return true;
@@ -432,7 +552,7 @@ bool SettingsFile::load(const std::string& path) {
         errorText = path + ": the file cannot be read";
         return false;
     }
-    if (!decodeSettings(bytes, path, settings, errorText)) {
+    if (!decodeSettings(bytes, path, settings, errorText, &channelProblems)) {
         return false;
     }
     read_ = settings;

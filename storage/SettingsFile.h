@@ -6,8 +6,17 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/Settings.h"
+
+// A [[channels]] entry that cannot be used: the others work without it.
+struct ChannelProblem {
+    // Its name, when it has one.
+    std::string name;
+    // The file, the line and the key, never the value.
+    std::string text;
+};
 
 class SettingsFile {
   public:
@@ -27,6 +36,8 @@ class SettingsFile {
     std::string fileName;
     std::string errorText;
     Settings settings;
+    // The entries left out of settings.channels, and why.
+    std::vector<ChannelProblem> channelProblems;
 
   private:
     // The settings as last read or written.
@@ -34,8 +45,10 @@ class SettingsFile {
 };
 
 // Reads the text of a settings.toml found at path. On failure settings are unchanged and
-// error names the file, the line and the key, never the value.
-bool decodeSettings(std::string_view text, const std::string& path, Settings& settings, std::string& error);
+// error names the file, the line and the key, never the value. A [[channels]] entry that
+// cannot be used fails alone: it goes to problems, when given, and the rest is read.
+bool decodeSettings(std::string_view text, const std::string& path, Settings& settings, std::string& error,
+                    std::vector<ChannelProblem>* problems = nullptr);
 // The text with the keys whose values differ between before and after set to after's, all
 // else as it was; false with error when the text is not TOML.
 bool mergeSettings(std::string_view text, const std::string& path, const Settings& before,

@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "app/DialogServices.h"
+#include "core/HostParents.h"
 #include "ui/BusyCall.h"
 #include "ui/DigitFilters.h"
 #include "ui/DisplayText.h"
@@ -24,6 +25,7 @@
 #include "ui/HelpFile.h"
 #include "ui/ListDialog.h"
 #include "ui/MessageBox.h"
+#include "ui/ParentsEdit.h"
 #include "ui/SpinEdit.h"
 #include "ui/WebCheckOptions.h"
 
@@ -121,6 +123,8 @@ void TAddHostDlg::buildGeneralPage() {
     form->addRow(QStringLiteral("Failures Allowed:"), failures_);
     form->addRow(new QLabel(QStringLiteral("Description:"), page));
     form->addRow(txtDescription_);
+    parents_ = new ParentsEdit(page);
+    form->addRow(QStringLiteral("Depends on:"), parents_);
     pages_->addTab(page, QStringLiteral("&General"));
     connect(cboType_, &QComboBox::currentIndexChanged, this, &TAddHostDlg::cboTypeChange);
 }
@@ -298,6 +302,7 @@ void TAddHostDlg::FormShow() {
     numPings_->spinner()->setRange(1, 10);
     pingSeconds_->spinner()->setRange(1, 10);
 
+    parents_->show(beside.otherHosts, parentNames(beside.extras));
     const ServerItem& r = record;
     showText(txtName_, r.name);
     showText(txtAddress_, r.address);
@@ -311,7 +316,7 @@ void TAddHostDlg::FormShow() {
     cboTcpType_->setCurrentIndex(comboIndex(r.tcpType, cboTcpType_));
     showMemo(txtSendText_, r.sendText);
     showMemo(txtRecvText_, r.recvText);
-    webOptions_->showSettings(extras);
+    webOptions_->showSettings(beside.extras);
     numPings_->spinner()->setPosition(spinnerPosition(r.numPings));
     pingSeconds_->spinner()->setPosition(spinnerPosition(r.pingSeconds));
     showText(txtService_, r.service);
@@ -402,8 +407,19 @@ void TAddHostDlg::btnOkClick() {
         return;
     }
 
+    const std::vector<std::string> parents = parents_->chosen();
+    const std::string name = stored(txtName_, record.name);
+    if (const auto ring = beside.ringWith ? beside.ringWith(name, parents) : std::nullopt) {
+        pages_->setCurrentIndex(0);
+        MessageBox::information(
+            this, QStringLiteral("A host cannot depend on itself, not even through others:\r\n") +
+                      displayText(*ring));
+        return;
+    }
+    setParentNames(beside.extras, parents);
+
     ServerItem& r = record;
-    r.name = stored(txtName_, r.name);
+    r.name = name;
     r.address = stored(txtAddress_, r.address);
     r.type = static_cast<std::int8_t>(cboType_->currentIndex());
     r.failuresAllowed = failures_->spinner()->position();
@@ -441,7 +457,7 @@ void TAddHostDlg::btnOkClick() {
     r.sendText = stored(txtSendText_, r.sendText);
     r.recvText = stored(txtRecvText_, r.recvText);
     r.service = stored(txtService_, r.service);
-    webOptions_->storeSettings(extras);
+    webOptions_->storeSettings(beside.extras);
     accept();
 }
 

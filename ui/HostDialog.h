@@ -7,10 +7,12 @@
 #include <QString>
 #include <string>
 
+#include "app/HostEdit.h"
 #include "core/Vardo.h"
 
 class DialogServices;
 class FileNameEdit;
+class ParentsEdit;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -30,8 +32,9 @@ class TAddHostDlg : public QDialog {
 
     // The dialog record: read when the dialog shows, written only by an accepted OK.
     ServerItem record;
-    // The host's extended settings, read and written like the record.
-    HostExtras extras;
+    // Beside it, the same way: the extended settings, the hosts "Depends on" offers and the
+    // test that refuses parents that would close a ring.
+    HostEdit beside;
 
     // Cancel, Escape and the window's close button; while Find waits for a machine's list
     // they end the search instead, and the dialog stays.
@@ -71,6 +74,7 @@ class TAddHostDlg : public QDialog {
     Finding finding_ = Finding::No;
 
     QTabWidget* pages_;
+    ParentsEdit* parents_;
     // General
     QLineEdit* txtName_;
     QLineEdit* txtAddress_;

@@ -25,23 +25,28 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "core/HostSummary.h"
 #include "core/Presentation.h"
 #include "ui/AboutBox.h"
 #include "ui/BusyCall.h"
+#include "ui/ChannelsBox.h"
 #include "ui/DesktopNotifier.h"
 #include "ui/DigitFilters.h"
 #include "ui/DisplayText.h"
 #include "ui/FileDialog.h"
 #include "ui/GridView.h"
 #include "ui/HelpFile.h"
+#include "ui/HistoryCommand.h"
 #include "ui/HostDialog.h"
 #include "ui/ImageList.h"
 #include "ui/ListDialog.h"
 #include "ui/MessageBox.h"
+#include "ui/MuteMenu.h"
 #include "ui/QtMessageSink.h"
 #include "ui/QtMonitorView.h"
+#include "ui/QuietMarks.h"
 #include "ui/SpinEdit.h"
 #include "ui/TrayIcon.h"
 
@@ -97,14 +102,18 @@ class TForm1::Prompts : public UserQuestions, public FileChooser, public HostEdi
     std::optional<std::string> chooseSavePath() override {
         return chosen(FileDialog::getSaveFileName(&window_, kVdmFilter));
     }
-    bool editHost(ServerItem& record, HostExtras& extras) override {
+    bool editHost(ServerItem& record) override {
+        HostEdit beside;
+        return editHostWith(record, beside);
+    }
+    bool editHostWith(ServerItem& record, HostEdit& beside) override {
         window_.hostDlg_->record = record;
-        window_.hostDlg_->extras = extras;
+        window_.hostDlg_->beside = beside;
         if (window_.hostDlg_->exec() != QDialog::Accepted) {
             return false;
         }
         record = window_.hostDlg_->record;
-        extras = window_.hostDlg_->extras;
+        beside = window_.hostDlg_->beside;
         return true;
     }
 
@@ -149,10 +158,14 @@ TForm1::TForm1(const std::string& configPath, const ComponentFactory& makeCompon
     app_ = std::make_unique<Application>(Application::Ui{*view_, *prompts_, *prompts_, *prompts_, *messages_},
                                          configPath, makeComponents);
     view_->setDocument(app_->document());
+    channels_->setConfig(app_->liveConfig());
     messages_->setNotifier(notifier_, [this] { return app_->liveConfig().extra().desktop.notifications; });
 
     tray_ = new TrayIcon(mnuStart_, mnuCheckNow_, mnuExit_, this);
     connect(tray_, &TrayIcon::showWindow, this, &TForm1::showFromTray);
+    buildQuiet();
+    history_ = new HistoryCommand(*app_, this, findChild<QMenu*>(QStringLiteral("mnuConfig")), resultlist_,
+                                  [this] { return selectedRow(sourceGrid()); });
     connect(resultModel_, &QAbstractItemModel::modelReset, this, &TForm1::updateTray);
     connect(resultModel_, &QAbstractItemModel::dataChanged, this, &TForm1::updateTray);
     // Logging out must not wait for a window that only hides.
@@ -315,7 +328,20 @@ void TForm1::buildPages() {
 
     tsResults_ = named(new QWidget(pcMain_), "tsResults");
     resultlist_ = new GridView(QStringLiteral("resultlist"), true, tsResults_);
-    resultlist_->setGridModel(resultModel_, widthsOf(kResultColumns));
+    quietRows_ = new QuietRowsModel(
+        resultModel_,
+        [this](int row) {
+            const std::optional<ServerItem> host =
+                app_ ? app_->document().at(static_cast<std::size_t>(row)) : std::nullopt;
+            if (!host) {
+                return QString();
+            }
+            const std::time_t now = app_->now();
+            const auto end = muteEnd(app_->liveConfig().extra().monitor.mutes, host->name, now);
+            return quietMark(app_->quietOf(static_cast<std::size_t>(row)), end.value_or(0), now);
+        },
+        this);
+    resultlist_->setGridModel(quietRows_, widthsOf(kResultColumns));
     resultlist_->fitColumns(resultTexts());
     auto* results = new QVBoxLayout(tsResults_);
     results->setContentsMargins(2, 2, 2, 2);
@@ -345,7 +371,11 @@ void TForm1::buildPages() {
     auto* config = new QHBoxLayout(tsConfig_);
     config->setContentsMargins(4, 4, 4, 4);
     config->addWidget(hosts);
-    config->addWidget(buildOptions(tsConfig_), 1);
+    auto* right = new QVBoxLayout;
+    right->addWidget(buildOptions(tsConfig_), 1);
+    channels_ = new ChannelsBox(tsConfig_);
+    right->addWidget(channels_);
+    config->addLayout(right, 1);
 
     pcMain_->addTab(tsResults_, QStringLiteral("&Monitor View"));
     // Alt+C belongs to the Config menu.
@@ -632,8 +662,51 @@ void TForm1::showStartStop(bool running) {
 
 void TForm1::updateTray() {
     HostTally tally;
-    app_->document().withItems([&](const std::vector<ServerItem>& items) { tally = tallyHosts(items); });
-    tray_->update(tally, app_->isMonitoring());
+    int muted = 0;
+    const HostMutes mutes = app_->liveConfig().extra().monitor.mutes;
+    const std::time_t now = app_->now();
+    app_->document().withItems([&](const std::vector<ServerItem>& items) {
+        tally = tallyHosts(items);
+        muted = static_cast<int>(std::count_if(
+            items.begin(), items.end(), [&](const ServerItem& i) { return isMuted(mutes, i.name, now); }));
+    });
+    tray_->update(tally, app_->isMonitoring(), muted);
+}
+
+void TForm1::buildQuiet() {
+    // The host selected in the grid in front, or every host when none is.
+    const auto hosts = [this](bool selectedOnly) {
+        const std::optional<std::size_t> row = selectedOnly ? selectedRow(sourceGrid()) : std::nullopt;
+        std::vector<std::string> names;
+        app_->document().withItems([&](const std::vector<ServerItem>& items) {
+            for (std::size_t i = 0; i < items.size(); ++i) {
+                if (!row || i == *row) {
+                    names.push_back(items[i].name);
+                }
+            }
+        });
+        return names;
+    };
+    auto* hostMenu = new MuteMenu(
+        QStringLiteral("mnuMute"), [hosts] { return hosts(true); }, *app_, this);
+    QMenu* config = menuBar()->findChild<QMenu*>(QStringLiteral("mnuConfig"));
+    config->addSeparator();
+    config->addMenu(hostMenu);
+    auto* rowMenu = new MuteMenu(
+        QStringLiteral("ctxMute"), [hosts] { return hosts(true); }, *app_, this);
+    resultlist_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(resultlist_, &QWidget::customContextMenuRequested, this,
+            [this, rowMenu](const QPoint& at) { rowMenu->popup(resultlist_->viewport()->mapToGlobal(at)); });
+    auto* trayMenu = new MuteMenu(
+        QStringLiteral("trayMute"), [hosts] { return hosts(false); }, *app_, tray_->menu());
+    tray_->menu()->insertMenu(mnuExit_, trayMenu);
+    tray_->menu()->insertSeparator(mnuExit_);
+    for (MuteMenu* menu : {hostMenu, rowMenu, trayMenu}) {
+        connect(menu, &MuteMenu::mutesChanged, this, [this] {
+            quietRows_->refresh();
+            updateTray();
+        });
+    }
 }
 
 void TForm1::showFromTray() {

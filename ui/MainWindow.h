@@ -12,6 +12,7 @@
 class DesktopNotifier;
 class DialogServices;
 class GridView;
+class HistoryCommand;
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -27,7 +28,9 @@ class SpinEdit;
 class TAboutBox;
 class TAddHostDlg;
 class TListDlg;
+class QuietRowsModel;
 class TrayIcon;
+class ChannelsBox;
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
@@ -46,6 +49,7 @@ class TForm1 : public QMainWindow {
     ResultGridModel& resultModel() { return *resultModel_; }
     HostGridModel& hostModel() { return *hostModel_; }
     TrayIcon& tray() { return *tray_; }
+    HistoryCommand& history() { return *history_; }
     QString statusText() const;
 
     // A document to open once the first show is done (the program's argument).
@@ -66,6 +70,8 @@ class TForm1 : public QMainWindow {
     void buildPages();
     QWidget* buildOptions(QWidget* parent);
     void connectOptions();
+    // The mute menus (host menu, the result grid's context menu, the tray) and the marks.
+    void buildQuiet();
 
     void FormShow();
     void fillOptions(const ServerCfg& cfg);
@@ -101,6 +107,9 @@ class TForm1 : public QMainWindow {
     TAddHostDlg* hostDlg_ = nullptr;
     TAboutBox* aboutBox_ = nullptr;
     TrayIcon* tray_ = nullptr;
+    ChannelsBox* channels_ = nullptr;
+    QuietRowsModel* quietRows_ = nullptr;
+    HistoryCommand* history_ = nullptr;
 
     QAction* mnuNew_ = nullptr;
     QAction* mnuOpen_ = nullptr;

@@ -62,13 +62,16 @@ bool TrayIcon::isShown() const {
     return icon_->isVisible() && QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-void TrayIcon::update(const HostTally& tally, bool running) {
+void TrayIcon::update(const HostTally& tally, bool running, int muted) {
     const Lamp lamp = lampFor(tally, running);
     if (lamp != lamp_) {
         lamp_ = lamp;
         icon_->setIcon(ImageList::icon(imageOf(lamp)));
     }
-    const QString tip = QString::fromStdString(summaryText(tally, running));
+    QString tip = QString::fromStdString(summaryText(tally, running));
+    if (muted > 0) {
+        tip += QStringLiteral(", %1 muted").arg(muted);
+    }
     if (tip != icon_->toolTip()) {
         icon_->setToolTip(tip);
     }

@@ -23,7 +23,8 @@ class TrayIcon : public QObject {
     // Whether the icon is in a tray now: only then can the window close into it.
     bool isShown() const;
 
-    void update(const HostTally& tally, bool running);
+    // muted: how many hosts have their alerts muted.
+    void update(const HostTally& tally, bool running, int muted = 0);
     Lamp lamp() const { return lamp_; }
     QString toolTip() const;
     QMenu* menu() const { return menu_; }

@@ -1,8 +1,10 @@
 # The Qt windows (vardo_ui) and the program (vardomon).
-find_package(Qt6 REQUIRED COMPONENTS Widgets Svg DBus)
+find_package(Qt6 REQUIRED COMPONENTS Widgets Svg DBus Charts)
 
 add_library(vardo_ui STATIC
   ${CMAKE_CURRENT_LIST_DIR}/AboutBox.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ChannelDialog.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ChannelsBox.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DesktopNotifier.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DigitFilters.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DisplayText.cpp
@@ -10,11 +12,16 @@ add_library(vardo_ui STATIC
   ${CMAKE_CURRENT_LIST_DIR}/FileNameEdit.cpp
   ${CMAKE_CURRENT_LIST_DIR}/GridView.cpp
   ${CMAKE_CURRENT_LIST_DIR}/HelpFile.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/HistoryCommand.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/HistoryWindow.cpp
   ${CMAKE_CURRENT_LIST_DIR}/HostDialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ImageList.cpp
   ${CMAKE_CURRENT_LIST_DIR}/ListDialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainWindow.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MessageBox.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MuteMenu.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ParentsEdit.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/QuietMarks.cpp
   ${CMAKE_CURRENT_LIST_DIR}/QtMessageSink.cpp
   ${CMAKE_CURRENT_LIST_DIR}/QtMonitorView.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SpinEdit.cpp
@@ -22,7 +29,7 @@ add_library(vardo_ui STATIC
   ${CMAKE_CURRENT_LIST_DIR}/WebCheckOptions.cpp
   ${CMAKE_CURRENT_LIST_DIR}/icons/icons.qrc)
 set_target_properties(vardo_ui PROPERTIES AUTOMOC ON AUTORCC ON)
-target_link_libraries(vardo_ui PUBLIC vardo_app Qt6::Widgets Qt6::DBus PRIVATE Qt6::Svg)
+target_link_libraries(vardo_ui PUBLIC vardo_app vardo_history Qt6::Widgets Qt6::DBus Qt6::Charts PRIVATE Qt6::Svg)
 
 # The help page lives beside the program.
 set(VARDO_HELP_PAGE ${CMAKE_CURRENT_LIST_DIR}/help/KsVardomon.html)

@@ -12,3 +12,6 @@ vardo_gtest(alerts_service_reboot_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/Service
 # The monitor thread with every alert real, and a shutdown that cancels a waiting mail.
 vardo_gtest(alerts_monitor_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/MonitorAlertsTest.cpp LIBS vardo_alerts
             LABELS concurrency)
+# The channels' workers, retries and close against recording services on loopback.
+vardo_gtest(alerts_channels_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ChannelsTest.cpp LIBS vardo_alerts
+            LABELS concurrency)

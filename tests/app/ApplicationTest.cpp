@@ -42,15 +42,19 @@ class ScriptedUser : public UserQuestions, public FileChooser, public HostEditor
     void showMessage(const std::string& text) override { shown.push_back(text); }
     std::optional<std::string> chooseOpenPath() override { return next(openPaths); }
     std::optional<std::string> chooseSavePath() override { return next(savePaths); }
-    bool editHost(ServerItem& record, HostExtras& extras) override {
+    bool editHost(ServerItem& record) override {
+        HostEdit beside;
+        return editHostWith(record, beside);
+    }
+    bool editHostWith(ServerItem& record, HostEdit& beside) override {
         ++edits;
         seen = record;
-        seenExtras = extras;
+        seenExtras = beside.extras;
         if (!editAnswer) {
             return false;
         }
         record = *editAnswer;
-        extras = editExtras;
+        beside.extras = editExtras;
         return true;
     }
     void showMessageAsync(const std::string& text) override { shown.push_back(text); }

@@ -134,9 +134,10 @@ class Gate {
 
 // A monitor that runs three checks at once; each probe set is a FakeProbes whose TCP
 // checks pass the gate.
-class SeveralAtOnce : public ::testing::Test {
+class SeveralAtOnce : public ::testing::Test, protected MonitorRig {
   protected:
     SeveralAtOnce() {
+        ctx.pool = &pool;
         cfg.updateExtra([](Settings& s) { s.monitor.checksAtOnce = 3; });
         clock.quiet = true;
     }
@@ -166,14 +167,6 @@ class SeveralAtOnce : public ::testing::Test {
         return flags.threadDone;
     }
 
-    Journal journal;
-    ServerDoc doc;
-    LiveConfig cfg;
-    MonitorFlags flags;
-    FakeProbes probes{journal};
-    RecordingAlerts alerts{journal};
-    RecordingView view{journal};
-    FakeClock clock{journal};
     Gate gate;
     bool holdReports = false;  // set before the monitor starts
     std::vector<FakeProbes*> sets;
@@ -186,7 +179,6 @@ class SeveralAtOnce : public ::testing::Test {
         sets.push_back(set.get());
         return set;
     }};
-    MonitorContext ctx{doc, cfg, flags, probes, alerts, view, clock, &pool};
 };
 
 TEST_F(SeveralAtOnce, ResultsApplyInListOrderWhateverOrderTheProbesEndIn) {

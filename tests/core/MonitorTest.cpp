@@ -21,7 +21,7 @@ bool waitUntil(const std::function<bool()>& done) {
     return done();
 }
 
-class MonitorTest : public ::testing::Test {
+class MonitorTest : public ::testing::Test, protected MonitorRig {
   protected:
     ServerItem& add(const std::string& name, std::int8_t type = HostTcpIp) {
         ServerItem it;
@@ -51,15 +51,6 @@ class MonitorTest : public ::testing::Test {
         EXPECT_EQ(MonitorThreadProc(ctx), 0);
     }
 
-    Journal journal;
-    ServerDoc doc;
-    LiveConfig cfg;
-    MonitorFlags flags;
-    FakeProbes probes{journal};
-    RecordingAlerts alerts{journal};
-    RecordingView view{journal};
-    FakeClock clock{journal};
-    MonitorContext ctx{doc, cfg, flags, probes, alerts, view, clock};
     std::vector<ServerItem> added;
 };
 

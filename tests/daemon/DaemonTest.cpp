@@ -19,6 +19,7 @@
 #include "core/Vardo.h"
 #include "support/AiosmtpdServer.h"
 #include "support/HttpFetch.h"
+#include "support/HttpReceiver.h"
 #include "support/LoopbackServer.h"
 #include "support/SpawnedProcess.h"
 #include "support/TempDir.h"
@@ -64,7 +65,8 @@ class DaemonTest : public ::testing::Test {
         std::string text;
         const bool said = waitUntil([&] {
             text = output();
-            return std::regex_search(text, found, std::regex(R"(metrics on http://127\.0\.0\.1:(\d+)/metrics)"));
+            return std::regex_search(text, found,
+                                     std::regex(R"(metrics on http://127\.0\.0\.1:(\d+)/metrics)"));
         });
         EXPECT_TRUE(said) << text;
         return said ? static_cast<std::uint16_t>(std::stoi(found[1].str())) : 0;
@@ -162,6 +164,31 @@ TEST_F(DaemonTest, TestMailNeedsNoDocumentAndTellsTheOutcome) {
     writeFileBytes(dir.file("settings.toml"), "[mail]\nport = " + std::to_string(closed.port()) + "\n");
     EXPECT_EQ(run(), 1) << output();
     EXPECT_TRUE(output().starts_with("vardomond: the test mail was not sent: ")) << output();
+}
+
+TEST_F(DaemonTest, TestNotifyTriesOneChannelOnceAndTellsTheOutcome) {
+    HttpReceiver receiver({204, 401});
+    writeFileBytes(dir.file("settings.toml"), "[[channels]]\nname = \"hook\"\nkind = \"webhook\"\nurl = \"" +
+                                                  receiver.url("/in") +
+                                                  "\"\nheaders = { \"X-Team\" = \"ops\" }\n"
+                                                  "[[channels]]\nname = \"pager\"\nkind = \"gotify\"\n");
+    auto run = [&](const std::string& name) {
+        return SpawnedProcess({VARDOMOND, "--config", dir.path(), "--test-notify", name}, {}, outPath)
+            .waitForExit(30s);
+    };
+    EXPECT_EQ(run("hook"), 0) << output();
+    ASSERT_EQ(receiver.requests().size(), 1U);
+    EXPECT_EQ(receiver.requests()[0].header("X-Team"), "ops");
+    EXPECT_TRUE(receiver.requests()[0].body.starts_with(R"({"event":"test",)")) << receiver.requests()[0].body;
+    EXPECT_TRUE(contains(receiver.requests()[0].body, R"("host":null,"consecutive_failures":0})"));
+
+    EXPECT_EQ(run("hook"), 1) << output();
+    EXPECT_EQ(receiver.requests().size(), 2U);
+    EXPECT_EQ(output(), "vardomond: The test notification to hook failed: HTTP 401 Unauthorized\n");
+
+    EXPECT_EQ(run("pager"), 2) << output();
+    EXPECT_TRUE(contains(output(), "settings.toml line 6: [[channels]] \"pager\": url must be")) << output();
+    EXPECT_EQ(run("nobody"), 2) << output();
 }
 
 TEST_F(DaemonTest, UnusableFilesEndItWithStatusTwoAndSayWhy) {
@@ -399,6 +426,89 @@ TEST_F(DaemonTest, ARealPrometheusServerScrapesEveryHost) {
             << answer << "\n"
             << readFileBytes(log);
     }
+}
+
+TEST_F(DaemonTest, MuteAndUnmuteEditTheSettingsAndARunningDaemonTakesThemOnSighup) {
+    LoopbackServer flip(LoopbackServer::closing());
+    ServerItem host = tcpHost("flip", flip.port());
+    const std::string ran = dir.file("down-ran");
+    host.events.downCmd = true;
+    host.events.downCmdLine = "touch " + ran;
+    writeDocument({host});
+    writeFileBytes(dir.file("settings.toml"), "# mine\n[monitor]\nchecks_at_once = 1\n");
+    auto daemon = start({"--interval", "1", "--log", "-"});
+    ASSERT_TRUE(waitUntil([&] { return !savedHosts().empty() && savedHosts()[0].goodCount > 0; }))
+        << output();
+
+    const auto command = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {VARDOMOND, "--config", dir.path()});
+        return SpawnedProcess(args, {}, dir.file("command.txt")).waitForExit(10s);
+    };
+    const auto reloaded = [&](int times) {
+        ::kill(daemon->pid(), SIGHUP);
+        return waitUntil([&] {
+            const std::string text = output();
+            std::size_t n = 0;
+            for (std::size_t at = 0; (at = text.find("and the settings again", at)) != std::string::npos;
+                 ++at) {
+                ++n;
+            }
+            return n == static_cast<std::size_t>(times);
+        });
+    };
+    EXPECT_EQ(command({"--mute", "flip,other", "--for", "2h"}), 0);
+    EXPECT_TRUE(std::regex_match(readFileBytes(dir.file("settings.toml")),
+                                 std::regex("# mine\n\\[monitor\\]\nchecks_at_once = 1\nmutes = \\["
+                                            "\\{ host = \"flip\", until = [-0-9T:]+Z \\}, "
+                                            "\\{ host = \"other\", until = [-0-9T:]+Z \\}\\]\n")))
+        << readFileBytes(dir.file("settings.toml"));
+    EXPECT_TRUE(contains(readFileBytes(dir.file("command.txt")), "vardomond: muted flip, other until "));
+    ASSERT_TRUE(reloaded(1)) << output();
+    flip.stopListening();
+    ASSERT_TRUE(waitUntil([&] { return contains(output(), ": Server Down: flip (muted)\n"); })) << output();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(std::filesystem::exists(ran));
+
+    EXPECT_EQ(command({"--unmute", "flip"}), 0);
+    ASSERT_TRUE(reloaded(2)) << output();
+    EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(ran); })) << output();
+    EXPECT_TRUE(contains(output(), ": Server Down: flip (after the mute)\n")) << output();
+    EXPECT_EQ(command({"--unmute", "flip", "--for", "1h"}), 2);
+    ::kill(daemon->pid(), SIGTERM);
+    EXPECT_EQ(daemon->waitForExit(10s), 0) << output();
+}
+
+TEST_F(DaemonTest, TheReportNamesAnOutageOfAListenerStoppedAndStartedAgain) {
+    writeFileBytes(dir.file("settings.toml"), "[history]\npath = \"" + dir.file("h.sqlite") + "\"\n");
+    LoopbackServer web(LoopbackServer::closing());
+    writeDocument({tcpHost("web", web.port())});
+    auto daemon = start({"--interval", "1", "--log", "-"});
+    ASSERT_TRUE(waitUntil([&] { return savedHosts().at(0).goodCount > 0; })) << output();
+    web.stopListening();
+    ASSERT_TRUE(waitUntil([&] { return contains(output(), ": Server Down: web\n"); })) << output();
+    web.listenAgain();
+    ASSERT_TRUE(waitUntil([&] { return contains(output(), ": Server Up: web\n"); })) << output();
+    ::kill(daemon->pid(), SIGTERM);
+    ASSERT_EQ(daemon->waitForExit(10s), 0) << output();
+
+    const std::string reportPath = dir.file("report.json");
+    SpawnedProcess report({VARDOMOND, "--config", dir.path(), "--report", "--format", "json", docPath}, {},
+                          reportPath);
+    ASSERT_EQ(report.waitForExit(30s), 0) << readFileBytes(reportPath);
+    const std::string json = readFileBytes(reportPath);
+    EXPECT_TRUE(std::regex_search(
+        json, std::regex(
+                  R"(\{"name": "web", "address": "127\.0\.0\.1:\d+", "type": "tcp", "uptime_ratio": 0\.\d+, )"
+                  R"("checks": \d+, "failed_checks": [1-9]\d*, "outages": \[\{"start": "\d{4}-\d\d-\d\dT)"
+                  R"(\d\d:\d\d:\d\dZ", "end": "[0-9TZ:-]+", "duration_s": \d+, "reason": "[^"]+"\}\], )"
+                  R"("latency_ms": \{"p50": [\d.]+, "p95": [\d.]+, "max": [\d.]+\}\})")))
+        << json;
+
+    // A store that cannot be read is said, with status 2.
+    writeFileBytes(dir.file("settings.toml"), "[history]\npath = \"" + dir.file("none.sqlite") + "\"\n");
+    SpawnedProcess missing({VARDOMOND, "--config", dir.path(), "--report", docPath}, {}, reportPath);
+    EXPECT_EQ(missing.waitForExit(30s), 2);
+    EXPECT_TRUE(contains(readFileBytes(reportPath), "none.sqlite")) << readFileBytes(reportPath);
 }
 
 }  // namespace

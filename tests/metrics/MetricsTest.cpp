@@ -66,7 +66,9 @@ TEST(Exposition, AwkwardNamesMakeValidSeriesAndTheCycleIsTimed) {
     // The next cycle has begun: the first host is being checked.
     view.cycleStarted();
     view.markRowChecking(0);
-    const std::string text = renderExposition(view.snapshot(), true);
+    MetricsSnapshot snapshot = view.snapshot();
+    snapshot.quiet = {{}, {.muted = true, .suppressed = true}};
+    const std::string text = renderExposition(snapshot, true);
 
     const std::string first = R"({name="say \"hi\" \\ to)"
                               "\r"
@@ -88,6 +90,13 @@ TEST(Exposition, AwkwardNamesMakeValidSeriesAndTheCycleIsTimed) {
         text, R"(vardomon_host_up{name="twin",address="127.0.0.1",type="service",duplicate="2"} 1)"));
     EXPECT_TRUE(
         contains(text, R"(vardomon_host_status{name="odd type",address="127.0.0.1",type="service"} 1)"));
+    // Quiet states only for the hosts that have them; 0 for the rest.
+    const std::string second = "{name=\"M\xC3\xBCller \xE2\x82\xAC\",address=\"127.0.0.1\",type=\"tcp\"} ";
+    EXPECT_TRUE(contains(text, "vardomon_host_muted" + second + "1\nvardomon_host_muted{name=\"Z")) << text;
+    EXPECT_TRUE(contains(text, "vardomon_host_flapping" + second + "0\n")) << text;
+    EXPECT_TRUE(contains(text, "vardomon_host_suppressed" + second + "1\n")) << text;
+    EXPECT_TRUE(
+        contains(text, R"(vardomon_host_muted{name="odd type",address="127.0.0.1",type="service"} 0)"));
     EXPECT_TRUE(contains(text,
                          "vardomon_host_certificate_expiry_timestamp_seconds{name=\"shop\",address=\"https://"
                          "shop.example/health?a=1\",type=\"http\"} 1800000000\n"))

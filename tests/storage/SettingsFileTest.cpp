@@ -94,6 +94,9 @@ TEST_F(SettingsFileTest, BadFilesNameTheFileAndTheLine) {
         {"[mail]\nverify_certificate = \"yes\"\n", " line 2: verify_certificate must be true or false"},
         {"[monitor]\nchecks_at_once = 2.5\n", " line 2: checks_at_once must be a whole number"},
         {"[metrics]\nlisten = \"localhost:9469\"\n", " line 2: listen must be an address and a port"},
+        {"[monitor]\nflap_start = 101\n", " line 2: flap_start must be a whole number from 0 to 100"},
+        {"[monitor]\nmutes = [{ host = \"gw\", until = 2026-12-09T21:00:00 }]\n",
+         " line 2: mutes must be a list"},
     };
     for (const auto& [text, error] : cases) {
         writeFileBytes(path, text);
@@ -159,6 +162,81 @@ TEST_F(SettingsFileTest, AFileThatCouldNotBeReadIsNeverOverwritten) {
     EXPECT_FALSE(file.save());
     EXPECT_NE(file.errorText.find(path), std::string::npos) << file.errorText;
     EXPECT_EQ(readFileBytes(path), text);
+}
+
+// Arrays of tables survive a save of other keys; a bad entry is left out and named by its
+// line and key, stays in the file through the window's edits, and the others are written back.
+TEST_F(SettingsFileTest, ChannelsAreReadOneByOneAndWrittenBackAsAGroup) {
+    const std::string bad = "[[channels]]\nname = \"pager\"\nkind = \"gotify\"\nurl = \"http://g\"\ntoken = \"a\"\npriority = 11\n";
+    writeFileBytes(path,
+                   "[[channels]]\n"
+                   "name = \"phone\"\n"
+                   "kind = \"telegram\"\n"
+                   "token_command = \"secret-tool lookup tg bot\"\n"
+                   "chat_id = -1001\n"
+                   "hosts = [\"web-*\", \"db?\"]\n"
+                   "remind_every_minutes = 30\n"
+                   "seen_by = \"ops\"\n"
+                   "\n" +
+                       bad +
+                       "\n[[channels]]\n"
+                       "name = \"hook\"\n"
+                       "kind = \"webhook\"\n"
+                       "url = \"https://hooks.example/x\"\n"
+                       "headers = { \"X-Team\" = \"ops\" }\n"
+                       "[desktop]\n"
+                       "tray = false\n");
+    SettingsFile file;
+    ASSERT_TRUE(file.load(path)) << file.errorText;
+    ASSERT_EQ(file.settings.channels.size(), 2U);
+    const ChannelSettings& phone = file.settings.channels[0];
+    EXPECT_EQ(phone.kind, ChannelKind::Telegram);
+    EXPECT_EQ(phone.chatId, "-1001");
+    EXPECT_EQ(phone.hosts, (std::vector<std::string>{"web-*", "db?"}));
+    EXPECT_EQ(phone.remindEveryMinutes, 30);
+    EXPECT_EQ(file.settings.channels[1].headers, (std::vector<std::pair<std::string, std::string>>{{"X-Team", "ops"}}));
+    ASSERT_EQ(file.channelProblems.size(), 1U);
+    EXPECT_EQ(file.channelProblems[0].name, "pager");
+    EXPECT_EQ(file.channelProblems[0].text,
+              path + " line 15: [[channels]] \"pager\": priority must be a whole number from 0 to 10");
+
+    file.settings.desktop.closeToTray = true;
+    ASSERT_TRUE(file.save()) << file.errorText;
+    SettingsFile again;
+    ASSERT_TRUE(again.load(path));
+    EXPECT_EQ(again.settings, file.settings);
+
+    file.settings.channels.erase(file.settings.channels.begin());
+    file.settings.channels.push_back(ChannelSettings{.name = "chat", .kind = ChannelKind::Slack, .url = "https://s/x"});
+    ASSERT_TRUE(file.save()) << file.errorText;
+    ASSERT_TRUE(again.load(path));
+    EXPECT_EQ(again.settings, file.settings);
+    EXPECT_EQ(again.channelProblems.size(), 1U);
+    const std::string text = readFileBytes(path);
+    EXPECT_NE(text.find(bad), std::string::npos) << text;
+    EXPECT_EQ(text.find("phone"), std::string::npos) << text;
+}
+
+// Mutes are one line the daemon and the window rewrite; the lines around it stay as they are.
+TEST_F(SettingsFileTest, MutesAreWrittenOnOneLineInUtcAndReadBack) {
+    writeFileBytes(path, "[monitor]\nchecks_at_once = 4 # enough\n");
+    SettingsFile file;
+    ASSERT_TRUE(file.load(path)) << file.errorText;
+    file.settings.monitor.mutes = {{"gw \"east\"", 1796850000}, {"db", 0}};
+    ASSERT_TRUE(file.save()) << file.errorText;
+    EXPECT_EQ(readFileBytes(path),
+              "[monitor]\nchecks_at_once = 4 # enough\n"
+              "mutes = [{ host = \"gw \\\"east\\\"\", until = 2026-12-09T21:00:00Z }, { host = \"db\" }]\n");
+    SettingsFile again;
+    ASSERT_TRUE(again.load(path)) << again.errorText;
+    EXPECT_EQ(again.settings.monitor.mutes, file.settings.monitor.mutes);
+
+    writeFileBytes(path, "[monitor]\nmutes = [{ host = \"gw\", until = 2026-12-09T22:00:00+01:00 }]\n");
+    ASSERT_TRUE(again.load(path)) << again.errorText;
+    EXPECT_EQ(again.settings.monitor.mutes, (HostMutes{{"gw", 1796850000}}));
+    again.settings.monitor.mutes.clear();
+    ASSERT_TRUE(again.save()) << again.errorText;
+    EXPECT_EQ(readFileBytes(path), "[monitor]\nmutes = []\n");
 }
 
 }  // namespace

@@ -140,3 +140,17 @@ class FakeClock : public Clock {
   private:
     Journal& journal_;
 };
+
+// A monitor's whole context made of the fakes above, with one journal, for tests that run
+// checks and cycles.
+struct MonitorRig {
+    Journal journal;
+    ServerDoc doc;
+    LiveConfig cfg;
+    MonitorFlags flags;
+    FakeProbes probes{journal};
+    RecordingAlerts alerts{journal};
+    RecordingView view{journal};
+    FakeClock clock{journal};
+    MonitorContext ctx{doc, cfg, flags, probes, alerts, view, clock};
+};

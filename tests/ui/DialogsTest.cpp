@@ -203,6 +203,32 @@ class DialogsTest : public QObject {
         QCOMPARE(dlg->record, both);  // a refused OK writes nothing
     }
 
+    void dependsOnRefusesARingAndKeepsNamesOfNoHost() {
+        ServerItem core = valid();
+        core.name = "core";
+        ServerDoc doc;
+        doc.append(valid(), {{"parents", "core"}});
+        doc.append(core, {{"parents", "old-router"}});
+        doc.append(valid());
+        dlg->beside = hostEditFor(doc, 1);
+        dlg->record = core;
+        dlg->show();
+        auto* parents = c<QListWidget>("lstParents");
+        // The first name once (its twin means the same host), then the name that matches none.
+        QCOMPARE(parents->count(), 2);
+        QCOMPARE(parents->item(1)->text(), QStringLiteral("old-router"));
+        QCOMPARE(parents->item(1)->checkState(), Qt::Checked);
+        parents->item(0)->setCheckState(Qt::Checked);
+        c<QPushButton>("btnOk")->click();
+        QCOMPARE(MessageBox::shownTexts(),
+                 QStringList{"A host cannot depend on itself, not even through others:\r\n"
+                             "core -> " +
+                             QString::fromStdString(valid().name) + " -> core"});
+        parents->item(0)->setCheckState(Qt::Unchecked);
+        QVERIFY(okWith(core));
+        QCOMPARE(dlg->beside.extras, (HostExtras{{"parents", "old-router"}}));
+    }
+
     void portRulesDependOnTheType() {
         ServerItem ping = valid();
         ping.type = HostPing;
@@ -226,7 +252,7 @@ class DialogsTest : public QObject {
         web.address = "https://localhost/health";
         web.tcpPort = 0;
         dlg->record = web;
-        dlg->extras = {{"http.status", "200-299"}, {"zz.other", "x"}};
+        dlg->beside.extras = {{"http.status", "200-299"}, {"zz.other", "x"}};
         dlg->show();
         QVERIFY(c<QLineEdit>("txtTcpPort")->isHidden());
         QVERIFY(c<QComboBox>("cboTls")->isHidden());
@@ -238,21 +264,21 @@ class DialogsTest : public QObject {
         c<QSpinBox>("spWarnDays")->setValue(0);
         c<QPushButton>("btnOk")->click();
         QCOMPARE(dlg->result(), int(QDialog::Accepted));
-        QCOMPARE(dlg->extras, (HostExtras{{"http.status", "200-299"},
-                                          {"http.must_not_contain", "1"},
-                                          {"http.method", "HEAD"},
-                                          {"http.redirects", "0"},
-                                          {"tls.warn_days", "0"},
-                                          {"zz.other", "x"}}));
+        QCOMPARE(dlg->beside.extras, (HostExtras{{"http.status", "200-299"},
+                                                 {"http.must_not_contain", "1"},
+                                                 {"http.method", "HEAD"},
+                                                 {"http.redirects", "0"},
+                                                 {"tls.warn_days", "0"},
+                                                 {"zz.other", "x"}}));
 
         dlg->record = valid();
-        dlg->extras = {};
+        dlg->beside.extras = {};
         dlg->show();
         QVERIFY(!c<QSpinBox>("spWarnDays")->isVisibleTo(c<QGroupBox>("gbTcpOptions")));
         c<QComboBox>("cboTls")->setCurrentIndex(2);
         QVERIFY(c<QSpinBox>("spWarnDays")->isVisibleTo(c<QGroupBox>("gbTcpOptions")));
         c<QPushButton>("btnOk")->click();
-        QCOMPARE(dlg->extras, (HostExtras{{"tls.mode", "starttls-smtp"}}));
+        QCOMPARE(dlg->beside.extras, (HostExtras{{"tls.mode", "starttls-smtp"}}));
     }
 
     void portEditKeepsOnlyDigits() {

@@ -28,6 +28,7 @@
 #include "ui/AboutBox.h"
 #include "ui/FileDialog.h"
 #include "ui/GridView.h"
+#include "ui/HistoryWindow.h"
 #include "ui/HostDialog.h"
 #include "ui/ImageList.h"
 #include "ui/MainWindow.h"
@@ -294,6 +295,23 @@ class MainWindowTest : public QObject {
         QVERIFY(win->close());
     }
 
+    void trayMutesEveryHostForAnHourAndTheHostMenuUnmutesOne() {
+        open();
+        addHosts({"gw", "db"});
+        win->tray().menu()->findChild<QAction*>("trayMute1h")->trigger();
+        QVERIFY(win->tray().toolTip().endsWith(QStringLiteral(", 2 muted")));
+        QVERIFY(cell("resultlist", 1, 0).startsWith(QStringLiteral("db")));
+        QVERIFY(cell("resultlist", 1, 0).contains(QStringLiteral("muted until ")));
+        // 1700000000 is the fake clock's now.
+        QCOMPARE(readFileBytes(dir->file("cfg/settings.toml")),
+                 std::string("[monitor]\nmutes = [{ host = \"gw\", until = 2023-11-14T23:13:20Z }, "
+                             "{ host = \"db\", until = 2023-11-14T23:13:20Z }]\n"));
+        select("resultlist", 0);
+        action("mnuMuteOff")->trigger();
+        QVERIFY(win->tray().toolTip().endsWith(QStringLiteral(", 1 muted")));
+        QCOMPARE(cell("resultlist", 0, 0), QStringLiteral("gw"));
+    }
+
     void gridsShowEveryHostWithItsIconAndColour() {
         open();
         QAbstractItemModelTester resultTester(&win->resultModel());
@@ -480,6 +498,21 @@ class MainWindowTest : public QObject {
         MessageBox::setNextAnswer(MessageBox::Yes);
         c<QPushButton>("btnRemove")->click();
         QCOMPARE(doc().at(0)->name, std::string("b"));
+    }
+
+    void historyOpensAWindowOfItsOwnForTheSelectedHostEachTime() {
+        open();
+        addHosts({"a", "b"});
+        select("resultlist", 1);
+        QAction* history = action("mnuHistory");
+        QCOMPARE(history->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_H));
+        QVERIFY(grid("resultlist")->actions().contains(history));
+        history->trigger();
+        history->trigger();
+        const QList<HistoryWindow*> windows = win->findChildren<HistoryWindow*>();
+        QCOMPARE(windows.size(), 2);
+        QVERIFY(windows[0]->isWindow() && windows[0]->isVisible());
+        QCOMPARE(windows[1]->windowTitle(), QStringLiteral("History of b"));
     }
 
     void optionsReachTheSettingsAtOnce() {

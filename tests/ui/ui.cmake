@@ -16,7 +16,7 @@ if(TARGET vardo_ui)
       set(T_TIMEOUT 120)
     endif()
     set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
-                         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=qt.qpa.*=false")
+                         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=qt.qpa.*=false;XDG_DATA_HOME=${CMAKE_CURRENT_BINARY_DIR}/data/${name}")
     if(T_LABELS)
       set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
     endif()
@@ -24,10 +24,13 @@ if(TARGET vardo_ui)
 
   vardo_qtest(ui_dialogs_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/DialogsTest.cpp)
   vardo_qtest(ui_main_window_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/MainWindowTest.cpp)
+  vardo_qtest(ui_history_window_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/HistoryWindowTest.cpp)
   # The whole program against a real TCP server on 127.0.0.1.
   vardo_qtest(ui_end_to_end_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/EndToEndTest.cpp TIMEOUT 180)
   # Find and Test in the host dialog against python3-dbusmock's systemd on a private bus.
   vardo_qtest(ui_find_service_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/FindServiceTest.cpp TIMEOUT 180)
   # Desktop notifications against python3-dbusmock's notification daemon on a private bus.
   vardo_qtest(ui_notification_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/NotificationTest.cpp)
+  # The Channels list, its dialog and Send Test against a recording web service.
+  vardo_qtest(ui_channels_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ChannelsBoxTest.cpp)
 endif()

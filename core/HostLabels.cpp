@@ -1,4 +1,4 @@
-#include "metrics/HostLabels.h"
+#include "core/HostLabels.h"
 
 #include <unordered_map>
 
