@@ -8,8 +8,8 @@
 
 #include <algorithm>
 
-#include "alerts/TlsChannel.h"
 #include "probes/NetAddress.h"
+#include "probes/TlsChannel.h"
 #include "probes/WinsockErrors.h"
 
 namespace {

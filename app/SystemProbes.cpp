@@ -1,16 +1,18 @@
 #include "app/SystemProbes.h"
 
+#include <chrono>
+#include <ctime>
 #include <utility>
 
 #include "probes/ServiceControl.h"
 
 SystemProbes::SystemProbes(LiveConfig& cfg, std::atomic<std::int32_t>& connectState, Report report)
-    : tcp_(sock_, cfg, connectState), report_(std::move(report)) {
+    : tcp_(sock_, cfg, connectState), cfg_(cfg), report_(std::move(report)) {
     notePingError();
 }
 
 SystemProbes::SystemProbes(LiveConfig& cfg, Report report)
-    : tcp_(sock_, cfg, ownConnectState_), report_(std::move(report)), holdReports_(true) {
+    : tcp_(sock_, cfg, ownConnectState_), cfg_(cfg), report_(std::move(report)), holdReports_(true) {
     notePingError();
 }
 
@@ -22,15 +24,45 @@ void SystemProbes::notePingError() {
 }
 
 bool SystemProbes::checkTcpConnect(const std::string& address, std::int32_t port) {
-    return tcp_.CheckTcpConnect(address, port);
+    const bool ok = tcp_.CheckTcpConnect(address, port);
+    failure_ = tcp_.takeFailure();
+    return ok;
 }
 
 bool SystemProbes::checkTcpReceive(const ServerItem& item) {
-    return tcp_.CheckTcpReceive(item);
+    const bool ok = tcp_.CheckTcpReceive(item);
+    failure_ = tcp_.takeFailure();
+    return ok;
 }
 
 bool SystemProbes::checkTcpSendReceive(const ServerItem& item) {
-    return tcp_.CheckTcpSendReceive(item);
+    const bool ok = tcp_.CheckTcpSendReceive(item);
+    failure_ = tcp_.takeFailure();
+    return ok;
+}
+
+bool SystemProbes::checkHttpRequest(const ServerItem& item, const HostExtras& extras) {
+    const WebCheckResult result =
+        web_.run(item, extras, std::chrono::milliseconds(cfg_.connectTimeout()), std::time(nullptr));
+    failure_ = result.reason;
+    certificateExpiry_ = result.certificateExpiry;
+    return result.ok;
+}
+
+bool SystemProbes::checkTcpTls(const ServerItem& item, const HostExtras& extras) {
+    const TlsCheckResult result =
+        tls_.check(item, tlsSettingsOf(extras), cfg_.connectTimeout(), std::time(nullptr));
+    failure_ = result.reason;
+    certificateExpiry_ = result.certificateExpiry;
+    return result.ok;
+}
+
+std::string SystemProbes::takeFailureReason() {
+    return std::exchange(failure_, {});
+}
+
+std::optional<std::time_t> SystemProbes::takeCertificateExpiry() {
+    return std::exchange(certificateExpiry_, std::nullopt);
 }
 
 void SystemProbes::setPingAddress(const std::string& address) {
@@ -77,5 +109,7 @@ void SystemProbes::closeServiceManager(ServiceHandle handle) {
 void SystemProbes::cancel() {
     tcp_.cancel();
     png_.cancel();
+    web_.cancel();
+    tls_.cancel();
     serviceCancel_.cancel();
 }

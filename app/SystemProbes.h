@@ -14,6 +14,8 @@
 #include "probes/Ping.h"
 #include "probes/TcpProbe.h"
 #include "probes/TcpSocket.h"
+#include "probes/TlsProbe.h"
+#include "probes/WebCheck.h"
 
 class SystemProbes : public HostProbes {
   public:
@@ -31,6 +33,8 @@ class SystemProbes : public HostProbes {
     bool checkTcpConnect(const std::string& address, std::int32_t port) override;
     bool checkTcpReceive(const ServerItem& item) override;
     bool checkTcpSendReceive(const ServerItem& item) override;
+    bool checkHttpRequest(const ServerItem& item, const HostExtras& extras) override;
+    bool checkTcpTls(const ServerItem& item, const HostExtras& extras) override;
     void setPingAddress(const std::string& address) override;
     int ping() override;
     ServiceHandle openServiceManager(const std::string& machine) override;
@@ -39,6 +43,8 @@ class SystemProbes : public HostProbes {
     void closeServiceManager(ServiceHandle handle) override;
     void cancel() override;
     std::vector<std::function<void()>> takeHeldReports() override;
+    std::string takeFailureReason() override;
+    std::optional<std::time_t> takeCertificateExpiry() override;
 
     // Why a part could not be set up; empty when all is well.
     const std::string& startupError() const { return startupError_; }
@@ -51,6 +57,11 @@ class SystemProbes : public HostProbes {
     TTcpSocket sock_;
     TcpProbe tcp_;
     TPinger png_;
+    WebCheck web_;
+    TlsProbe tls_;
+    LiveConfig& cfg_;
+    std::string failure_;
+    std::optional<std::time_t> certificateExpiry_;
     BusCancel serviceCancel_;
     std::string startupError_;
     Report report_;

@@ -62,6 +62,7 @@ void Cycle::work(HostProbes& probes) {
         }
         const std::size_t index = next_++;
         const ServerItem item = taken->item;
+        const HostExtras extras = taken->extras;
         Slot& slot = slots_.emplace_back();
         slot.taken = std::move(*taken);
         slot.now = ctx_.clock.now();
@@ -69,7 +70,7 @@ void Cycle::work(HostProbes& probes) {
         lock.unlock();
 
         ProbeResult result = runProbe(
-            probes, ctx_.flags.abort, ctx_.clock, item,
+            probes, ctx_.flags.abort, ctx_.clock, item, extras,
             [this, index](std::int32_t k) {
                 std::lock_guard inner(mutex_);
                 slotOf(index).pingTry = k;

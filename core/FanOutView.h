@@ -38,6 +38,11 @@ class FanOutView final : public MonitorView {
             v->checkTook(row, took);
         }
     }
+    void certificateSeen(std::size_t row, std::time_t expiry) override {
+        for (MonitorView* v : views_) {
+            v->certificateSeen(row, expiry);
+        }
+    }
     void showRowCounts(std::size_t row, const ServerItem& item) override {
         for (MonitorView* v : views_) {
             v->showRowCounts(row, item);

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/AlertGate.h"
+#include "core/CheckSettings.h"
 
 namespace {
 
@@ -62,25 +63,33 @@ ProbeResult serviceQuery(HostProbes& probes, const std::atomic<bool>& abort, Clo
 
 // The probe of the host's type.
 ProbeResult probeOnce(HostProbes& probes, const std::atomic<bool>& abort, Clock& clock,
-                      const ServerItem& item, const std::function<void(std::int32_t)>& onPingTry,
-                      bool keepHandle) {
+                      const ServerItem& item, const HostExtras& extras,
+                      const std::function<void(std::int32_t)>& onPingTry, bool keepHandle) {
     ProbeResult result;
     if (item.type == HostTcpIp) {
         bool ok = false;
-        switch (item.tcpType) {
-            case TcpConnectOnly:
-                ok = probes.checkTcpConnect(item.address, item.tcpPort);
-                break;
-            case TcpConnectReceive:
-                ok = probes.checkTcpReceive(item);
-                break;
-            case TcpConnectSendReceive:
-                ok = probes.checkTcpSendReceive(item);
-                break;
-            default:
-                // An unknown sub-type is not checked: the host stays "checking" and no
-                // counter changes.
-                return result;
+        const bool plainTcp = item.tcpType >= TcpConnectOnly && item.tcpType <= TcpConnectSendReceive;
+        if (plainTcp && tlsSettingsOf(extras).mode != TlsMode::None) {
+            ok = probes.checkTcpTls(item, extras);
+        } else {
+            switch (item.tcpType) {
+                case TcpConnectOnly:
+                    ok = probes.checkTcpConnect(item.address, item.tcpPort);
+                    break;
+                case TcpConnectReceive:
+                    ok = probes.checkTcpReceive(item);
+                    break;
+                case TcpConnectSendReceive:
+                    ok = probes.checkTcpSendReceive(item);
+                    break;
+                case TcpHttpRequest:
+                    ok = probes.checkHttpRequest(item, extras);
+                    break;
+                default:
+                    // An unknown sub-type is not checked: the host stays "checking" and no
+                    // counter changes.
+                    return result;
+            }
         }
         result.end = abort ? End::CutShort : ok ? End::Good : End::Bad;
         return result;
@@ -99,9 +108,10 @@ std::string pingStatusText(const ServerItem& item, std::int32_t k) {
 }
 
 ProbeResult runProbe(HostProbes& probes, const std::atomic<bool>& abort, Clock& clock, const ServerItem& item,
-                     const std::function<void(std::int32_t)>& onPingTry, bool keepHandle) {
+                     const HostExtras& extras, const std::function<void(std::int32_t)>& onPingTry,
+                     bool keepHandle) {
     const std::chrono::milliseconds started = clock.elapsed();
-    ProbeResult result = probeOnce(probes, abort, clock, item, onPingTry, keepHandle);
+    ProbeResult result = probeOnce(probes, abort, clock, item, extras, onPingTry, keepHandle);
     result.took = clock.elapsed() - started;
     result.heldReports = probes.takeHeldReports();
     // Taken after every check, so a reason never outlives the check it belongs to.
@@ -109,6 +119,7 @@ ProbeResult runProbe(HostProbes& probes, const std::atomic<bool>& abort, Clock& 
     if (result.end == End::Bad) {
         result.reason = std::move(reason);
     }
+    result.certificateExpiry = probes.takeCertificateExpiry();
     return result;
 }
 
@@ -174,6 +185,9 @@ bool applyResult(MonitorContext& ctx, const ServerDoc::Snapshot& taken, ProbeRes
     }
 
     ctx.view.checkTook(*row, result.took);
+    if (result.certificateExpiry) {
+        ctx.view.certificateSeen(*row, *result.certificateExpiry);
+    }
     ctx.view.showRowCounts(*row, host);
     // Down when the failures have just reached one past the allowed. A count that could not
     // grow any more (the largest value) has not just reached anything.
@@ -184,9 +198,15 @@ bool applyResult(MonitorContext& ctx, const ServerDoc::Snapshot& taken, ProbeRes
     if (wentDown) {
         const GateVerdict gate = gateDown(ctx, taken, *row, host, now);
         ctx.alerts.logEvent("Server Down: " + host.name + gate.note, now);
+        if (!result.reason.empty()) {
+            ctx.alerts.logEvent("Reason: " + host.name + ": " + result.reason, now);
+        }
         if (gate.run) {
             ctx.alerts.runDownActions(host, now);
         }
+    }
+    if (result.end == End::Bad && !result.reason.empty()) {
+        ctx.view.setStatusText(host.name + ": " + result.reason);
     }
     gateSettle(ctx, taken, host, now);
     ctx.view.showRowStatus(*row, host);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,8 @@ struct ProbeResult {
     std::chrono::milliseconds took{0};
     // Bad: why, as the probe set told it; empty when it could not tell.
     std::string reason;
+    // The earliest expiry of the server's certificates, when the check made a handshake.
+    std::optional<std::time_t> certificateExpiry;
 };
 
 // "Checking: name (Ping k of total)", shown before ping try k of a host.
@@ -43,8 +46,10 @@ std::string pingStatusText(const ServerItem& item, std::int32_t k);
 
 // Runs the probe of the host's type with probes. onPingTry(k) is called before ping try
 // k. With keepHandle a service connection that answered stays open in the result.
+// extras are the host's extended settings (web checks, TLS).
 ProbeResult runProbe(HostProbes& probes, const std::atomic<bool>& abort, Clock& clock, const ServerItem& item,
-                     const std::function<void(std::int32_t)>& onPingTry, bool keepHandle);
+                     const HostExtras& extras, const std::function<void(std::int32_t)>& onPingTry,
+                     bool keepHandle);
 
 // Applies the result of the probe of the snapshot taken at `now`: log lines and actions,
 // counters, the write-back and the row (monitor thread). Returns false when the host ran

@@ -9,7 +9,9 @@ HostLabels labelsOf(const ServerItem& item) {
     l.name = asUtf8(cutAtNul(item.name));
     l.address = asUtf8(cutAtNul(item.address));
     // The monitor checks every type it does not know as a service.
-    l.type = item.type == HostTcpIp ? "tcp" : item.type == HostPing ? "ping" : "service";
+    l.type = item.type == HostTcpIp  ? (item.tcpType == TcpHttpRequest ? "http" : "tcp")
+             : item.type == HostPing ? "ping"
+                                     : "service";
     return l;
 }
 

@@ -11,7 +11,7 @@
 struct HostLabels {
     std::string name;
     std::string address;
-    const char* type = "tcp";  // "tcp", "ping" or "service"
+    const char* type = "tcp";  // "tcp", "http", "ping" or "service"
 
     bool operator==(const HostLabels&) const = default;
 };

@@ -45,7 +45,7 @@ bool checkHost(MonitorContext& ctx, std::size_t index) {
     ctx.view.setStatusText("Checking: " + item.name);
     const std::time_t now = ctx.clock.now();
     ProbeResult result = runProbe(
-        ctx.probes, ctx.flags.abort, ctx.clock, item,
+        ctx.probes, ctx.flags.abort, ctx.clock, item, taken->extras,
         [&](std::int32_t k) { ctx.view.setStatusText(pingStatusText(item, k)); }, true);
     return applyResult(ctx, *taken, std::move(result), now);
 }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,6 +46,10 @@ class HostProbes {
     virtual bool checkTcpConnect(const std::string& address, std::int32_t port) = 0;
     virtual bool checkTcpReceive(const ServerItem& item) = 0;
     virtual bool checkTcpSendReceive(const ServerItem& item) = 0;
+    // A web request (tcpType TcpHttpRequest) to the URL in item.address.
+    virtual bool checkHttpRequest(const ServerItem&, const HostExtras&) { return false; }
+    // One of the three TCP checks inside TLS, as the host's extended settings ask.
+    virtual bool checkTcpTls(const ServerItem&, const HostExtras&) { return false; }
     // The ping component keeps its settings; the cycle changes only its address.
     virtual void setPingAddress(const std::string& address) = 0;
     // 1 when an echo reply came, else 0.
@@ -64,6 +69,9 @@ class HostProbes {
     // Why the last check of this set failed, in a few words ("Connection refused", "Timed
     // out"), then forgotten; empty when it did not fail or the probe cannot tell.
     virtual std::string takeFailureReason() { return {}; }
+    // The earliest expiry of the certificates the server of the last check sent, then
+    // forgotten; nothing when it made no TLS handshake.
+    virtual std::optional<std::time_t> takeCertificateExpiry() { return std::nullopt; }
 };
 
 // The log and the actions of a transition.

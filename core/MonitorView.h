@@ -40,6 +40,9 @@ class MonitorView {
     // several checks at once a result may wait for its turn long after its probe ended. Only
     // views that time checks care.
     virtual void checkTook(std::size_t /*row*/, std::chrono::milliseconds /*took*/) {}
+    // The earliest expiry of the certificates the server of row i sent in its check, told
+    // just before its counts when the check made a TLS handshake. Only the metrics care.
+    virtual void certificateSeen(std::size_t /*row*/, std::time_t /*expiry*/) {}
     // Result row i: Good Count and Bad Count from the record.
     virtual void showRowCounts(std::size_t row, const ServerItem& item) = 0;
     // Result row i: icon, colour and Status from the record, then repaint the grid at once.

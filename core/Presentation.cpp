@@ -9,6 +9,8 @@ std::string typeText(const ServerItem& item) {
                 return "TCP Connect/Recv";
             case TcpConnectSendReceive:
                 return "TCP Connect/Send/Recv";
+            case TcpHttpRequest:
+                return "HTTP(S)";
             default:
                 return "";
         }

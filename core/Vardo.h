@@ -15,7 +15,14 @@
 
 enum HostType : std::int8_t { HostTcpIp = 0, HostPing = 1, HostService = 2 };
 
-enum TcpCheckType : std::int8_t { TcpConnectOnly = 0, TcpConnectReceive = 1, TcpConnectSendReceive = 2 };
+// TcpHttpRequest goes beyond the record's three sub-types: its address holds a URL, its
+// settings live in the host's extended settings.
+enum TcpCheckType : std::int8_t {
+    TcpConnectOnly = 0,
+    TcpConnectReceive = 1,
+    TcpConnectSendReceive = 2,
+    TcpHttpRequest = 3,
+};
 
 enum CheckStatus : std::int32_t { StatusFailure = 0, StatusSuccess = 1, StatusChecking = 2 };
 

@@ -56,7 +56,9 @@ void LineWriter::write(const std::string& line, Priority priority) {
 
 void ConsoleEventLog::logEvent(const std::string& text, std::time_t time) {
     const std::string_view event(text);
-    const Priority priority = event.starts_with("Server Down: ") ? Priority::Warning
+    // The reason belongs to the down event it follows.
+    const bool down = event.starts_with("Server Down: ") || event.starts_with("Reason: ");
+    const Priority priority = down                               ? Priority::Warning
                               : event.starts_with("Server Up: ") ? Priority::Notice
                                                                  : Priority::Info;
     out_.write(dateText(time) + ": " + oneLine(text) + "\n", priority);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "core/CheckSettings.h"
 #include "storage/DocumentFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -24,6 +25,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!decodeDocument(encodeDocument(items, extras.hosts), sameItems, same, error) || same.damaged ||
             same.hosts != extras.hosts) {
             std::abort();
+        }
+        // The web and TLS settings of every host read from any value, and a host's settings
+        // written back are read as the same.
+        for (const HostExtras& host : extras.hosts) {
+            HttpSettings http = httpSettingsOf(host);
+            TlsSettings tls = tlsSettingsOf(host);
+            parseStatusList(http.status);
+            headerLines(http.headers);
+            HostExtras stored = host;
+            storeHttpSettings(stored, http);
+            storeTlsSettings(stored, tls);
+            const HttpSettings httpBack = httpSettingsOf(stored);
+            if (httpBack.status != http.status || httpBack.redirects != http.redirects ||
+                httpBack.method != http.method || tlsSettingsOf(stored).warnDays != tls.warnDays) {
+                std::abort();
+            }
         }
         if (items.size() * kMinRecordSize > size) {
             std::abort();

@@ -30,6 +30,9 @@ constexpr Family kDuration{"vardomon_host_last_check_duration_seconds", "gauge",
                            "How long the host's last check in this run took."};
 constexpr Family kTime{"vardomon_host_last_check_timestamp_seconds", "gauge",
                        "When the host's last check in this run ended, in seconds since 1970."};
+constexpr Family kExpiry{"vardomon_host_certificate_expiry_timestamp_seconds", "gauge",
+                         "When the earliest of the certificates the host's server sent expires, in seconds "
+                         "since 1970."};
 constexpr Family kMuted{"vardomon_host_muted", "gauge",
                         "1 while the host's actions are muted: it is checked, but its alerts wait."};
 constexpr Family kFlapping{"vardomon_host_flapping", "gauge",
@@ -124,6 +127,7 @@ std::string renderExposition(const MetricsSnapshot& snapshot, bool monitorRunnin
         out, kDuration, sets, hosts, [](const HostNumbers& h) { return ifKnown(h.lastDurationMs); },
         Unit::Milliseconds);
     perHost(out, kTime, sets, hosts, [](const HostNumbers& h) { return ifKnown(h.lastCheckTime); });
+    perHost(out, kExpiry, sets, hosts, [](const HostNumbers& h) { return ifKnown(h.certificateExpiry); });
     const auto quiet = [&](const Family& f, bool QuietState::*flag) {
         header(out, f);
         for (std::size_t i = 0; i < hosts.size() && i < sets.size(); ++i) {

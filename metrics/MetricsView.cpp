@@ -63,6 +63,7 @@ void MetricsView::rebuild() {
         now.lastCheckTime = was.lastCheckTime;
         now.checkStartedMs = was.checkStartedMs;
         now.probeMs = was.probeMs;
+        now.certificateExpiry = was.certificateExpiry;
         now.goodSeen = was.goodSeen;
         now.badSeen = was.badSeen;
         if (was.checkStartedMs >= 0) {
@@ -101,6 +102,10 @@ void MetricsView::markRowChecking(std::size_t row) {
 
 void MetricsView::checkTook(std::size_t row, std::chrono::milliseconds took) {
     report(Change{Change::Took, row, {}, took.count(), 0});
+}
+
+void MetricsView::certificateSeen(std::size_t row, std::time_t expiry) {
+    report(Change{Change::Certificate, row, {}, static_cast<long long>(expiry), 0});
 }
 
 void MetricsView::showRowCounts(std::size_t row, const ServerItem& item) {
@@ -149,12 +154,17 @@ void MetricsView::applyLocked(const Change& change) {
         h.probeMs = change.at;
         return;
     }
+    if (change.kind == Change::Certificate) {
+        h.certificateExpiry = change.at;
+        return;
+    }
     const HostNumbers was = h;
     h = change.numbers;
     h.lastDurationMs = was.lastDurationMs;
     h.lastCheckTime = was.lastCheckTime;
     h.goodSeen = was.goodSeen;
     h.badSeen = was.badSeen;
+    h.certificateExpiry = was.certificateExpiry;
     if (change.kind == Change::Counted) {
         // A good check sets success; a bad one adds a failure, where a check that could not
         // be made at all (a service that cannot be asked) only sets failure.

@@ -46,6 +46,8 @@ struct HostNumbers {
     long long checkStartedMs = -1;
     // How long the probe of the check under way took, once the monitor has said; -1 before.
     long long probeMs = -1;
+    // The earliest expiry of the certificates the host's server last sent; -1 when none came.
+    long long certificateExpiry = -1;
 };
 
 struct MetricsSnapshot {
@@ -69,6 +71,7 @@ class MetricsView final : public MonitorView {
     void cycleStarted() override;
     void markRowChecking(std::size_t row) override;
     void checkTook(std::size_t row, std::chrono::milliseconds took) override;
+    void certificateSeen(std::size_t row, std::time_t expiry) override;
     void showRowCounts(std::size_t row, const ServerItem& item) override;
     void showRowStatus(std::size_t row, const ServerItem& item) override;
     void setStatusText(const std::string&) override {}
@@ -78,11 +81,12 @@ class MetricsView final : public MonitorView {
   private:
     // One change the monitor reported for a row.
     struct Change {
-        enum Kind { Checking, Took, Counted, Shown } kind;
+        enum Kind { Checking, Took, Certificate, Counted, Shown } kind;
         std::size_t row;
         HostNumbers numbers;  // from the record (Counted, Shown)
-        long long at;         // the steady reading (Checking, Counted), the probe's time (Took)
-        std::time_t wall;     // when the check ended (Counted)
+        long long
+            at;  // the steady reading (Checking, Counted), the probe's time (Took), the expiry (Certificate)
+        std::time_t wall;  // when the check ended (Counted)
     };
 
     void rebuild();

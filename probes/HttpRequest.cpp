@@ -9,6 +9,8 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "probes/TlsChannel.h"
+
 namespace {
 
 // libcurl's global set-up is done once and never undone: clients come and go on many
@@ -29,7 +31,23 @@ long asLong(std::chrono::milliseconds value) {
 struct Transfer {
     const HttpRequest* request;
     HttpResponse* response;
+    // The trusted authorities of the client's connections, made at its first TLS connection.
+    X509_STORE** trusted;
 };
+
+// The system's authorities from their hashed folder, each read when a chain needs it, and
+// the caller's CA file.
+X509_STORE* makeTrustStore(const std::string& caFile) {
+    X509_STORE* store = X509_STORE_new();
+    if (store == nullptr || X509_STORE_load_path(store, systemCertificateDir()) != 1 ||
+        (!caFile.empty() && X509_STORE_load_file(store, caFile.c_str()) != 1)) {
+        X509_STORE_free(store);
+        return nullptr;
+    }
+    // As libcurl sets its own store.
+    X509_STORE_set_flags(store, X509_V_FLAG_PARTIAL_CHAIN | X509_V_FLAG_TRUSTED_FIRST);
+    return store;
+}
 
 std::size_t keepBody(char* data, std::size_t size, std::size_t count, void* user) {
     auto& transfer = *static_cast<Transfer*>(user);
@@ -43,16 +61,20 @@ std::size_t keepBody(char* data, std::size_t size, std::size_t count, void* user
     return bytes;
 }
 
-// Adds the caller's CA file to the system store libcurl has loaded, then lets the caller
-// look at the context.
+// Gives the connection the client's store of trusted authorities (the system's and the
+// caller's CA file), then lets the caller look at the context. One store serves every
+// connection of the client: reading the authorities anew for each new connection costs
+// more than its handshake. The client makes new handles, and a new store, for other trust.
 CURLcode tuneTls(CURL* /*easy*/, void* sslCtx, void* user) {
-    const auto& request = *static_cast<Transfer*>(user)->request;
-    if (!request.caFile.empty()) {
-        X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslCtx));
-        if (X509_STORE_load_file(store, request.caFile.c_str()) != 1) {
+    const auto& transfer = *static_cast<Transfer*>(user);
+    const auto& request = *transfer.request;
+    if (*transfer.trusted == nullptr) {
+        *transfer.trusted = makeTrustStore(request.caFile);
+        if (*transfer.trusted == nullptr) {
             return CURLE_SSL_CACERT_BADFILE;
         }
     }
+    SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(sslCtx), *transfer.trusted);
     if (request.onTlsContext) {
         request.onTlsContext(sslCtx);
     }
@@ -114,6 +136,7 @@ struct HttpClient::Handles {
     CURLM* multi = nullptr;
     CURL* easy = nullptr;
     TlsTrust trust;
+    X509_STORE* trusted = nullptr;
 
     Handles() {
         multi = curl_multi_init();
@@ -136,6 +159,8 @@ struct HttpClient::Handles {
         }
         easy = nullptr;
         multi = nullptr;
+        X509_STORE_free(trusted);
+        trusted = nullptr;
     }
 };
 
@@ -174,7 +199,7 @@ HttpResponse HttpClient::perform(const HttpRequest& request) {
     CURL* easy = handles_->easy;
     curl_easy_reset(easy);
 
-    Transfer transfer{&request, &response};
+    Transfer transfer{&request, &response, &handles_->trusted};
     char error[CURL_ERROR_SIZE] = {};
     HeaderList headers;
     for (const std::string& line : request.headers) {
@@ -198,8 +223,11 @@ HttpResponse HttpClient::perform(const HttpRequest& request) {
     }
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, request.verifyTls ? 1L : 0L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, request.verifyTls ? 2L : 0L);
-    // A shared, cached CA store would carry one request's CA file into the next.
+    // libcurl's own store is replaced at once (tuneTls): set it up without reading the
+    // system's bundle.
     curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+    curl_easy_setopt(easy, CURLOPT_CAINFO, nullptr);
+    curl_easy_setopt(easy, CURLOPT_CAPATH, systemCertificateDir());
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, tuneTls);
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, &transfer);
     if (request.onTlsContext) {

@@ -11,6 +11,19 @@ bool beginsWith(const std::string& received, const std::string& expected) {
     return received.compare(0, expected.size(), expected) == 0;
 }
 
+// A send or read that failed: the socket's words without their error number.
+std::string exchangeFailure(const std::exception& e) {
+    // The watchdog ends a step that took too long with the socket's cancel.
+    if (dynamic_cast<const ESocketAbort*>(&e) != nullptr) {
+        return "Timed out";
+    }
+    const std::string error = e.what();
+    const std::size_t colon = error.find(':');
+    const bool numbered =
+        colon != std::string::npos && colon > 0 && error.find_first_not_of("0123456789") == colon;
+    return numbered ? error.substr(colon + 1) : error;
+}
+
 }  // namespace
 
 TcpProbe::TcpProbe(TTcpSocket& sock, LiveConfig& cfg, std::atomic<std::int32_t>& connectState)
@@ -32,15 +45,29 @@ bool TcpProbe::disconnectQuietly() {
     }
 }
 
+std::string connectFailureReason(const std::string& error) {
+    if (error == "Null Remote Address") {
+        return "Host not found";
+    }
+    if (error == "Connection Timed out") {
+        return "Timed out";
+    }
+    if (error == "Connection Failed") {
+        return "Connection refused";
+    }
+    return error;
+}
+
 bool TcpProbe::connectionPhase(const std::string& address, std::int32_t port) {
     sock_.Host = address;
     sock_.Port = port;
     sock_.TimeOut = cfg_.connectTimeout();
     connectState_ = 0;
+    failure_.clear();
     try {
         sock_.Connect();
-    } catch (const std::exception&) {
-        // The reason is not shown; the check simply fails.
+    } catch (const std::exception& e) {
+        failure_ = connectFailureReason(e.what());
         disconnectQuietly();
         connectState_ = 2;
     }
@@ -55,6 +82,9 @@ bool TcpProbe::CheckTcpConnect(const std::string& address, std::int32_t port) {
     connectionPhase(address, port);
     // A close that fails leaves the outcome of the check in doubt: count it as failed.
     const bool closed = disconnectQuietly();
+    if (connectState_ == 1 && !closed) {
+        failure_ = "The connection could not be closed";
+    }
     return closed && connectState_ == 1;
 }
 
@@ -81,6 +111,7 @@ std::string TcpProbe::ReadWithWatchdog(std::size_t count) {
         received = sock_.Read(static_cast<std::uint16_t>(count));
     }
     if (sock_.Canceled()) {
+        failure_ = "Timed out";
         return {};
     }
     return received;
@@ -92,6 +123,9 @@ bool TcpProbe::finishExchange(const std::string& received, const std::string& ex
     const bool matched = beginsWith(received, expected);
     if (matched) {
         return disconnectQuietly();
+    }
+    if (failure_.empty()) {
+        failure_ = "Text not found in the response";
     }
     if (sock_.Connected()) {
         disconnectQuietly();
@@ -106,7 +140,8 @@ bool TcpProbe::CheckTcpReceive(const ServerItem& item) {
     try {
         const std::string expected = cutAtNul(item.recvText);
         return finishExchange(ReadWithWatchdog(expected.size()), expected);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        failure_ = exchangeFailure(e);
         if (sock_.Connected()) {
             disconnectQuietly();
         }
@@ -120,6 +155,7 @@ bool TcpProbe::CheckTcpSendReceive(const ServerItem& item) {
     }
     try {
         if (!SendWithWatchdog(item.sendText)) {
+            failure_ = "Timed out";
             if (sock_.Connected()) {
                 disconnectQuietly();
             }
@@ -127,7 +163,8 @@ bool TcpProbe::CheckTcpSendReceive(const ServerItem& item) {
         }
         const std::string expected = cutAtNul(item.recvText);
         return finishExchange(ReadWithWatchdog(expected.size()), expected);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        failure_ = exchangeFailure(e);
         if (sock_.Connected()) {
             disconnectQuietly();
         }

@@ -6,11 +6,15 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "core/LiveConfig.h"
 #include "core/Vardo.h"
 #include "probes/TcpSocket.h"
 #include "probes/TcpWatchdog.h"
+
+// The few words of a failed connect ("Connection refused"), from the socket's error text.
+std::string connectFailureReason(const std::string& error);
 
 class TcpProbe {
   public:
@@ -30,6 +34,9 @@ class TcpProbe {
 
     // Ends a waiting check at once (it fails); safe from any thread. For shutdown.
     void cancel();
+    // Why the last check failed ("Connection refused", "Timed out"), then forgotten; empty
+    // when it did not fail.
+    std::string takeFailure() { return std::exchange(failure_, {}); }
 
   private:
     // Connects to address:port; false when the connection failed (then already closed).
@@ -44,4 +51,5 @@ class TcpProbe {
     LiveConfig& cfg_;
     std::atomic<std::int32_t>& connectState_;
     TcpWatchdog watchdog_;
+    std::string failure_;
 };

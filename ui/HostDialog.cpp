@@ -27,6 +27,7 @@
 #include "ui/MessageBox.h"
 #include "ui/ParentsEdit.h"
 #include "ui/SpinEdit.h"
+#include "ui/WebCheckOptions.h"
 
 namespace {
 
@@ -136,16 +137,22 @@ void TAddHostDlg::buildOptionsPage() {
     installDigitTextFilter(txtTcpPort_);
     cboTcpType_ = named(new QComboBox(tcpGroup_), "cboTcpType");
     cboTcpType_->addItems({QStringLiteral("Connect Only"), QStringLiteral("Connect & Receive"),
-                           QStringLiteral("Connect & Send & Receive")});
+                           QStringLiteral("Connect & Send & Receive"), QStringLiteral("HTTP(S) Request")});
     txtSendText_ = memo("txtSendText", tcpGroup_);
     txtRecvText_ = memo("txtRecvText", tcpGroup_);
+    lblTcpPort_ = new QLabel(QStringLiteral("TCP Port:"), tcpGroup_);
+    lblSendText_ = new QLabel(QStringLiteral("Sent Text"), tcpGroup_);
+    lblRecvText_ = new QLabel(QStringLiteral("Receive Text"), tcpGroup_);
+    webOptions_ = named(new WebCheckOptions(tcpGroup_), "webOptions");
     auto* tcp = new QFormLayout(tcpGroup_);
-    tcp->addRow(QStringLiteral("TCP Port:"), txtTcpPort_);
+    tcp->addRow(lblTcpPort_, txtTcpPort_);
     tcp->addRow(QStringLiteral("TCP Type:"), cboTcpType_);
-    tcp->addRow(new QLabel(QStringLiteral("Sent Text"), tcpGroup_));
+    tcp->addRow(lblSendText_);
     tcp->addRow(txtSendText_);
-    tcp->addRow(new QLabel(QStringLiteral("Receive Text"), tcpGroup_));
+    tcp->addRow(lblRecvText_);
     tcp->addRow(txtRecvText_);
+    tcp->addRow(webOptions_);
+    connect(cboTcpType_, &QComboBox::currentIndexChanged, this, [this] { cboTcpTypeChange(); });
 
     pingGroup_ = named(new QGroupBox(QStringLiteral("Ping Options"), page), "gbPingOptions");
     numPings_ = new SpinEdit(QStringLiteral("txtNumPings"), QStringLiteral("spRetries"), pingGroup_);
@@ -309,6 +316,7 @@ void TAddHostDlg::FormShow() {
     cboTcpType_->setCurrentIndex(comboIndex(r.tcpType, cboTcpType_));
     showMemo(txtSendText_, r.sendText);
     showMemo(txtRecvText_, r.recvText);
+    webOptions_->showSettings(beside.extras);
     numPings_->spinner()->setPosition(spinnerPosition(r.numPings));
     pingSeconds_->spinner()->setPosition(spinnerPosition(r.pingSeconds));
     showText(txtService_, r.service);
@@ -343,6 +351,7 @@ void TAddHostDlg::FormShow() {
         edit->setCursorPosition(0);
     }
     cboTypeChange();
+    cboTcpTypeChange();
     txtName_->setFocus();
 }
 
@@ -372,6 +381,17 @@ void TAddHostDlg::cboTypeChange() {
     serviceGroup_->setVisible(type != HostTcpIp && type != HostPing);
 }
 
+void TAddHostDlg::cboTcpTypeChange() {
+    // A web check's port is in its URL, and it sends no text of its own.
+    const bool web = cboTcpType_->currentIndex() == TcpHttpRequest;
+    lblTcpPort_->setVisible(!web);
+    txtTcpPort_->setVisible(!web);
+    lblSendText_->setVisible(!web);
+    txtSendText_->setVisible(!web);
+    lblRecvText_->setText(web ? QStringLiteral("Response must contain") : QStringLiteral("Receive Text"));
+    webOptions_->setTcpType(cboTcpType_->currentIndex());
+}
+
 void TAddHostDlg::btnOkClick() {
     if (txtName_->text().isEmpty()) {
         MessageBox::information(this, QStringLiteral("Please enter a name first."));
@@ -381,7 +401,8 @@ void TAddHostDlg::btnOkClick() {
         MessageBox::information(this, QStringLiteral("Please enter an address (Computer Name) first."));
         return;
     }
-    if (cboType_->currentIndex() == HostTcpIp && atolText(fromQt(txtTcpPort_->text())) == 0) {
+    if (cboType_->currentIndex() == HostTcpIp && cboTcpType_->currentIndex() != TcpHttpRequest &&
+        atolText(fromQt(txtTcpPort_->text())) == 0) {
         MessageBox::information(this, QStringLiteral("Please enter a valid port first."));
         return;
     }
@@ -436,6 +457,7 @@ void TAddHostDlg::btnOkClick() {
     r.sendText = stored(txtSendText_, r.sendText);
     r.recvText = stored(txtRecvText_, r.recvText);
     r.service = stored(txtService_, r.service);
+    webOptions_->storeSettings(beside.extras);
     accept();
 }
 

@@ -22,6 +22,8 @@ class QPushButton;
 class QTabWidget;
 class SpinEdit;
 class TListDlg;
+class WebCheckOptions;
+class QLabel;
 
 class TAddHostDlg : public QDialog {
     Q_OBJECT
@@ -55,6 +57,8 @@ class TAddHostDlg : public QDialog {
     std::string stored(const QLineEdit* edit, const std::string& bytes) const;
     std::string stored(const QPlainTextEdit* memo, const std::string& bytes) const;
     void cboTypeChange();
+    // Shows the TCP controls that apply to the TCP sub-type.
+    void cboTcpTypeChange();
     void btnOkClick();
     void btnTestUpSoundClick();
     void btnTestDownSoundClick();
@@ -85,6 +89,10 @@ class TAddHostDlg : public QDialog {
     QComboBox* cboTcpType_;
     QPlainTextEdit* txtSendText_;
     QPlainTextEdit* txtRecvText_;
+    QLabel* lblTcpPort_;
+    QLabel* lblSendText_;
+    QLabel* lblRecvText_;
+    WebCheckOptions* webOptions_;
     SpinEdit* numPings_;
     SpinEdit* pingSeconds_;
     QLineEdit* txtService_;

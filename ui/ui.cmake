@@ -26,6 +26,7 @@ add_library(vardo_ui STATIC
   ${CMAKE_CURRENT_LIST_DIR}/QtMonitorView.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SpinEdit.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TrayIcon.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/WebCheckOptions.cpp
   ${CMAKE_CURRENT_LIST_DIR}/icons/icons.qrc)
 set_target_properties(vardo_ui PROPERTIES AUTOMOC ON AUTORCC ON)
 target_link_libraries(vardo_ui PUBLIC vardo_app vardo_history Qt6::Widgets Qt6::DBus Qt6::Charts PRIVATE Qt6::Svg)

@@ -43,12 +43,18 @@ class ScriptedUser : public UserQuestions, public FileChooser, public HostEditor
     std::optional<std::string> chooseOpenPath() override { return next(openPaths); }
     std::optional<std::string> chooseSavePath() override { return next(savePaths); }
     bool editHost(ServerItem& record) override {
+        HostEdit beside;
+        return editHostWith(record, beside);
+    }
+    bool editHostWith(ServerItem& record, HostEdit& beside) override {
         ++edits;
         seen = record;
+        seenExtras = beside.extras;
         if (!editAnswer) {
             return false;
         }
         record = *editAnswer;
+        beside.extras = editExtras;
         return true;
     }
     void showMessageAsync(const std::string& text) override { shown.push_back(text); }
@@ -57,7 +63,9 @@ class ScriptedUser : public UserQuestions, public FileChooser, public HostEditor
     std::deque<std::optional<std::string>> openPaths;
     std::deque<std::optional<std::string>> savePaths;
     std::optional<ServerItem> editAnswer;
+    HostExtras editExtras;
     std::optional<ServerItem> seen;
+    HostExtras seenExtras;
     std::vector<std::string> asked;
     std::vector<std::string> shown;
     int savesAsked = 0;
@@ -513,9 +521,11 @@ TEST_F(AppTest, AddRefreshesAfterOkAndCancel) {
     EXPECT_EQ(*user.seen, ServerItem{});  // the dialog starts from a fresh record
 
     user.editAnswer = host("new");
+    user.editExtras = {{"http.method", "HEAD"}};
     app->addHost();
     ASSERT_EQ(app->document().count(), 1u);
     EXPECT_EQ(app->document().at(0)->name, "new");
+    EXPECT_EQ(app->document().extrasAt(0), user.editExtras);
     EXPECT_EQ(refreshes(), 2u);
 }
 
@@ -525,7 +535,7 @@ TEST_F(AppTest, EditRefreshRulesDependOnTheSourceGrid) {
     down.failuresAllowed = 1;
     down.consecutiveFailures = 3;
     down.badCount = 3;
-    app->document().append(down);
+    app->document().append(down, {{"tls.mode", "tls"}});
 
     app->editHost(std::nullopt, GridSource::HostGrid);
     EXPECT_EQ(user.edits, 0);
@@ -540,8 +550,11 @@ TEST_F(AppTest, EditRefreshRulesDependOnTheSourceGrid) {
     renamed.name = "renamed";
     renamed.consecutiveFailures = 0;  // the dialog never changes these
     user.editAnswer = renamed;
+    user.editExtras = {{"tls.mode", "starttls-smtp"}};
     app->editHost(0, GridSource::ResultGrid);
     EXPECT_EQ(refreshes(), 2u);
+    EXPECT_EQ(user.seenExtras, (HostExtras{{"tls.mode", "tls"}}));
+    EXPECT_EQ(app->document().extrasAt(0), user.editExtras);
     EXPECT_EQ(app->document().at(0)->name, "renamed");
     EXPECT_TRUE(app->document().at(0)->isDown());
 }

@@ -100,9 +100,18 @@ TEST_F(MonitorTest, SubTypesCallTheirProbeAndAnUnknownOneChangesNothing) {
     c.consecutiveFailures = 1;  // exactly one past the allowed 0
     c.badCount = 1;
     put(2, c);
+    ServerItem web = add("web");
+    web.tcpType = TcpHttpRequest;
+    put(3, web);
+    doc.setExtras(3, {{"http.method", "HEAD"}});
+    add("tls");
+    doc.setExtras(4, {{"tls.mode", "starttls-imap"}});
     EXPECT_TRUE(checkHost(ctx, 0));
     EXPECT_TRUE(checkHost(ctx, 1));
-    EXPECT_EQ(journal.matching("probe"), (Strings{"probe receive a", "probe send b"}));
+    EXPECT_TRUE(checkHost(ctx, 3));
+    EXPECT_TRUE(checkHost(ctx, 4));
+    EXPECT_EQ(journal.matching("probe"), (Strings{"probe receive a", "probe send b", "probe http web 1",
+                                                  "probe tls tls starttls-imap"}));
     journal.clear();
     EXPECT_FALSE(checkHost(ctx, 2));
     EXPECT_TRUE(journal.matching("probe").empty());
@@ -112,6 +121,22 @@ TEST_F(MonitorTest, SubTypesCallTheirProbeAndAnUnknownOneChangesNothing) {
     EXPECT_EQ(after.goodCount, 0);
     // Still one past the allowed failures: the down line comes again.
     EXPECT_EQ(journal.matching("log"), (Strings{"log Server Down: c @1700000000"}));
+}
+
+TEST_F(MonitorTest, AFailureShowsItsReasonEachTimeAndLogsItOncePerOutage) {
+    add("web");
+    probes.tcpFallback = false;
+    probes.failureReason = "HTTP status 503";
+    checkHost(ctx, 0);
+    checkHost(ctx, 0);
+    EXPECT_EQ(journal.matching("log"),
+              (Strings{"log Server Down: web @1700000000", "log Reason: web: HTTP status 503 @1700000000"}));
+    EXPECT_EQ(journal.matching("status web"),
+              (Strings{"status web: HTTP status 503", "status web: HTTP status 503"}));
+    journal.clear();
+    probes.tcpFallback = true;
+    checkHost(ctx, 0);
+    EXPECT_TRUE(journal.matching("status web").empty());
 }
 
 TEST_F(MonitorTest, PingTriesStopAtTheFirstReply) {

@@ -95,11 +95,13 @@ TEST_F(DaemonTest, OnceChecksEveryHostLogsTheEventsAndSavesTheCounts) {
     writeDocument({tcpHost("up", up.port()), tcpHost("closed", closed.port())});
     EXPECT_EQ(start({"--once", "--log", "-"})->waitForExit(30s), 1) << output();
     const std::vector<std::string> lines = eventLines();
-    ASSERT_EQ(lines.size(), 1u) << output();
+    ASSERT_EQ(lines.size(), 2u) << output();
     EXPECT_TRUE(
         std::regex_match(lines[0], std::regex(R"([A-Z][a-z]{2} [A-Z][a-z]{2} \d\d \d\d:\d\d:\d\d \d{4}: )"
                                               R"(Server Down: closed)")))
         << lines[0];
+    EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"([A-Z][^\n]*: Reason: closed: Connection refused)")))
+        << lines[1];
     const std::vector<ServerItem> hosts = savedHosts();
     ASSERT_EQ(hosts.size(), 2u);
     EXPECT_EQ(std::tie(hosts[0].goodCount, hosts[0].badCount, hosts[0].status), std::tuple(1, 0, 1));
@@ -282,7 +284,10 @@ TEST_F(DaemonTest, TheJournalGetsThePriorityOfALine) {
     SpawnedProcess once({VARDOMOND, "--config", dir.path(), "--once", "--log", "-", docPath}, {stream},
                         outPath);
     EXPECT_EQ(once.waitForExit(30s), 1) << output();
-    EXPECT_TRUE(std::regex_match(output(), std::regex(R"(<4>[A-Z][^\n]*: Server Down: closed\n)")))
+    EXPECT_TRUE(std::regex_match(
+        output(),
+        std::regex(
+            R"(<4>[A-Z][^\n]*: Server Down: closed\n<4>[A-Z][^\n]*: Reason: closed: Connection refused\n)")))
         << output();
 }
 

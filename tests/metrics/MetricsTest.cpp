@@ -40,12 +40,17 @@ TEST(Exposition, AwkwardNamesMakeValidSeriesAndTheCycleIsTimed) {
     doc.append(host("twin", HostService));
     doc.append(host("twin", HostService));
     doc.append(host("odd type", 7));
+    ServerItem web = host("shop");
+    web.tcpType = TcpHttpRequest;
+    web.address = "https://shop.example/health?a=1";
+    doc.append(web);
     Journal journal;
     FakeProbes probes(journal);
     RecordingAlerts alerts(journal);
     FakeClock clock(journal);
     probes.quiet = alerts.quiet = clock.quiet = true;
     probes.scriptTcp({true, false});
+    probes.webCertificateExpiry = 1800000000;
     // Every check takes a quarter of a second.
     probes.duringProbe = [&] { clock.steadyMs += 250; };
     LiveConfig cfg;
@@ -92,7 +97,12 @@ TEST(Exposition, AwkwardNamesMakeValidSeriesAndTheCycleIsTimed) {
     EXPECT_TRUE(contains(text, "vardomon_host_suppressed" + second + "1\n")) << text;
     EXPECT_TRUE(
         contains(text, R"(vardomon_host_muted{name="odd type",address="127.0.0.1",type="service"} 0)"));
-    EXPECT_TRUE(contains(text, "\nvardomon_cycle_duration_seconds 1.500\n")) << text;
+    EXPECT_TRUE(contains(text,
+                         "vardomon_host_certificate_expiry_timestamp_seconds{name=\"shop\",address=\"https://"
+                         "shop.example/health?a=1\",type=\"http\"} 1800000000\n"))
+        << text;
+    EXPECT_FALSE(contains(text, "vardomon_host_certificate_expiry_timestamp_seconds{name=\"say")) << text;
+    EXPECT_TRUE(contains(text, "\nvardomon_cycle_duration_seconds 1.750\n")) << text;
     EXPECT_TRUE(contains(text, "\nvardomon_monitor_running 1\n")) << text;
 
     // A result that waited its turn behind slower checks: the duration is its probe's.

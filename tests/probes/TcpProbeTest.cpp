@@ -43,8 +43,10 @@ TEST_F(TcpProbeTest, ConnectOnly) {
     EXPECT_TRUE(probe.CheckTcpConnect("127.0.0.1", server.port()));
     EXPECT_EQ(connectState, 1);
     EXPECT_FALSE(sock.Connected());
+    EXPECT_EQ(probe.takeFailure(), "");
     EXPECT_FALSE(probe.CheckTcpConnect("127.0.0.1", refused.port()));
     EXPECT_EQ(connectState, 2);
+    EXPECT_EQ(probe.takeFailure(), "Connection refused");
     EXPECT_TRUE(probe.CheckTcpConnect("localhost", server.port()));
     EXPECT_FALSE(probe.CheckTcpConnect("0.0.0.0", server.port()));
     EXPECT_EQ(connectState, 2);
@@ -76,6 +78,7 @@ TEST_F(TcpProbeTest, ConnectToASilentPeerFailsAfterTheConnectTimeout) {
     setTimeout(300);
     const auto start = Clock::now();
     EXPECT_FALSE(probe.CheckTcpConnect("127.0.0.1", silent.port()));
+    EXPECT_EQ(probe.takeFailure(), "Timed out");
     EXPECT_GE(msSince(start), 300);
     EXPECT_LT(msSince(start), 5000);
 }
@@ -90,6 +93,7 @@ TEST_F(TcpProbeTest, ReplyMustBeginWithTheExpectedTextExactly) {
     // mismatch is decided on the first bytes without waiting for the time limit.
     const auto start = Clock::now();
     EXPECT_FALSE(probe.CheckTcpReceive(host(ssh.port(), "2.0")));
+    EXPECT_EQ(probe.takeFailure(), "Text not found in the response");
     EXPECT_FALSE(probe.CheckTcpReceive(host(ssh.port(), "ssh-")));
     EXPECT_FALSE(probe.CheckTcpReceive(host(blank.port(), "220")));
     EXPECT_LT(msSince(start), 1500);
@@ -102,6 +106,7 @@ TEST_F(TcpProbeTest, TooShortAReplyFailsAtTheTimeLimitAndTheNextCheckIsUntouched
     setTimeout(250);
     const auto start = Clock::now();
     EXPECT_FALSE(probe.CheckTcpReceive(host(shortReply.port(), "1234567890")));
+    EXPECT_EQ(probe.takeFailure(), "Timed out");
     // 250 ms rounded up to the watchdog's 100 ms steps.
     EXPECT_GE(msSince(start), 300);
     EXPECT_LT(msSince(start), 5000);

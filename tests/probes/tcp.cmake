@@ -11,3 +11,6 @@ vardo_gtest(tcp_lookup_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/TcpLookupTest.cpp 
 # The HTTP client against scripted servers.
 vardo_gtest(http_request_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/HttpRequestTest.cpp LIBS vardo_probes
             LABELS concurrency)
+# The web check against nginx with certificates of its own.
+vardo_gtest(web_check_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/WebCheckTest.cpp LIBS vardo_probes)
+vardo_gtest(tls_probe_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/TlsProbeTest.cpp LIBS vardo_probes)

@@ -202,7 +202,11 @@ TEST_F(DocumentFile, DamagedFilesLoadNothingAndKeepNoName) {
 
 TEST_F(DocumentFile, ExtendedSettingsRideInATrailerOnlyWhileAHostHasAny) {
     ServerDoc doc;
-    doc.append(everyFieldSet(), {{"http.status", "200-299,301"}, {"zz.later", "kept \xC3\xA9"}});
+    ServerItem web = everyFieldSet();
+    web.tcpType = TcpHttpRequest;
+    web.address = "https://[::1]:8443/health";
+    doc.append(
+        web, {{"http.status", "200-299,301"}, {"http.headers", "A: 1\nB: 2"}, {"zz.later", "kept \xC3\xA9"}});
     doc.append(ServerItem{});
     doc.fileName = dir.file("x.vdm");
     ASSERT_TRUE(doc.save());

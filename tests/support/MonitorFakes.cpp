@@ -74,6 +74,17 @@ bool FakeProbes::checkTcpConnect(const std::string& address, std::int32_t port) 
     return nextTcp(address);
 }
 
+bool FakeProbes::checkHttpRequest(const ServerItem& item, const HostExtras& extras) {
+    note("probe http " + item.name + " " + std::to_string(extras.size()));
+    seenExpiry_ = webCertificateExpiry;
+    return nextTcp(item.address);
+}
+
+bool FakeProbes::checkTcpTls(const ServerItem& item, const HostExtras& extras) {
+    note("probe tls " + item.name + " " + extras.at("tls.mode"));
+    return nextTcp(item.address);
+}
+
 bool FakeProbes::checkTcpReceive(const ServerItem& item) {
     note("probe receive " + item.name);
     return nextTcp(item.address);

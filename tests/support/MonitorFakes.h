@@ -8,7 +8,9 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/Monitor.h"
@@ -56,6 +58,16 @@ class FakeProbes : public HostProbes {
     bool checkTcpConnect(const std::string& address, std::int32_t port) override;
     bool checkTcpReceive(const ServerItem& item) override;
     bool checkTcpSendReceive(const ServerItem& item) override;
+    bool checkHttpRequest(const ServerItem& item, const HostExtras& extras) override;
+    bool checkTcpTls(const ServerItem& item, const HostExtras& extras) override;
+    // Said by takeFailureReason after every check.
+    std::string failureReason;
+    std::string takeFailureReason() override { return failureReason; }
+    // What every web check's server sends as its earliest certificate expiry.
+    std::optional<std::time_t> webCertificateExpiry;
+    std::optional<std::time_t> takeCertificateExpiry() override {
+        return std::exchange(seenExpiry_, std::nullopt);
+    }
     void setPingAddress(const std::string& address) override;
     int ping() override;
     ServiceHandle openServiceManager(const std::string& machine) override;
@@ -78,6 +90,7 @@ class FakeProbes : public HostProbes {
     std::deque<ServiceResult> service_;
     std::vector<std::function<void()>> held_;
     ServiceResult current_;
+    std::optional<std::time_t> seenExpiry_;
 };
 
 class RecordingAlerts : public HostAlerts {

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
 
@@ -243,6 +244,41 @@ class DialogsTest : public QObject {
         big.tcpPort = 99999;
         QVERIFY(okWith(big));
         QCOMPARE(dlg->record.tcpPort, 99999);
+    }
+
+    void webAndTlsSettingsNeedNoPortAndKeepOtherKeys() {
+        ServerItem web = valid();
+        web.tcpType = TcpHttpRequest;
+        web.address = "https://localhost/health";
+        web.tcpPort = 0;
+        dlg->record = web;
+        dlg->beside.extras = {{"http.status", "200-299"}, {"zz.other", "x"}};
+        dlg->show();
+        QVERIFY(c<QLineEdit>("txtTcpPort")->isHidden());
+        QVERIFY(c<QComboBox>("cboTls")->isHidden());
+        QCOMPARE(c<QLineEdit>("txtHttpStatus")->text(), QStringLiteral("200-299"));
+        c<QCheckBox>("cbxMustNotContain")->setChecked(true);
+        c<QComboBox>("cboHttpMethod")->setCurrentIndex(1);
+        QVERIFY(c<QCheckBox>("cbxRedirects")->isChecked());
+        c<QCheckBox>("cbxRedirects")->setChecked(false);
+        c<QSpinBox>("spWarnDays")->setValue(0);
+        c<QPushButton>("btnOk")->click();
+        QCOMPARE(dlg->result(), int(QDialog::Accepted));
+        QCOMPARE(dlg->beside.extras, (HostExtras{{"http.status", "200-299"},
+                                                 {"http.must_not_contain", "1"},
+                                                 {"http.method", "HEAD"},
+                                                 {"http.redirects", "0"},
+                                                 {"tls.warn_days", "0"},
+                                                 {"zz.other", "x"}}));
+
+        dlg->record = valid();
+        dlg->beside.extras = {};
+        dlg->show();
+        QVERIFY(!c<QSpinBox>("spWarnDays")->isVisibleTo(c<QGroupBox>("gbTcpOptions")));
+        c<QComboBox>("cboTls")->setCurrentIndex(2);
+        QVERIFY(c<QSpinBox>("spWarnDays")->isVisibleTo(c<QGroupBox>("gbTcpOptions")));
+        c<QPushButton>("btnOk")->click();
+        QCOMPARE(dlg->beside.extras, (HostExtras{{"tls.mode", "starttls-smtp"}}));
     }
 
     void portEditKeepsOnlyDigits() {

@@ -1,5 +1,5 @@
-// TLS for the mail client, on OpenSSL, over a connected non-blocking socket that someone else
-// owns. Every operation runs until it is done, waiting through a callback for the socket to
+// TLS for the mail client and the TLS checks, on OpenSSL, over a connected non-blocking socket
+// that someone else owns. Every operation runs until it is done, waiting through a callback for the socket to
 // become ready, so the owner's time limits and cancel apply to each wait.
 #pragma once
 
@@ -26,6 +26,11 @@ struct TlsPeer {
     std::string caFile;
 };
 
+// The folder of the system's trusted authorities, hashed for lookup (SSL_CERT_DIR, else
+// OpenSSL's default). Each is read when a chain needs it, where loading the whole bundle
+// would cost every new connection more than its handshake.
+const char* systemCertificateDir();
+
 class TlsChannel {
   public:
     using TimePoint = std::chrono::steady_clock::time_point;
@@ -33,8 +38,10 @@ class TlsChannel {
     // abortText when the wait ends without the socket being ready.
     using Wait = std::function<void(short events, TimePoint until, const char* abortText)>;
 
-    // Throws ETlsError when the CA file cannot be used.
-    TlsChannel(int fd, const TlsPeer& peer, Wait wait);
+    // Throws ETlsError when the CA file cannot be used. onContext, when given, sees the
+    // OpenSSL SSL_CTX once it is set up, before the handshake.
+    TlsChannel(int fd, const TlsPeer& peer, Wait wait,
+               const std::function<void(void* sslCtx)>& onContext = {});
     ~TlsChannel();
     TlsChannel(const TlsChannel&) = delete;
     TlsChannel& operator=(const TlsChannel&) = delete;

@@ -1,4 +1,4 @@
-#include "alerts/TlsChannel.h"
+#include "probes/TlsChannel.h"
 
 #include <arpa/inet.h>
 #include <openssl/err.h>
@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -83,6 +84,11 @@ std::string queuedError() {
 
 }  // namespace
 
+const char* systemCertificateDir() {
+    const char* dir = std::getenv(X509_get_default_cert_dir_env());
+    return dir != nullptr ? dir : X509_get_default_cert_dir();
+}
+
 struct TlsChannel::State {
     int fd = -1;
     BIO_METHOD* method = nullptr;
@@ -99,7 +105,8 @@ struct TlsChannel::State {
     State& operator=(const State&) = delete;
 };
 
-TlsChannel::TlsChannel(int fd, const TlsPeer& peer, Wait wait)
+TlsChannel::TlsChannel(int fd, const TlsPeer& peer, Wait wait,
+                       const std::function<void(void* sslCtx)>& onContext)
     : state_(std::make_unique<State>()), wait_(std::move(wait)) {
     ERR_clear_error();
     State& s = *state_;
@@ -114,12 +121,15 @@ TlsChannel::TlsChannel(int fd, const TlsPeer& peer, Wait wait)
     // in TLS has only closed the connection.
     SSL_CTX_set_options(s.context, SSL_OP_IGNORE_UNEXPECTED_EOF);
     if (peer.verifyCertificate) {
-        SSL_CTX_set_default_verify_paths(s.context);
+        SSL_CTX_load_verify_dir(s.context, systemCertificateDir());
         const std::string caFile(peer.caFile.c_str());
         if (!caFile.empty() && SSL_CTX_load_verify_locations(s.context, caFile.c_str(), nullptr) != 1) {
             throw ETlsError("The CA file " + caFile + " cannot be used: " + queuedError());
         }
         SSL_CTX_set_verify(s.context, SSL_VERIFY_PEER, nullptr);
+    }
+    if (onContext) {
+        onContext(s.context);
     }
     s.method = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "mail socket");
     s.ssl = SSL_new(s.context);
