@@ -70,6 +70,9 @@ Application::~Application() {
     if (historyView_) {
         historyView_->monitoringStopped(parts_.clock->now());
     }
+    // The writer's last batch may fail and say so through the views, its own among them:
+    // it ends while they are all still there.
+    historyWriter_.reset();
     // Queued notifications get a short while to go; the metrics that count them are still here.
     if (parts_.channels != nullptr) {
         parts_.channels->close();

@@ -39,7 +39,10 @@ double weightedRank(std::vector<std::pair<double, std::int64_t>> values, double 
 }  // namespace
 
 HistoryReader::HistoryReader(const std::string& path, Retention keep)
-    : db_(openForReading(path)), keep_(keep) {}
+    : db_(openForReading(path)),
+      keep_(keep),
+      // A store no writer of this version has opened yet keeps no held time.
+      hasQuiet_(db_->scalar("SELECT count(*) FROM sqlite_schema WHERE name='quiet'").value_or(0) != 0) {}
 
 HistoryReader::~HistoryReader() = default;
 
@@ -209,6 +212,9 @@ std::vector<Outage> HistoryReader::outagesIn(std::int64_t series, std::int64_t f
 
 std::int64_t HistoryReader::quietMs(std::int64_t series, const char* kind, std::int64_t from, std::int64_t to,
                                     const std::vector<Span>& spans) {
+    if (!hasQuiet_) {
+        return 0;
+    }
     // A span a killed program left open ends, in effect, with the monitored time.
     Statement s = db_->prepare("SELECT start, coalesce(end, ?) FROM quiet WHERE series=? AND kind=? AND start<? "
                                "AND coalesce(end, ?)>?");

@@ -71,4 +71,5 @@ class HistoryReader {
 
     std::unique_ptr<Database> db_;
     Retention keep_;
+    bool hasQuiet_;
 };

@@ -34,6 +34,10 @@ CREATE INDEX IF NOT EXISTS outages_by_series ON outages(series, start);
 CREATE TABLE IF NOT EXISTS spans(
   id INTEGER PRIMARY KEY, document TEXT NOT NULL, start INTEGER NOT NULL, end INTEGER NOT NULL);
 CREATE INDEX IF NOT EXISTS spans_by_document ON spans(document, start);
+)sql";
+
+// Version 2: when a host's actions were held (muted, flapping).
+constexpr const char* kQuietTable = R"sql(
 CREATE TABLE IF NOT EXISTS quiet(
   id INTEGER PRIMARY KEY, series INTEGER NOT NULL, kind TEXT NOT NULL, start INTEGER NOT NULL, end INTEGER);
 CREATE INDEX IF NOT EXISTS quiet_by_series ON quiet(series, start);
@@ -63,13 +67,17 @@ std::unique_ptr<Database> prepareStore(const std::string& path) {
         throw SqliteError(SQLITE_MISMATCH,
                           "made by a newer version of the program (schema " + std::to_string(*version) + ")");
     }
-    if (!version) {
+    if (!version || *version < kSchemaVersion) {
         Transaction t(*db);
-        db->exec(kTables);
-        db->exec("INSERT OR REPLACE INTO meta(key, value) VALUES('version', 1)");
+        if (!version) {
+            db->exec(kTables);
+        }
+        // Each later schema version adds its step here, from the version found.
+        db->exec(kQuietTable);
+        db->exec(("INSERT OR REPLACE INTO meta(key, value) VALUES('version', " + std::to_string(kSchemaVersion) + ")")
+                     .c_str());
         t.commit();
     }
-    // Each later schema version adds its step here, from the version found.
     return db;
 }
 

@@ -10,7 +10,7 @@
 #include "history/HistoryTypes.h"
 #include "history/Sqlite.h"
 
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 // How long an open waits for a lock another program holds.
 inline constexpr int kLockWaitMs = 5000;
 

@@ -16,6 +16,8 @@
 #include "app/Application.h"
 #include "app/SystemComponents.h"
 #include "core/ListenAddress.h"
+#include "history/Schema.h"
+#include "history/Sqlite.h"
 #include "support/ActionFakes.h"
 #include "support/HttpFetch.h"
 #include "support/LoopbackServer.h"
@@ -499,6 +501,24 @@ TEST_F(AppTest, ClosingDuringADownCommandThatNeverEndsEndsItAndSavesTheSettings)
     EXPECT_TRUE(app->flags().threadDone);
     EXPECT_TRUE(std::filesystem::exists(cfgPath));
     EXPECT_EQ(::kill(shell, 0), -1);  // ended and reaped
+}
+
+TEST_F(AppTest, AHistoryWhoseLastWriteFailsAtTheCloseSaysSoWhileItsViewsAreStillThere) {
+    const std::string store = dir.file("h.sqlite");
+    std::filesystem::create_directories(dir.file("cfg"));
+    std::ofstream(dir.file("cfg/settings.toml")) << "[history]\npath = \"" << store << "\"\n";
+    auto app = start();
+    app->firstShow();
+    app->document().append(host("web"));
+    app->document().modified = false;
+    EXPECT_TRUE(app->toggleMonitor());
+    while (journal.matching("view counts 0").empty()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    // Another program breaks the store just before the close: the writer's last batch fails.
+    Database(store, false, kLockWaitMs).exec("DROP TABLE spans");
+    app.reset();
+    EXPECT_FALSE(journal.matching("status History paused: no such table: spans").empty());
 }
 
 TEST_F(AppTest, StartStopAndCheckNowDriveTheFlags) {
