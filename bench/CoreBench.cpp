@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "bench/BenchFakes.h"
 #include "core/Monitor.h"
 #include "storage/DocumentFile.h"
 
@@ -97,40 +98,6 @@ void BM_DecodeDocument(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
 }
 BENCHMARK(BM_DecodeDocument)->Unit(benchmark::kMillisecond);
-
-class InstantProbes : public HostProbes {
-  public:
-    bool checkTcpConnect(const std::string&, std::int32_t) override { return flip(); }
-    bool checkTcpReceive(const ServerItem&) override { return flip(); }
-    bool checkTcpSendReceive(const ServerItem&) override { return flip(); }
-    void setPingAddress(const std::string&) override {}
-    int ping() override { return 1; }
-    ServiceHandle openServiceManager(const std::string&) override { return nullptr; }
-    bool queryServiceRunning(ServiceManagerHandle&, const std::string&, bool&) override { return false; }
-    void closeServiceManager(ServiceHandle) override {}
-
-  private:
-    // Alternating results walk the hosts through failures, downs and ups.
-    bool flip() { return (++n_ % 3) != 0; }
-    unsigned n_ = 0;
-};
-
-class NoAlerts : public HostAlerts {
-  public:
-    void logEvent(std::string, std::time_t) override {}
-    void runUpActions(const ServerItem&, std::time_t) override {}
-    void runDownActions(const ServerItem&, std::time_t) override {}
-};
-
-class NoView : public MonitorView {
-  public:
-    void refreshAllRows() override {}
-    void refreshHostRows() override {}
-    void markRowChecking(std::size_t) override {}
-    void showRowCounts(std::size_t, const ServerItem&) override {}
-    void showRowStatus(std::size_t, const ServerItem&) override {}
-    void setStatusText(const std::string&) override {}
-};
 
 void BM_MonitorCycle(benchmark::State& state) {
     ServerDoc& doc = sampleDoc();

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchFakes.h"
 #include "app/SystemProbes.h"
 #include "core/Monitor.h"
 #include "core/ProbePool.h"
@@ -25,23 +26,6 @@ namespace {
 constexpr int kHosts = 1000;
 constexpr int kSilentEvery = 10;  // every tenth host is silent
 constexpr std::int32_t kTimeoutMs = 1000;
-
-class NoAlerts : public HostAlerts {
-  public:
-    void logEvent(std::string, std::time_t) override {}
-    void runUpActions(const ServerItem&, std::time_t) override {}
-    void runDownActions(const ServerItem&, std::time_t) override {}
-};
-
-class NoView : public MonitorView {
-  public:
-    void refreshAllRows() override {}
-    void refreshHostRows() override {}
-    void markRowChecking(std::size_t) override {}
-    void showRowCounts(std::size_t, const ServerItem&) override {}
-    void showRowStatus(std::size_t, const ServerItem&) override {}
-    void setStatusText(const std::string&) override {}
-};
 
 std::string addressOf(int i) {
     return "127.42." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1);

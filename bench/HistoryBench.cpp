@@ -14,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "bench/BenchFakes.h"
 #include "core/FanOutView.h"
 #include "core/Monitor.h"
 #include "history/HistoryReader.h"
@@ -80,38 +81,6 @@ void BM_Writer(benchmark::State& state) {
 }
 BENCHMARK(BM_Writer)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
-class NullView : public MonitorView {
-  public:
-    void refreshAllRows() override {}
-    void refreshHostRows() override {}
-    void markRowChecking(std::size_t) override {}
-    void showRowCounts(std::size_t, const ServerItem&) override {}
-    void showRowStatus(std::size_t, const ServerItem&) override {}
-    void setStatusText(const std::string&) override {}
-};
-
-class InstantProbes : public HostProbes {
-  public:
-    bool checkTcpConnect(const std::string&, std::int32_t) override { return ++n_ % 3 != 0; }
-    bool checkTcpReceive(const ServerItem&) override { return true; }
-    bool checkTcpSendReceive(const ServerItem&) override { return true; }
-    void setPingAddress(const std::string&) override {}
-    int ping() override { return 1; }
-    ServiceHandle openServiceManager(const std::string&) override { return nullptr; }
-    bool queryServiceRunning(ServiceManagerHandle&, const std::string&, bool&) override { return false; }
-    void closeServiceManager(ServiceHandle) override {}
-
-  private:
-    unsigned n_ = 0;
-};
-
-class NoAlerts : public HostAlerts {
-  public:
-    void logEvent(std::string, std::time_t) override {}
-    void runUpActions(const ServerItem&, std::time_t) override {}
-    void runDownActions(const ServerItem&, std::time_t) override {}
-};
-
 void BM_Cycle(benchmark::State& state) {
     ServerDoc doc;
     std::vector<ServerItem> items;
@@ -130,7 +99,7 @@ void BM_Cycle(benchmark::State& state) {
     NoAlerts alerts;
     SystemClock clock;
     InstantProbes probes;
-    NullView base;
+    NoView base;
     HistoryWriter::Options o;
     o.path = freshPath("cycle.sqlite");
     HistoryWriter writer(std::move(o));

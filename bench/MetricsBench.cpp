@@ -16,6 +16,7 @@
 #include <chrono>
 #include <thread>
 
+#include "bench/BenchFakes.h"
 #include "core/Monitor.h"
 #include "metrics/Exposition.h"
 #include "metrics/MetricsExporter.h"
@@ -65,13 +66,6 @@ class Probes : public HostProbes {
     }
     std::chrono::microseconds wait_;
     unsigned n_ = 0;
-};
-
-class NoAlerts : public HostAlerts {
-  public:
-    void logEvent(std::string, std::time_t) override {}
-    void runUpActions(const ServerItem&, std::time_t) override {}
-    void runDownActions(const ServerItem&, std::time_t) override {}
 };
 
 // A GET /metrics on a fresh connection, read to the end; the bytes of the answer. With gzip

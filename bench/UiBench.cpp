@@ -12,6 +12,7 @@
 #include <chrono>
 #include <thread>
 
+#include "bench/BenchFakes.h"
 #include "app/DialogServices.h"
 #include "core/Presentation.h"
 #include "ui/MainWindow.h"
@@ -34,13 +35,6 @@ class InstantProbes : public HostProbes {
     void closeServiceManager(ServiceHandle) override {}
 };
 
-class SilentAlerts : public HostAlerts {
-  public:
-    void logEvent(std::string, std::time_t) override {}
-    void runUpActions(const ServerItem&, std::time_t) override {}
-    void runDownActions(const ServerItem&, std::time_t) override {}
-};
-
 class NoServices : public DialogServices {
   public:
     void playSound(const std::string&) override {}
@@ -58,7 +52,7 @@ struct Window {
         auto factory = [](const ComponentContext&) {
             AppComponents parts;
             parts.probes = std::make_unique<InstantProbes>();
-            parts.alerts = std::make_unique<SilentAlerts>();
+            parts.alerts = std::make_unique<NoAlerts>();
             parts.clock = std::make_unique<SystemClock>();
             return parts;
         };

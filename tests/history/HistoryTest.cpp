@@ -53,6 +53,15 @@ CheckEvent check(const SeriesKey& key, std::int64_t at, bool good, std::int64_t 
     return e;
 }
 
+// The host the views of the tests watch: "web", a TCP connect to 127.0.0.1:80.
+ServerItem webHost() {
+    ServerItem host;
+    host.name = "web";
+    host.address = "127.0.0.1";
+    host.tcpPort = 80;
+    return host;
+}
+
 class HistoryTest : public ::testing::Test {
   protected:
     std::unique_ptr<HistoryWriter> writer(Retention keep = {}) {
@@ -310,10 +319,7 @@ TEST_F(HistoryTest, TwoWritersAtOnceLoseNothing) {
 TEST_F(HistoryTest, AHostRenamedInTheDialogKeepsItsSeriesAndItsOutageStartsAtItsFirstFailure) {
     auto w = writer();
     ServerDoc doc;
-    ServerItem host;
-    host.name = "web";
-    host.address = "127.0.0.1";
-    host.tcpPort = 80;
+    ServerItem host = webHost();
     doc.append(host);
     doc.fileName = dir.file("hosts.vdm");
     HistoryView view(doc, *w);
@@ -346,10 +352,7 @@ TEST_F(HistoryTest, MutedAndFlappingTimeIsKeptWithinTheMonitoredTimeAndLeavesThe
     now = 1'000'000;
     auto w = writer();
     ServerDoc doc;
-    ServerItem host;
-    host.name = "web";
-    host.address = "127.0.0.1";
-    host.tcpPort = 80;
+    ServerItem host = webHost();
     doc.append(host);
     doc.fileName = dir.file("hosts.vdm");
     HistoryView view(doc, *w);
