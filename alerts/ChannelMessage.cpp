@@ -21,8 +21,8 @@ const char* typeName(std::int8_t type) {
     }
 }
 
-ChannelMessage hostMessage(const ServerItem& item, ChannelEvent event, std::time_t time, const std::string& title,
-                           const std::string& text) {
+ChannelMessage hostMessage(const ServerItem& item, ChannelEvent event, std::time_t time,
+                           const std::string& title, const std::string& text) {
     ChannelMessage m;
     m.event = event;
     m.time = time;
@@ -44,15 +44,6 @@ std::string object(std::initializer_list<std::pair<const char*, std::string>> me
         out += (out.size() > 1 ? "," : "") + json(key) + ":" + value;
     }
     return out + "}";
-}
-
-std::string rfc3339(std::time_t time) {
-    std::tm utc{};
-    char text[32] = "1970-01-01T00:00:00Z";
-    if (gmtime_r(&time, &utc) != nullptr) {
-        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    }
-    return text;
 }
 
 const char* eventName(ChannelEvent event) {
@@ -101,8 +92,8 @@ std::string segment(std::string_view text) {
     std::string out;
     for (const char c : text) {
         const auto u = static_cast<unsigned char>(c);
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-            c == '_' || c == '~') {
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+            c == '.' || c == '_' || c == '~') {
             out += c;
         } else {
             char escaped[4];
@@ -202,8 +193,8 @@ bool channelTakesHost(const ChannelSettings& channel, std::string_view utf8Name)
                        [&](const std::string& pattern) { return globMatches(pattern, utf8Name); });
 }
 
-HttpRequest channelRequest(const ChannelSettings& channel, const std::string& token, const ChannelMessage& message,
-                           const std::string& txn) {
+HttpRequest channelRequest(const ChannelSettings& channel, const std::string& token,
+                           const ChannelMessage& message, const std::string& txn) {
     HttpRequest r;
     r.method = "POST";
     const std::string chat = message.title + "\n" + message.text;
@@ -241,8 +232,9 @@ HttpRequest channelRequest(const ChannelSettings& channel, const std::string& to
             r.url = joined(channel.url.empty() ? "https://api.telegram.org" : channel.url,
                            "/bot" + token + "/sendMessage");
             r.headers = {kJson};
-            r.body = object({{"chat_id", isWholeNumber(channel.chatId) ? channel.chatId : json(channel.chatId)},
-                             {"text", json(chat)}});
+            r.body =
+                object({{"chat_id", isWholeNumber(channel.chatId) ? channel.chatId : json(channel.chatId)},
+                        {"text", json(chat)}});
             break;
         case ChannelKind::Matrix:
             r.method = "PUT";
@@ -252,7 +244,8 @@ HttpRequest channelRequest(const ChannelSettings& channel, const std::string& to
             r.body = object({{"msgtype", json("m.text")}, {"body", json(chat)}});
             break;
         case ChannelKind::Pushover:
-            r.url = joined(channel.url.empty() ? "https://api.pushover.net/1" : channel.url, "/messages.json");
+            r.url =
+                joined(channel.url.empty() ? "https://api.pushover.net/1" : channel.url, "/messages.json");
             r.headers = {kJson};
             r.body = object({{"token", json(token)},
                              {"user", json(channel.user)},
@@ -273,7 +266,7 @@ HttpRequest channelRequest(const ChannelSettings& channel, const std::string& to
                                {"type", json(message.host->type)}});
             }
             r.body = object({{"event", json(eventName(message.event))},
-                             {"time", json(rfc3339(message.time))},
+                             {"time", json(utcTimestamp(message.time))},
                              {"title", json(message.title)},
                              {"text", json(message.text)},
                              {"host", host},

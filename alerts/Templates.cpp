@@ -90,3 +90,12 @@ std::vector<std::string> splitList(std::string text, char delimiter) {
     }
     return items;
 }
+
+std::string utcTimestamp(std::time_t time) {
+    std::tm utc{};
+    char text[32] = "1970-01-01T00:00:00Z";
+    if (gmtime_r(&time, &utc) != nullptr) {
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    }
+    return text;
+}

@@ -13,6 +13,9 @@
 // cannot be converted.
 std::string dateText(std::time_t time);
 
+// The time in UTC as RFC 3339 gives it, e.g. "2026-12-08T07:55:37Z", for machines to read.
+std::string utcTimestamp(std::time_t time);
+
 // Replaces "%s" (name), "%a" (address), "%p" (port), "%t" (date text of time) and "%%";
 // any other "%x" stays as it is and a trailing lone "%" is dropped. Inserted texts are not
 // scanned again.

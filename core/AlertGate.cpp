@@ -56,21 +56,26 @@ std::string AlertGate::holdOf(MonitorContext& ctx, const Host& h, const std::str
     return h.flaps.flapping() ? " (flapping)" : "";
 }
 
-void AlertGate::checked(MonitorContext& ctx, const ServerDoc::Snapshot& taken, const ServerItem& host,
-                        bool counted, std::time_t now) {
+QuietState AlertGate::checked(MonitorContext& ctx, const ServerDoc::Snapshot& taken, const ServerItem& host,
+                              bool counted, std::time_t now) {
     const MonitorSettings settings = ctx.cfg.extra().monitor;
     std::unique_lock lock(mutex_);
     Host& h = hostOf(taken);
+    QuietState state;
+    state.muted = isMuted(settings.mutes, host.name, now);
     if (!counted) {
-        return;
+        state.flapping = h.flaps.flapping();
+        return state;
     }
     // Judged on the up and down states, so single failures a host is allowed do not count.
     h.flaps.add(host.isDown());
-    if (h.flaps.judge(settings.flapStart, settings.flapStop)) {
-        const bool flapping = h.flaps.flapping();
+    const bool changed = h.flaps.judge(settings.flapStart, settings.flapStop);
+    state.flapping = h.flaps.flapping();
+    if (changed) {
         lock.unlock();
-        ctx.alerts.logEvent((flapping ? "Server Flapping: " : "Server Stable: ") + host.name, now);
+        ctx.alerts.logEvent((state.flapping ? "Server Flapping: " : "Server Stable: ") + host.name, now);
     }
+    return state;
 }
 
 GateVerdict AlertGate::up(MonitorContext& ctx, const ServerDoc::Snapshot& taken, const ServerItem& host,

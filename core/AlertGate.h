@@ -31,9 +31,10 @@ struct QuietState {
 class AlertGate {
   public:
     // Each check applied, once its result is written back: notes the host's state for its
-    // flapping judgement, with its log line when that changes.
-    void checked(MonitorContext& ctx, const ServerDoc::Snapshot& taken, const ServerItem& host, bool counted,
-                 std::time_t now);
+    // flapping judgement, with its log line when that changes; says whether the host is muted
+    // and flapping now.
+    QuietState checked(MonitorContext& ctx, const ServerDoc::Snapshot& taken, const ServerItem& host,
+                       bool counted, std::time_t now);
     // The verdicts on a transition up and down; row is where the host is now.
     GateVerdict up(MonitorContext& ctx, const ServerDoc::Snapshot& taken, const ServerItem& host,
                    std::time_t now);
@@ -68,11 +69,9 @@ class AlertGate {
 };
 
 // The same steps as they read in the check: with no gate every action runs.
-inline void gateChecked(MonitorContext& ctx, const ServerDoc::Snapshot& taken, const ServerItem& host,
-                        bool counted, std::time_t now) {
-    if (ctx.gate != nullptr) {
-        ctx.gate->checked(ctx, taken, host, counted, now);
-    }
+inline QuietState gateChecked(MonitorContext& ctx, const ServerDoc::Snapshot& taken, const ServerItem& host,
+                              bool counted, std::time_t now) {
+    return ctx.gate != nullptr ? ctx.gate->checked(ctx, taken, host, counted, now) : QuietState{};
 }
 inline GateVerdict gateUp(MonitorContext& ctx, const ServerDoc::Snapshot& taken, const ServerItem& host,
                           std::time_t now) {

@@ -168,7 +168,7 @@ bool applyResult(MonitorContext& ctx, const ServerDoc::Snapshot& taken, ProbeRes
         report();
     }
     const bool counted = result.end == End::Good || result.end == End::Running || result.end == End::Bad;
-    gateChecked(ctx, taken, host, counted, now);
+    const QuietState quiet = gateChecked(ctx, taken, host, counted, now);
     if (result.end == End::Running || (result.end == End::Good && taken.item.isDown())) {
         // A service host reports "up" after every successful check, not only after a down
         // period.
@@ -212,9 +212,6 @@ bool applyResult(MonitorContext& ctx, const ServerDoc::Snapshot& taken, ProbeRes
     ctx.view.showRowStatus(*row, host);
     if (counted) {
         const bool good = result.end != End::Bad;
-        const QuietState quiet = ctx.gate != nullptr ? ctx.gate->stateOf(taken.id, host.name,
-                                                                        ctx.cfg.extra().monitor.mutes, now)
-                                                     : QuietState{};
         ctx.view.checkApplied(*row, host,
                               AppliedCheck{now, good, result.took, std::move(result.reason),
                                            wentDown                      ? AppliedCheck::Change::WentDown

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "alerts/Templates.h"
+#include "core/Utf8Text.h"
 #include "history/HistoryReader.h"
 #include "history/SeriesNames.h"
 #include "history/Sqlite.h"
@@ -22,42 +24,15 @@ struct HostReport {
     RangeSummary summary;
 };
 
-std::string rfc3339(std::int64_t ms) {
-    const std::time_t t = static_cast<std::time_t>(ms / 1000);
-    std::tm utc{};
-    gmtime_r(&t, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
+// A history time (milliseconds) as the report writes it.
+std::string stamp(std::int64_t ms) {
+    return utcTimestamp(static_cast<std::time_t>(ms / 1000));
 }
 
 std::string number(double v, int decimals) {
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", decimals, v);
     return text;
-}
-
-std::string jsonText(const std::string& s) {
-    std::string out = "\"";
-    for (const char c : s) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char esc[8];
-                    std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(c));
-                    out += esc;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + "\"";
 }
 
 std::string csvText(const std::string& s) {
@@ -83,15 +58,16 @@ void printJson(const std::vector<HostReport>& hosts, std::int64_t now, std::ostr
     for (std::size_t i = 0; i < hosts.size(); ++i) {
         const HostReport& h = hosts[i];
         const RangeSummary& s = h.summary;
-        out << (i ? ",\n " : "\n ") << "{\"name\": " << jsonText(h.key.name)
-            << ", \"address\": " << jsonText(h.key.address) << ", \"type\": " << jsonText(h.key.type)
+        out << (i ? ",\n " : "\n ") << "{\"name\": " << quotedText(h.key.name)
+            << ", \"address\": " << quotedText(h.key.address) << ", \"type\": " << quotedText(h.key.type)
             << ", \"uptime_ratio\": " << (s.uptime ? number(*s.uptime, 6) : "null")
             << ", \"checks\": " << s.checks << ", \"failed_checks\": " << s.failed << ", \"outages\": [";
         for (std::size_t j = 0; j < s.outages.size(); ++j) {
             const Outage& o = s.outages[j];
-            out << (j ? ", " : "") << "{\"start\": " << jsonText(rfc3339(o.start))
-                << ", \"end\": " << (o.end ? jsonText(rfc3339(*o.end)) : "null")
-                << ", \"duration_s\": " << durationS(o, now) << ", \"reason\": " << jsonText(o.reason) << "}";
+            out << (j ? ", " : "") << "{\"start\": " << quotedText(stamp(o.start))
+                << ", \"end\": " << (o.end ? quotedText(stamp(*o.end)) : "null")
+                << ", \"duration_s\": " << durationS(o, now) << ", \"reason\": " << quotedText(o.reason)
+                << "}";
         }
         out << "], \"latency_ms\": ";
         if (s.latency) {
@@ -134,7 +110,7 @@ void printText(const std::vector<HostReport>& hosts, std::int64_t now, std::ostr
                 << number(s.latency->p95, 1) << " ms, maximum " << number(s.latency->max, 1) << " ms\n";
         }
         for (const Outage& o : s.outages) {
-            out << "  outage " << rfc3339(o.start) << " to " << (o.end ? rfc3339(*o.end) : "ongoing") << " ("
+            out << "  outage " << stamp(o.start) << " to " << (o.end ? stamp(*o.end) : "ongoing") << " ("
                 << durationS(o, now) << " s): " << o.reason << "\n";
         }
     }
